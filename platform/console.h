@@ -1,0 +1,61 @@
+// The console's one door to the terminal: every byte printed goes through the buffered writer
+// below, and every line, word and key read comes from standard input through its reader. The
+// writer is flushed before the console blocks for input, before a shell command runs and at exit.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// ---- output -------------------------------------------------------------------------------
+
+// Appends printf-style text to the output buffer. Safe to call from any thread; one call's bytes
+// are never interleaved with another call's.
+void con_printf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// Appends n bytes as they are.
+void con_write(const void* data, size_t n);
+
+// Writes out whatever the buffer holds.
+void con_flush();
+
+// Redirects all output into *sink (tests), or back to standard output when sink is null.
+// The buffer is flushed to the previous destination first.
+void con_set_capture(std::string* sink);
+
+// ---- input --------------------------------------------------------------------------------
+
+inline constexpr int con_eof = -1;
+
+// Reads from fd instead of standard input (tests); the read-ahead is dropped.
+void con_set_input(int fd);
+
+// Next byte of standard input, or con_eof at its end.
+int con_read_byte();
+
+// The byte con_read_byte would return next, without consuming it.
+int con_peek_byte();
+
+// Reads one whitespace-delimited word into buf (at most cap - 1 characters plus a zero byte),
+// skipping leading white space and leaving the white space after the word unread.
+// Returns the word's length; con_eof at end of input before any character; -2 when the word was
+// longer than cap - 1 (the whole word is consumed and buf holds an empty text).
+int con_read_word(char* buf, int cap);
+
+// Discards the rest of the line that the last con_read_word left behind, its newline included.
+// Does nothing when no word was read since the last discard.
+void con_discard_line_rest();
+
+// Reads one key without echo, in the codes of the Windows console: Enter is 13, Backspace 8,
+// arrow keys and Delete arrive as 224 followed by 'H', 'P', 'M', 'K' or 'S'. On a terminal the key
+// comes straight from the terminal in raw mode (bytes waiting in the line reader stay there);
+// otherwise it is the next byte of standard input, '\n' counting as Enter.
+// Returns con_eof at end of input.
+int con_getch();
+
+// True when standard input is a terminal.
+bool con_input_is_terminal();
+
+// ---- screen -------------------------------------------------------------------------------
+
+// Clears the screen when standard output is a terminal; does nothing otherwise.
+void con_clear_screen();

@@ -1,0 +1,63 @@
+// POSIX implementation of the process services: signals stand in for the console control events.
+#include "platform/system.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/console.h"
+
+namespace {
+
+bool (*volatile ctrl_handler)(int) = nullptr;
+
+int event_of(int sig) {
+    switch (sig) {
+        case SIGINT: return ctrl_c_event;
+        case SIGHUP: return ctrl_close_event;
+        default: return ctrl_shutdown_event;
+    }
+}
+
+void on_signal(int sig) {
+    bool (*handler)(int) = ctrl_handler;
+    if (handler && handler(event_of(sig))) return;
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+}
+
+}  // namespace
+
+void plat_init() { std::signal(SIGPIPE, SIG_IGN); }
+
+void plat_exit(int status) {
+    con_flush();
+    std::fflush(nullptr);
+    std::_Exit(status);
+}
+
+int64_t plat_clock_ms() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+int64_t plat_time_seconds() {
+    using namespace std::chrono;
+    return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
+}
+
+void plat_set_ctrl_handler(bool (*handler)(int event), bool add) {
+    struct sigaction sa {};
+    sigemptyset(&sa.sa_mask);
+    if (add) {
+        ctrl_handler = handler;
+        sa.sa_handler = on_signal;
+    } else {
+        ctrl_handler = nullptr;
+        sa.sa_handler = SIG_DFL;
+    }
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+}

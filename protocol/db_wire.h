@@ -1,0 +1,34 @@
+// Raw primitives of the transport for the parts that speak sub-protocols of their own on an
+// open connection (the bulk loader, the debug monitor). Bytes pass through the channel's cipher
+// exactly as statement messages do.
+#pragma once
+
+#include <cstddef>
+#include <type_traits>
+
+struct db_conn;
+
+// Queues n bytes for sending (large blocks go out at once). Returns n.
+// A failed send ends the exchange (see db_run_exchange).
+int db_put_bytes(db_conn* conn, const void* data, int n);
+
+// Sends whatever is queued. A failed send is ignored here; the next receive notices it.
+db_conn* db_flush(db_conn* conn);
+
+// Reads exactly n bytes into buf. A short or failed receive ends the exchange. Returns n.
+int db_recv_exact(db_conn* conn, void* buf, int n);
+
+// One receive of at most size bytes (bytes already read ahead are served first).
+// Returns the count received; 0 or less when the peer closed or the receive failed.
+int db_recv_raw(db_conn* conn, void* buf, int size);
+
+// Runs body as one exchange: a failed send or receive inside it returns here with false.
+// REQUIRES: body calls only the primitives above (and their statement-level callers).
+bool db_run_exchange_fn(db_conn* conn, void (*fn)(void*), void* ctx);
+
+template <class F>
+bool db_run_exchange(db_conn* conn, F&& body) {
+    using Body = std::remove_reference_t<F>;
+    return db_run_exchange_fn(
+        conn, [](void* p) { (*static_cast<Body*>(p))(); }, &body);
+}

@@ -1,0 +1,79 @@
+// Everything OpenSSL of the protocol client: the process's TLS client context with the driver
+// certificate, the CA and its revocation list, and the TLS connection of a socket.
+#include <mutex>
+#include <openssl/ssl.h>
+#include <openssl/x509_vfy.h>
+
+#include "platform/console.h"
+#include "protocol/conn.h"
+
+namespace {
+
+std::mutex ctx_mutex;
+SSL_CTX* client_ctx = nullptr;  // one per process, shared by all connections, never freed
+
+bool configure(SSL_CTX* ctx) {
+    if (SSL_CTX_load_verify_file(ctx, "security/ca.crt") != 1) {
+        con_printf("Load CA certificate file failed");
+        return false;
+    }
+    if (X509_STORE_load_file(SSL_CTX_get_cert_store(ctx), "security/ca.crl") != 1) {
+        con_printf("Load CA certificate revocation list file failed");
+        return false;
+    }
+    if (SSL_CTX_use_certificate_file(ctx, "security/driver.crt", SSL_FILETYPE_PEM) != 1) {
+        con_printf("Load driver certificate file failed");
+        return false;
+    }
+    if (SSL_CTX_use_PrivateKey_file(ctx, "security/driver.key", SSL_FILETYPE_PEM) != 1) {
+        con_printf("Load driver private key file failed");
+        return false;
+    }
+    SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
+    X509_VERIFY_PARAM* param = X509_VERIFY_PARAM_new();
+    X509_VERIFY_PARAM_set_flags(param, X509_V_FLAG_CRL_CHECK);
+    SSL_CTX_set1_param(ctx, param);
+    X509_VERIFY_PARAM_free(param);
+    return true;
+}
+
+}  // namespace
+
+bool tls_client_context_setup() {
+    std::lock_guard lock(ctx_mutex);
+    if (client_ctx) return true;  // set up once; a failed step is not repeated
+    OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
+    client_ctx = SSL_CTX_new(TLS_client_method());
+    if (!client_ctx) return false;
+    return configure(client_ctx);
+}
+
+ssl_st* tls_client_connect(int sock) {
+    SSL_CTX* ctx;
+    {
+        std::lock_guard lock(ctx_mutex);
+        ctx = client_ctx;
+    }
+    SSL* ssl = ctx ? SSL_new(ctx) : nullptr;
+    if (!ssl) {
+        con_printf("Initialize ssl structure failed");
+        return nullptr;
+    }
+    if (SSL_set_fd(ssl, sock) != 1) {
+        con_printf("Bind socket with ssl structure failed");
+        SSL_free(ssl);
+        return nullptr;
+    }
+    if (SSL_connect(ssl) <= 0) {
+        con_printf("Connect ssl server failed");
+        SSL_free(ssl);
+        return nullptr;
+    }
+    return ssl;
+}
+
+int tls_write(ssl_st* ssl, const void* data, int n) { return SSL_write(ssl, data, n); }
+
+int tls_read(ssl_st* ssl, void* buf, int n) { return SSL_read(ssl, buf, n); }
+
+void tls_free(ssl_st* ssl) { SSL_free(ssl); }

@@ -1,0 +1,245 @@
+// Transport of the protocol client: socket set-up, the gathering sender, the exact-count
+// receivers over a read-ahead buffer, and the error escape that ends a failed exchange.
+// Login (login.cpp) and the statement messages are built from these primitives.
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "protocol/conn.h"
+#include "protocol/db_wire.h"
+
+namespace {
+
+// One receive into buf: at least one byte, or the error escape.
+int recv_once(db_conn* c, void* buf, int cap) {
+    if (c->tls_handle) {
+        int r = tls_read(c->tls_handle, buf, cap);
+        if (r <= 0) db_fail();
+        return r;
+    }
+    for (;;) {
+        ssize_t r = ::recv(c->sock, buf, static_cast<size_t>(cap), 0);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) db_fail();
+        return static_cast<int>(r);
+    }
+}
+
+// Sends the whole block: on TLS one SSL_write, otherwise socket sends until all is out (a short
+// send on a blocking socket happens only on a signal; dropping the rest would corrupt the stream).
+bool send_block(db_conn* c, const unsigned char* p, int n) {
+    if (n <= 0) return true;
+    if (c->tls_handle) return tls_write(c->tls_handle, p, n) >= 1;
+    while (n > 0) {
+        ssize_t w = ::send(c->sock, p, static_cast<size_t>(n), MSG_NOSIGNAL);
+        if (w < 0 && errno == EINTR) continue;
+        if (w < 1) return false;
+        p += w;
+        n -= static_cast<int>(w);
+    }
+    return true;
+}
+
+void send_queued(db_conn* c) {
+    int n = c->send_len;
+    c->send_len = 0;
+    if (!send_block(c, c->send_buff, n)) db_fail();
+}
+
+}  // namespace
+
+void db_fail() { throw db_exchange_failed{}; }
+
+int db_open_socket(const char* host, uint16_t port, uint32_t* addr_out) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+
+    in_addr_t addr = inet_addr(host);
+    if (addr == INADDR_NONE) {
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* found = nullptr;
+        if (getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) {
+            ::close(fd);
+            return -1;
+        }
+        addr = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
+        freeaddrinfo(found);
+    }
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    sa.sin_addr.s_addr = addr;
+    int r;
+    do {
+        r = ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0) {
+        ::close(fd);
+        return -1;
+    }
+    if (addr_out) *addr_out = addr;
+    return fd;
+}
+
+void db_close_socket(db_conn* c) {
+    if (c->tls_handle) {
+        tls_free(c->tls_handle);
+        c->tls_handle = nullptr;
+    }
+    if (c->sock != closed_socket) {
+        ::close(c->sock);
+        c->sock = closed_socket;
+    }
+}
+
+int db_disconnect(db_conn* conn) {
+    if (conn) {
+        db_close_socket(conn);
+        delete conn;
+    }
+    return 0;
+}
+
+int db_conn_secure(const db_conn* conn) { return conn ? conn->secure : 0; }
+
+void put_bytes(db_conn* c, const void* data, int n) {
+    auto* src = static_cast<const unsigned char*>(data);
+    if (n > send_direct_over) {
+        send_queued(c);
+        if (!send_block(c, src, n)) db_fail();
+        return;
+    }
+    if (c->send_len + n < send_buff_size) {
+        std::memcpy(c->send_buff + c->send_len, src, static_cast<size_t>(n));
+        c->send_len += n;
+        return;
+    }
+    send_queued(c);
+    std::memcpy(c->send_buff, src, static_cast<size_t>(n));
+    c->send_len = n;
+}
+
+void put_int32(db_conn* c, int32_t v) {
+    uint32_t be = htonl(static_cast<uint32_t>(v));
+    put_bytes(c, &be, 4);
+}
+
+void put_int16(db_conn* c, int16_t v) {
+    uint16_t be = htons(static_cast<uint16_t>(v));
+    put_bytes(c, &be, 2);
+}
+
+int db_put_bytes(db_conn* conn, const void* data, int n) {
+    put_bytes(conn, data, n);
+    return n;
+}
+
+db_conn* db_flush(db_conn* conn) {
+    int n = conn->send_len;
+    conn->send_len = 0;
+    send_block(conn, conn->send_buff, n);
+    return conn;
+}
+
+int db_recv_exact(db_conn* c, void* buf, int n) {
+    auto* dst = static_cast<unsigned char*>(buf);
+    int want = n;
+    while (want > 0) {
+        int avail = c->recv_len - c->recv_pos;
+        if (avail > 0) {
+            int take = std::min(avail, want);
+            std::memcpy(dst, c->recv_ahead + c->recv_pos, static_cast<size_t>(take));
+            c->recv_pos += take;
+            dst += take;
+            want -= take;
+        } else if (want >= recv_direct_from) {
+            int got = recv_once(c, dst, want);
+            dst += got;
+            want -= got;
+        } else {
+            c->recv_len = recv_once(c, c->recv_ahead, recv_ahead_size);
+            c->recv_pos = 0;
+        }
+    }
+    return n;
+}
+
+int get_byte(db_conn* c) {
+    if (c->recv_pos < c->recv_len) return c->recv_ahead[c->recv_pos++];
+    unsigned char b;
+    db_recv_exact(c, &b, 1);
+    return b;
+}
+
+int32_t get_int32(db_conn* c) {
+    uint32_t be;
+    if (c->recv_len - c->recv_pos >= 4) {
+        std::memcpy(&be, c->recv_ahead + c->recv_pos, 4);
+        c->recv_pos += 4;
+    } else {
+        db_recv_exact(c, &be, 4);
+    }
+    return static_cast<int32_t>(ntohl(be));
+}
+
+int db_recv_raw(db_conn* c, void* buf, int size) {
+    if (size <= 0) return 0;
+    int avail = c->recv_len - c->recv_pos;
+    if (avail > 0) {
+        int take = std::min(avail, size);
+        std::memcpy(buf, c->recv_ahead + c->recv_pos, static_cast<size_t>(take));
+        c->recv_pos += take;
+        return take;
+    }
+    if (c->tls_handle) return tls_read(c->tls_handle, buf, size);
+    for (;;) {
+        ssize_t r = ::recv(c->sock, buf, static_cast<size_t>(size), 0);
+        if (r < 0 && errno == EINTR) continue;
+        return static_cast<int>(r);
+    }
+}
+
+void db_send_plain(db_conn* c, const void* data, int n) {
+    auto* p = static_cast<const unsigned char*>(data);
+    while (n > 0) {
+        ssize_t w = ::send(c->sock, p, static_cast<size_t>(n), MSG_NOSIGNAL);
+        if (w < 0 && errno == EINTR) continue;
+        if (w < 1) db_fail();
+        p += w;
+        n -= static_cast<int>(w);
+    }
+}
+
+void db_recv_plain(db_conn* c, void* buf, int n) {
+    auto* p = static_cast<unsigned char*>(buf);
+    while (n > 0) {
+        ssize_t r = ::recv(c->sock, p, static_cast<size_t>(n), 0);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) db_fail();
+        p += r;
+        n -= static_cast<int>(r);
+    }
+}
+
+bool db_run_exchange_fn(db_conn* conn, void (*fn)(void*), void* ctx) {
+    (void)conn;
+    try {
+        fn(ctx);
+        return true;
+    } catch (const db_exchange_failed&) {
+        return false;
+    }
+}

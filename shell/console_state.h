@@ -1,0 +1,72 @@
+// The one process-wide record of the console: settings, connection values, the statement and
+// line buffers, the spool state and the flags shared with the control handler and the debug
+// monitor. It lives for the whole process and is never freed. Kept in a library of its own so
+// that the output, loader and monitor subsystems can read it without depending on the shell.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+
+struct db_conn;
+
+inline constexpr int sql_buff_size = 600000;
+inline constexpr int line_buff_size = 8192;
+inline constexpr int spool_name_size = 200;
+inline constexpr int host_input_size = 128;
+inline constexpr int database_input_size = 128;
+inline constexpr int user_input_size = 128;
+inline constexpr int password_input_size = 64;
+
+struct console_state {
+    const char* null_text;  // text shown for a NULL value
+    bool b_pause;           // pause after each page of rows; off at every login
+    bool heading;           // print column headings
+    bool show_use_time;     // print the elapsed time of a statement
+    bool auto_commit;       // sent with the login and with every statement
+    int32_t pagesize;       // rows per page
+    int32_t port;           // server TCP port; handed to db_connect as 16 bits
+    const char* ssl_mode;   // connection mode word: "NSSL", "ssl", "tls", ...
+    char sql_buff[sql_buff_size];       // the statement being assembled, or the last one run
+    char sql_buff_copy[sql_buff_size];  // scratch copy used by c/ and EDIT
+    char* spool_path;                   // heap copy of the spool file name, null when none
+    char spool_name[spool_name_size];   // spool file name as typed
+    bool spool_on;                      // output is also written to the spool file
+    bool need_semicolon;  // the statement runs only once a line ends with ';'
+    bool desc_mode;       // the statement's result is shown as a table description
+    bool show_time;       // the prompt shows the time of day
+    bool sput_head;       // headings also go to spool and export files
+    FILE* spool_file;     // the spool file while it is open for one write
+    db_conn* conn;        // the console's connection; null while logged out
+    std::atomic<db_conn*> monitor_conn;  // written by the debug monitor thread only
+    const char* host;                    // into argv or host_input; null when missing
+    const char* database;
+    const char* user;
+    const char* password;
+    const char* encryptor;              // optional; null when not given
+    std::atomic<bool> monitor_stop;      // set by the console thread, read by the monitor
+    std::atomic<bool> cancel_requested;  // set by the control handler, cleared by the listing
+    int32_t max_idle_time;               // the server's idle limit in seconds
+    char line_buff[line_buff_size];      // the input line just read
+    double last_activity;                // seconds since 1970 of the last statement sent
+
+    bool show_type;       // annotate headings with column types
+    int32_t string_size;  // STR_SIZE setting
+    int32_t number_size;  // NUM_SIZE setting
+
+    // The prompts' own buffers for values not given on the command line.
+    char host_input[host_input_size];
+    char database_input[database_input_size];
+    char user_input[user_input_size];
+    char password_input[password_input_size];
+};
+
+extern console_state g_console;
+
+// Puts the record into its start-up state.
+void console_state_reset(console_state& s);
+
+// The console control handler: for Ctrl+C, console close, logoff and shutdown it sets
+// cancel_requested and returns true (handled); other events return false. Runs in signal
+// context; it touches only the atomic flag.
+bool console_ctrl_handler(int event);
