@@ -1,0 +1,133 @@
+// Parses norvlite's command line into srv_options. No I/O here: main() prints the usage text
+// and picks the exit status, so the parser can be tested on its own.
+#include "server/options.h"
+
+#include <arpa/inet.h>
+
+#include <charconv>
+
+namespace {
+
+// The built-in account used when the command line names none.
+constexpr std::string_view default_user = "norv";
+constexpr std::string_view default_password = "norv";
+
+bool parse_int(std::string_view text, int lo, int hi, int& out) {
+    int value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value < lo || value > hi) {
+        return false;
+    }
+    out = value;
+    return true;
+}
+
+bool add_user(std::string_view user_arg, srv_options& out, std::string& error) {
+    size_t colon = user_arg.find(':');
+    if (colon == std::string_view::npos || colon == 0) {
+        error = "--user needs NAME:PASSWORD, got '" + std::string(user_arg) + "'";
+        return false;
+    }
+    std::string_view name = user_arg.substr(0, colon);
+    for (const srv_user& u : out.users) {
+        if (u.name == name) {
+            error = "user '" + std::string(name) + "' is given twice";
+            return false;
+        }
+    }
+    out.users.push_back({std::string(name), std::string(user_arg.substr(colon + 1))});
+    return true;
+}
+
+}  // namespace
+
+bool srv_parse_args(std::span<const char* const> args, srv_options& out, std::string& error) {
+    out = srv_options{};
+    bool have_data = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string_view arg = args[i] ? args[i] : "";
+        if (arg == "--help" || arg == "-h") {
+            out.help = true;
+            return true;
+        }
+        // Every other option takes a value, as "--opt VALUE" or "--opt=VALUE".
+        std::string_view name = arg;
+        std::string_view value;
+        bool inline_value = false;
+        if (size_t eq = arg.find('='); arg.starts_with("--") && eq != std::string_view::npos) {
+            name = arg.substr(0, eq);
+            value = arg.substr(eq + 1);
+            inline_value = true;
+        }
+        if (name != "--data" && name != "--port" && name != "--user" && name != "--listen" &&
+            name != "--certs" && name != "--login-timeout-ms") {
+            error = "unknown argument '" + std::string(arg) + "'";
+            return false;
+        }
+        if (!inline_value) {
+            if (i + 1 >= args.size() || args[i + 1] == nullptr) {
+                error = std::string(name) + " needs a value";
+                return false;
+            }
+            value = args[++i];
+        }
+
+        if (name == "--data") {
+            if (value.empty()) {
+                error = "--data needs a directory";
+                return false;
+            }
+            out.data_dir = value;
+            have_data = true;
+        } else if (name == "--port") {
+            if (!parse_int(value, 0, 65535, out.port)) {
+                error = "--port needs a number from 0 to 65535, got '" + std::string(value) + "'";
+                return false;
+            }
+        } else if (name == "--user") {
+            if (!add_user(value, out, error)) return false;
+        } else if (name == "--listen") {
+            in_addr addr{};
+            std::string text(value);
+            if (inet_pton(AF_INET, text.c_str(), &addr) != 1) {
+                error = "--listen needs an IPv4 address such as 127.0.0.1, got '" + text + "'";
+                return false;
+            }
+            out.listen_addr = text;
+        } else if (name == "--certs") {
+            if (value.empty()) {
+                error = "--certs needs a directory";
+                return false;
+            }
+            out.certs_dir = value;
+        } else if (name == "--login-timeout-ms") {
+            if (!parse_int(value, 1, 3600000, out.login_timeout_ms)) {
+                error = "--login-timeout-ms needs a number from 1 to 3600000";
+                return false;
+            }
+        }
+    }
+    if (!have_data) {
+        error = "--data DIR is required";
+        return false;
+    }
+    if (out.users.empty()) {
+        out.users.push_back({std::string(default_user), std::string(default_password)});
+    }
+    return true;
+}
+
+std::string_view srv_usage() {
+    return "usage: norvlite --data DIR [--port N] [--user NAME:PASSWORD]... [--listen ADDR]\n"
+           "                [--certs DIR] [--login-timeout-ms MS]\n"
+           "  --data DIR          directory of databases; database NAME is the file DIR/NAME.db,\n"
+           "                      created on first use (DIR too)\n"
+           "  --port N            TCP port, default 5138; 0 picks a free port\n"
+           "  --user NAME:PASS    an account (repeatable); the first ':' ends the name.\n"
+           "                      Without --user the only account is norv with password norv\n"
+           "  --listen ADDR       IPv4 address to listen on, default 127.0.0.1\n"
+           "  --certs DIR         TLS files server.crt, server.key, ca.crt, ca.crl;\n"
+           "                      default ./security (scripts/gen-certs makes them)\n"
+           "  --login-timeout-ms  time a client has to complete its login, default 10000\n"
+           "  --help              this text\n";
+}

@@ -1,0 +1,34 @@
+// norvlite's command line: the options record and the pure parser that fills it from argv.
+// main() parses, prints usage on failure, then hands the record to srv_run (server/server.h).
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+inline constexpr int srv_default_port = 5138;
+inline constexpr int srv_default_login_timeout_ms = 10000;
+
+struct srv_user {
+    std::string name;      // never empty
+    std::string password;  // anything after the first ':' of --user, may be empty
+};
+
+struct srv_options {
+    std::string data_dir;                   // --data: one SQLite file per database, NAME.db
+    int port = srv_default_port;            // 0..65535, 0 = ephemeral
+    std::string listen_addr = "127.0.0.1";  // IPv4 literal
+    std::string certs_dir = "security";     // server.crt, server.key, ca.crt, ca.crl
+    std::vector<srv_user> users;            // never empty after a successful parse
+    int login_timeout_ms = srv_default_login_timeout_ms;  // whole login exchange, > 0
+    bool help = false;                                    // --help: print srv_usage and exit 0
+};
+
+// Fills out from the arguments after the program name. When no --user is given the one user
+// is "norv" with password "norv". Returns false with a one-line reason in error on a bad or
+// missing argument; out is then unspecified. Pure; any thread.
+bool srv_parse_args(std::span<const char* const> args, srv_options& out, std::string& error);
+
+// The usage text, several lines, each ending in '\n'.
+std::string_view srv_usage();

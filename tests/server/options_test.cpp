@@ -1,0 +1,79 @@
+// norvlite's command-line parser: defaults, the NAME:PASSWORD split, and refusals.
+#include "server/options.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+bool parse(std::vector<const char*> args, srv_options& out, std::string& error) {
+    return srv_parse_args(args, out, error);
+}
+
+TEST(srv_parse_args, defaults_to_port_5138_loopback_security_dir_and_user_norv) {
+    srv_options o;
+    std::string error;
+    ASSERT_TRUE(parse({"--data", "d"}, o, error)) << error;
+    EXPECT_EQ(o.data_dir, "d");
+    EXPECT_EQ(o.port, 5138);
+    EXPECT_EQ(o.listen_addr, "127.0.0.1");
+    EXPECT_EQ(o.certs_dir, "security");
+    ASSERT_EQ(o.users.size(), 1u);
+    EXPECT_EQ(o.users[0].name, "norv");
+    EXPECT_EQ(o.users[0].password, "norv");
+}
+
+TEST(srv_parse_args, splits_users_at_the_first_colon_and_drops_the_default) {
+    srv_options o;
+    std::string error;
+    ASSERT_TRUE(parse({"--user", "ann:a:b'c", "--data=d", "--user=bob:", "--port=0", "--listen",
+                       "0.0.0.0", "--certs", "c", "--login-timeout-ms", "250"},
+                      o, error))
+        << error;
+    ASSERT_EQ(o.users.size(), 2u);
+    EXPECT_EQ(o.users[0].name, "ann");
+    EXPECT_EQ(o.users[0].password, "a:b'c");
+    EXPECT_EQ(o.users[1].name, "bob");
+    EXPECT_EQ(o.users[1].password, "");
+    EXPECT_EQ(o.port, 0);
+    EXPECT_EQ(o.listen_addr, "0.0.0.0");
+    EXPECT_EQ(o.certs_dir, "c");
+    EXPECT_EQ(o.login_timeout_ms, 250);
+}
+
+TEST(srv_parse_args, refuses_missing_malformed_and_unknown_arguments) {
+    const std::vector<std::vector<const char*>> bad = {
+        {},
+        {"--port", "1"},
+        {"--data"},
+        {"--data", ""},
+        {"--data", "d", "--port", "65536"},
+        {"--data", "d", "--port", "-1"},
+        {"--data", "d", "--port", "12x"},
+        {"--data", "d", "--port", ""},
+        {"--data", "d", "--user", "nocolon"},
+        {"--data", "d", "--user", ":pw"},
+        {"--data", "d", "--user", "a:1", "--user", "a:2"},
+        {"--data", "d", "--listen", "localhost"},
+        {"--data", "d", "--listen", "192.168.0.256"},
+        {"--data", "d", "--login-timeout-ms", "0"},
+        {"--data", "d", "--verbose"},
+        {"--data", "d", "extra"},
+    };
+    for (const auto& args : bad) {
+        srv_options o;
+        std::string error;
+        EXPECT_FALSE(parse(args, o, error)) << (args.empty() ? "(none)" : args.back());
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(srv_parse_args, help_wins_over_missing_data) {
+    srv_options o;
+    std::string error;
+    ASSERT_TRUE(parse({"--help"}, o, error));
+    EXPECT_TRUE(o.help);
+}
+
+}  // namespace
