@@ -30,7 +30,7 @@ struct srv_login_text {
 //   version = 'DIGITS'
 // Values are verbatim (quotes inside them are not escaped). A quoted value ends at the first
 // quote after which the rest of the text parses, so a password containing ' works.
-// Returns false and a short static reason on anything else; out is then unspecified.
+// Returns false and a short static reason on anything else; out may then hold partial values.
 bool srv_parse_login_text(std::string_view text, srv_login_text& out, const char** reason);
 
 // True when the clear login text held so far is complete: it ends in " version = '<digits>'".

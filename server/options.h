@@ -27,7 +27,7 @@ struct srv_options {
 
 // Fills out from the arguments after the program name. When no --user is given the one user
 // is "norv" with password "norv". Returns false with a one-line reason in error on a bad or
-// missing argument; out is then unspecified. Pure; any thread.
+// missing argument; out may then hold partial values. Pure; any thread.
 bool srv_parse_args(std::span<const char* const> args, srv_options& out, std::string& error);
 
 // The usage text, several lines, each ending in '\n'.

@@ -69,11 +69,4 @@ TEST(srv_parse_args, refuses_missing_malformed_and_unknown_arguments) {
     }
 }
 
-TEST(srv_parse_args, help_wins_over_missing_data) {
-    srv_options o;
-    std::string error;
-    ASSERT_TRUE(parse({"--help"}, o, error));
-    EXPECT_TRUE(o.help);
-}
-
 }  // namespace
