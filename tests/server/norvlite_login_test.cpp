@@ -7,7 +7,8 @@
 #include <string>
 #include <thread>
 
-#include "tests/server/norvlite_process.h"
+#include "tests/server/test_client.h"
+#include "tests/support/process.h"
 
 namespace fs = std::filesystem;
 using namespace std::literals;
@@ -156,7 +157,7 @@ protected:
     static void SetUpTestSuite() {
         certs_dir = new temp_dir;
         std::string output;
-        certs_made = run_program({NORV_REPO_ROOT "/scripts/gen-certs", certs_dir->path + "/c"},
+        certs_made = run_program({REPO_ROOT "/scripts/gen-certs", certs_dir->path + "/c"},
                                  output, 60000) == 0;
         if (!certs_made) std::fprintf(stderr, "gen-certs failed:\n%s", output.c_str());
     }
@@ -258,10 +259,10 @@ TEST(norvlite_stop, sigterm_and_sigint_end_the_server_with_status_0_despite_open
 
 TEST(norvlite_command_line, bad_arguments_exit_2_with_usage_on_stderr_and_help_exits_0) {
     std::string output;
-    EXPECT_EQ(run_program({NORVLITE_PATH, "--port", "0"}, output, 5000), 2) << output;
+    EXPECT_EQ(run_program({NORVLITE_BIN, "--port", "0"}, output, 5000), 2) << output;
     EXPECT_NE(output.find("--data DIR is required\nusage: norvlite"), std::string::npos) << output;
     output.clear();
-    EXPECT_EQ(run_program({NORVLITE_PATH, "--help"}, output, 5000), 0);
+    EXPECT_EQ(run_program({NORVLITE_BIN, "--help"}, output, 5000), 0);
     EXPECT_NE(output.find("norv with password norv"), std::string::npos) << output;
 }
 

@@ -1,46 +1,11 @@
-// Test helpers for running the built norvlite: a temporary directory, the server process (killed
-// and reaped whatever the test does), plain sockets with time-outs, and a TLS client made with
+// Client ends for the norvlite tests: plain sockets with time-outs, and a TLS client made with
 // OpenSSL directly, written independently of the server's code.
 #pragma once
-
-#include <sys/types.h>
 
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
-
-// A fresh directory under /tmp, removed with everything in it at destruction.
-struct temp_dir {
-    std::string path;
-    temp_dir();
-    ~temp_dir();
-    temp_dir(const temp_dir&) = delete;
-    temp_dir& operator=(const temp_dir&) = delete;
-};
-
-// The norvlite binary with stdout on a pipe (for the listening line) and stderr in a file.
-struct norvlite_server {
-    pid_t pid = -1;
-    int port = 0;
-    std::string log_path;  // the server's stderr
-    norvlite_server() = default;
-    norvlite_server(const norvlite_server&) = delete;
-    norvlite_server& operator=(const norvlite_server&) = delete;
-    ~norvlite_server();  // SIGKILL and reap if still running
-
-    // Starts norvlite with args and waits (10 s at most) for "norvlite listening on ADDR:PORT".
-    bool start(const std::vector<std::string>& args, const std::string& log_file,
-               std::string& error);
-    // Sends sig and waits up to timeout_ms. Returns the exit status, 128+signal when killed by a
-    // signal, or -1 when it did not end in time (it is then killed).
-    int stop(int sig, int timeout_ms);
-    std::string log() const;
-};
-
-// Runs a program to completion with stdout and stderr into output. Returns its exit status, or
-// -1 when it could not run or took longer than timeout_ms (it is then killed).
-int run_program(const std::vector<std::string>& argv, std::string& output, int timeout_ms);
 
 // An open socket, closed at destruction.
 struct test_socket {

@@ -1,0 +1,167 @@
+// The login cycle end to end: norvsql against norvlite over clear and TLS channels, prompts,
+// validation and the restart of the cycle after a failed connect.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/e2e/harness.h"
+
+namespace {
+
+const std::string url_prompts = "Please input server URL:Please input server port:";
+const std::string all_prompts = url_prompts +
+                                "Please input database name:Please input user name:"
+                                "Please input password:";
+
+std::string connected(int port, const std::string& db = "demo", const std::string& user = "norv") {
+    return "\r\nConnect to 127.0.0.1:" + std::to_string(port) + " " + db + " " + user +
+           " \r\nConnect ok.\r\n";
+}
+
+const std::string prompt = "\r\nSQL> ";
+
+}  // namespace
+
+class login_e2e : public ::testing::Test {
+protected:
+    void SetUp() override {
+        server = start_norvlite();
+        ASSERT_NE(server, nullptr);
+        port = std::to_string(server->port);
+    }
+    std::unique_ptr<norvlite> server;
+    std::string port;
+};
+
+TEST_F(login_e2e, clear_login_from_the_command_line_prints_banner_and_connect_lines) {
+    run_result r = run_norvsql({"NSSL", "127.0.0.1", port, "demo", "norv", "norv"}, "exit\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, banner + connected(server->port) + prompt);
+}
+
+TEST_F(login_e2e, five_or_eight_arguments_are_ignored_and_all_four_prompts_appear) {
+    std::string typed = "127.0.0.1\n" + port + "\ndemo\nnorv\nnorv\nexit\n";
+    for (auto args : {std::vector<std::string>{"NSSL", "127.0.0.1", port, "demo", "norv"},
+                      std::vector<std::string>{"NSSL", "127.0.0.1", port, "demo", "norv", "norv",
+                                               "enc", "extra"}}) {
+        run_result r = run_norvsql(args, typed);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, banner + all_prompts + "****\n" + connected(server->port) + prompt);
+    }
+}
+
+TEST_F(login_e2e, a_wrong_password_restarts_the_cycle_and_asks_for_everything) {
+    std::string typed = "127.0.0.1\n" + port + "\ndemo\nnorv\nnorv\nexit\n";
+    run_result r = run_norvsql({"NSSL", "127.0.0.1", port, "demo", "norv", "wrong"}, typed);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, banner + banner + all_prompts + "****\n" + connected(server->port) + prompt);
+}
+
+TEST_F(login_e2e, a_host_name_or_bad_port_gives_url_set_error_and_the_prompts) {
+    for (auto args : {std::vector<std::string>{"NSSL", "server1", port, "demo", "norv", "norv"},
+                      std::vector<std::string>{"NSSL", "192.168.0.256", port, "d", "u", "p"},
+                      std::vector<std::string>{"NSSL", "127.0.0.1", "x", "d", "u", "p"},
+                      std::vector<std::string>{"NSSL", "127.0.0.1", "70000", "d", "u", "p"}}) {
+        run_result r = run_norvsql(args, "");
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, banner + "URL set error \r\n" + banner + "Please input server URL:");
+    }
+}
+
+TEST_F(login_e2e, end_of_input_at_any_prompt_ends_with_status_0) {
+    for (const std::string& typed : std::vector<std::string>{"", "127.0.0.1\n", "127.0.0.1\n" + port + "\ndemo\nnorv\n",
+                              "127.0.0.1\n" + port + "\ndemo\nnorv\nno"}) {
+        run_result r = run_norvsql({}, typed);
+        EXPECT_EQ(r.status, 0) << typed;
+        EXPECT_EQ(r.out.find("Connect ok."), std::string::npos);
+    }
+}
+
+TEST_F(login_e2e, mixed_case_mode_words_are_not_secure) {
+    // "Ssl" and "SSL " are not secure mode words: the console logs in on a clear channel.
+    for (const char* mode : {"Ssl", "SSL ", "Tls"}) {
+        run_result r = run_norvsql({mode, "127.0.0.1", port, "demo", "norv", "norv"}, "exit\n");
+        EXPECT_EQ(r.out, banner + connected(server->port) + prompt) << mode;
+    }
+}
+
+class tls_login_e2e : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        certs = new temp_dir;
+        certs_ok = make_certs(certs->path + "/set");
+    }
+    static void TearDownTestSuite() {
+        delete certs;
+        certs = nullptr;
+    }
+    void SetUp() override {
+        ASSERT_TRUE(certs_ok) << "scripts/gen-certs failed";
+        server = start_norvlite({"--certs", certs->path + "/set"});
+        ASSERT_NE(server, nullptr);
+        port = std::to_string(server->port);
+    }
+    static temp_dir* certs;
+    static bool certs_ok;
+    std::unique_ptr<norvlite> server;
+    std::string port;
+};
+
+temp_dir* tls_login_e2e::certs = nullptr;
+bool tls_login_e2e::certs_ok = false;
+
+TEST_F(tls_login_e2e, tls_login_with_the_driver_certificate_connects) {
+    temp_dir cwd;
+    ASSERT_TRUE(install_client_certs(certs->path + "/set", cwd.path, "driver"));
+    run_result r = run_norvsql({"tls", "127.0.0.1", port, "demo", "norv", "norv", "enc"},
+                               "exit\n", cwd.path);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, banner + connected(server->port) + prompt);
+}
+
+TEST_F(tls_login_e2e, a_revoked_certificate_or_wrong_password_restarts_the_cycle) {
+    temp_dir revoked;
+    ASSERT_TRUE(install_client_certs(certs->path + "/set", revoked.path, "revoked"));
+    run_result r =
+        run_norvsql({"TLS", "127.0.0.1", port, "demo", "norv", "norv"}, "", revoked.path);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.find("Connect ok."), std::string::npos);
+    EXPECT_NE(r.out.find(banner + "Please input server URL:"), std::string::npos) << r.out;
+
+    temp_dir good;
+    ASSERT_TRUE(install_client_certs(certs->path + "/set", good.path, "driver"));
+    r = run_norvsql({"tls", "127.0.0.1", port, "demo", "norv", "bad"}, "", good.path);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, banner + banner + "Please input server URL:");
+}
+
+TEST_F(tls_login_e2e, missing_certificate_files_print_their_message) {
+    temp_dir empty;
+    run_result r = run_norvsql({"tls", "127.0.0.1", port, "demo", "norv", "norv"}, "", empty.path);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, banner + "Load CA certificate file failed" + banner +
+                         "Please input server URL:");
+}
+
+TEST_F(login_e2e, on_a_terminal_the_password_shows_stars_only_and_backspace_erases_one) {
+    auto term = start_norvsql_pty({});
+    ASSERT_NE(term, nullptr);
+    ASSERT_TRUE(term->expect("Please input server URL:"));
+    term->type("127.0.0.1\r");
+    ASSERT_TRUE(term->expect("Please input server port:"));
+    term->type(port + "\r");
+    ASSERT_TRUE(term->expect("Please input database name:"));
+    term->type("demo\r");
+    ASSERT_TRUE(term->expect("Please input user name:"));
+    term->type("norv\r");
+    ASSERT_TRUE(term->expect("Please input password:"));
+    term->type("norx\x7fv\r");  // the terminal's Backspace is DEL
+    ASSERT_TRUE(term->expect("Connect ok.")) << term->seen;  // the terminal adds its own CR
+    size_t from = term->seen.find("Please input password:");
+    std::string shown = term->seen.substr(from, term->seen.find("Connect to") - from);
+    EXPECT_EQ(shown.find("nor"), std::string::npos) << "the password was echoed";
+    EXPECT_NE(shown.find("****\b \b*"), std::string::npos) << shown;
+    ASSERT_TRUE(term->expect("SQL> "));
+    term->type("exit\r");
+    EXPECT_EQ(term->finish(), 0);
+}
