@@ -7,6 +7,7 @@
 #include <string>
 
 #include "protocol/db.h"
+#include "protocol/db_wire.h"
 
 struct ssl_st;  // OpenSSL's SSL, kept out of every header but tls.cpp's
 

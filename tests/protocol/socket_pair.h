@@ -19,6 +19,7 @@ struct socket_pair {
             peer = sv[1];
         }
     }
+    // The client end is closed once every duplicate is closed too.
     ~socket_pair() {
         if (client >= 0) close(client);
         if (peer >= 0) close(peer);
@@ -26,10 +27,15 @@ struct socket_pair {
     socket_pair(const socket_pair&) = delete;
     socket_pair& operator=(const socket_pair&) = delete;
 
-    // A connection record on the client end; the socket stays owned by this pair.
-    std::unique_ptr<db_conn> conn() const {
-        auto c = std::make_unique<db_conn>();
-        c->sock = client;
+    struct conn_closer {
+        void operator()(db_conn* c) const { db_disconnect(c); }
+    };
+    using conn_ptr = std::unique_ptr<db_conn, conn_closer>;
+
+    // A connection record on a duplicate of the client end (closed with the record).
+    conn_ptr conn() const {
+        conn_ptr c(new db_conn);
+        c->sock = dup(client);
         return c;
     }
 

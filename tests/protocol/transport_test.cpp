@@ -75,7 +75,7 @@ TEST(put_int32, queues_big_endian) {
 TEST(db_put_bytes, a_send_on_a_closed_connection_ends_the_exchange) {
     socket_pair sp;
     auto c = sp.conn();
-    c->sock = closed_socket;
+    db_close_socket(c.get());
     std::string big = filled(4000, 'q');
     EXPECT_FALSE(db_run_exchange(c.get(), [&] { db_put_bytes(c.get(), big.data(), 4000); }));
 }

@@ -1,0 +1,326 @@
+// Statement messages and their replies: the "?" message with or without parameters, and the
+// reader of the reply letters that fills a db_result, rows included. Every length and count the
+// server sends is checked against the bounds below before it is used.
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/console.h"
+#include "protocol/conn.h"
+#include "protocol/result.h"
+#include "protocol/types.h"
+
+// A bound parameter: its bytes and how they travel.
+struct db_param {
+    int32_t kind = 0;  // 0 raw bytes (type 34), 1 text (type 32)
+    std::vector<char> data;
+};
+
+struct db_stmt {
+    std::string sql;
+    int32_t count = 0;  // highest bound index + 1
+    std::unique_ptr<db_param> params[db_stmt_max_params];
+};
+
+namespace {
+
+// Bounds on what a reply may announce; more is a broken reply, not a result.
+inline constexpr int32_t max_columns = 10000;
+inline constexpr int32_t max_text_len = 64 << 20;   // names and messages
+inline constexpr int32_t max_value_len = 1 << 30;  // one value in a row
+inline constexpr int32_t max_sql_len = (1 << 30) - 1;
+
+inline constexpr int param_type_bytes = 34;  // BLOB
+inline constexpr int param_type_text = 32;   // CLOB
+
+struct result_deleter {
+    void operator()(db_result* r) const { db_result_free(r); }
+};
+using result_ptr = std::unique_ptr<db_result, result_deleter>;
+
+int32_t get_length(db_conn* c, int32_t bound) {
+    int32_t n = get_int32(c);
+    if (n < 0 || n > bound) db_fail();
+    return n;
+}
+
+void* alloc_or_fail(db_result* r, int32_t size) {
+    void* p = arena_alloc(r, size);
+    if (!p) db_fail();
+    return p;
+}
+
+// A text: int32 length, the bytes; kept in the result's arena with a zero byte after it.
+char* get_text(db_conn* c, db_result* r) {
+    int32_t n = get_length(c, max_text_len);
+    auto* p = static_cast<char*>(alloc_or_fail(r, n + 1));
+    db_recv_exact(c, p, n);
+    p[n] = '\0';
+    return p;
+}
+
+// A notice: printed at once, not stored.
+void print_notice(db_conn* c) {
+    int32_t n = get_length(c, max_text_len);
+    std::string text(size_t(n), '\0');
+    db_recv_exact(c, text.data(), n);
+    con_printf("%s\r\n", text.c_str());
+}
+
+// Reads and drops n bytes.
+void skip_bytes(db_conn* c, int32_t n) {
+    char scratch[4096];
+    while (n > 0) {
+        int32_t take = n < int32_t(sizeof scratch) ? n : int32_t(sizeof scratch);
+        db_recv_exact(c, scratch, take);
+        n -= take;
+    }
+}
+
+void read_columns(db_conn* c, db_result* r) {
+    int32_t count = get_length(c, max_columns);
+    auto* cols = static_cast<db_column*>(alloc_or_fail(r, count * int32_t(sizeof(db_column))));
+    for (int32_t i = 0; i < count; ++i) {
+        cols[i].name = get_text(c, r);
+        cols[i].type = get_int32(c);
+        cols[i].type_mod = get_int32(c);
+        cols[i].flags = get_int32(c);
+    }
+    r->columns = cols;
+    r->col_count = count;
+}
+
+db_value* read_row(db_conn* c, db_result* r) {
+    auto* row = static_cast<db_value*>(alloc_or_fail(r, r->col_count * int32_t(sizeof(db_value))));
+    for (int32_t i = 0; i < r->col_count; ++i) {
+        int32_t n = get_length(c, max_value_len);
+        auto* data = static_cast<char*>(alloc_or_fail(r, n + 1));
+        db_recv_exact(c, data, n);
+        data[n] = '\0';
+        if (n > 0) db_convert_value(r->columns[i].type, data, n);
+        row[i] = {n, data};
+    }
+    return row;
+}
+
+// The rows of a nested result set are read and dropped as they come.
+void skip_row(db_conn* c, int32_t col_count) {
+    for (int32_t i = 0; i < col_count; ++i) skip_bytes(c, get_length(c, max_value_len));
+}
+
+// Among rows a message may start with its error code in brackets: "[1234] text" carries error
+// code -1234 and the message "text".
+void set_row_message(db_result* r, char* text, int level) {
+    r->ok = 0;
+    r->level = level;
+    r->message = text;
+    if (text[0] != '[') return;
+    char* end = text + 1;
+    long code = 0;
+    while (*end >= '0' && *end <= '9' && code < 1000000000) code = code * 10 + (*end++ - '0');
+    if (end == text + 1 || *end != ']') return;
+    r->error_code = -static_cast<int32_t>(code);
+    ++end;
+    while (*end == ' ') ++end;
+    r->message = end;
+}
+
+int message_level(int letter) {
+    switch (letter) {
+        case 'W': return db_level_warning;
+        case 'E': return db_level_error;
+        default: return db_level_fatal;
+    }
+}
+
+// Reads the row stream after "A" until "K" or "$".
+void read_rows(db_conn* c, db_result* r) {
+    int letter = get_byte(c);
+    for (;;) {
+        switch (letter) {
+            case 'R':
+                if (!result_append_row(r, read_row(c, r))) db_fail();
+                break;
+            case 'W':
+            case 'E':
+            case 'F':
+                set_row_message(r, get_text(c, r), message_level(letter));
+                break;
+            case 'M':
+                print_notice(c);
+                break;
+            case 'A': {
+                result_ptr scratch(new db_result);
+                read_columns(c, scratch.get());
+                while ((letter = get_byte(c)) == 'R') skip_row(c, scratch->col_count);
+                continue;  // the letter after the nested rows is dispatched as it stands
+            }
+            case 'K':
+                return;
+            case '$':
+                get_int32(c);
+                return;
+            default:
+                break;  // unknown letters carry nothing
+        }
+        letter = get_byte(c);
+    }
+}
+
+// Reads one whole reply. A failed exchange before the rows throws; while rows stream it closes
+// the socket and keeps the rows received.
+db_result* read_reply(db_conn* c) {
+    result_ptr r(new db_result);
+    r->conn = c;
+    for (;;) {
+        int letter = get_byte(c);
+        switch (letter) {
+            case 'A':
+                read_columns(c, r.get());
+                r->ok = 1;
+                r->kind = db_kind_query;
+                r->pos = r->last_pos = -1;
+                try {
+                    read_rows(c, r.get());
+                } catch (const db_exchange_failed&) {
+                    db_close_socket(c);
+                    r->cut_short = true;
+                }
+                r->done = 1;
+                return r.release();
+            case 'D':
+                r->deleted += get_int32(c);
+                r->kind = db_kind_delete;
+                break;
+            case 'U':
+                r->updated += get_int32(c);
+                r->kind = db_kind_update;
+                break;
+            case 'I': {
+                // The key area holds 24 bytes; a longer payload is read whole and kept cut.
+                int32_t n = get_length(c, max_value_len);
+                int32_t keep = n < insert_key_size ? n : insert_key_size;
+                db_recv_exact(c, r->insert_key, keep);
+                skip_bytes(c, n - keep);
+                r->insert_key_len = keep;
+                r->inserted += 1;
+                r->kind = db_kind_insert;
+                break;
+            }
+            case 'W':
+            case 'E':
+            case 'F':
+                r->message = get_text(c, r.get());
+                r->level = message_level(letter);
+                if (letter != 'W') r->ok = 0;
+                break;
+            case 'M':
+                print_notice(c);
+                break;
+            case 'O': {
+                get_int32(c);
+                int32_t n = get_int32(c);
+                if (n <= 0)
+                    con_printf("function return NONE\n");
+                else if (n > max_value_len)
+                    db_fail();
+                else
+                    skip_bytes(c, n);
+                break;
+            }
+            case 'K':
+                r->done = 1;
+                return r.release();
+            default:
+                break;
+        }
+    }
+}
+
+// Queues the statement text: "?", its length, its bytes and a zero byte.
+void put_statement_text(db_conn* c, const char* sql) {
+    size_t n = std::strlen(sql);
+    if (n > size_t(max_sql_len)) db_fail();
+    char letter = '?';
+    put_bytes(c, &letter, 1);
+    put_int32(c, int32_t(n));
+    put_bytes(c, sql, int32_t(n) + 1);
+}
+
+// Runs one exchange; a failure leaves the connection closed, since its stream is no longer in
+// step with the server.
+template <class F>
+db_result* run_statement_exchange(db_conn* c, F&& send) {
+    if (!c) return nullptr;
+    try {
+        send();
+        return read_reply(c);
+    } catch (const db_exchange_failed&) {
+        db_close_socket(c);
+        return nullptr;
+    }
+}
+
+}  // namespace
+
+db_result* db_execute(db_conn* conn, const char* sql) {
+    return run_statement_exchange(conn, [&] {
+        put_statement_text(conn, sql);
+        put_int32(conn, 0);
+        db_flush(conn);
+    });
+}
+
+db_stmt* db_stmt_new(const char* sql) {
+    auto* s = new db_stmt;
+    s->sql = sql ? sql : "";
+    return s;
+}
+
+void db_stmt_free(db_stmt* stmt) { delete stmt; }
+
+bool db_stmt_bind(db_stmt* stmt, int index, const void* data, int length, int kind) {
+    if (!stmt || index < 0 || index >= db_stmt_max_params || length < 0) return false;
+    auto p = std::make_unique<db_param>();
+    p->kind = kind;
+    if (length == 0)
+        p->data.assign(1, '\0');
+    else
+        p->data.assign(static_cast<const char*>(data), static_cast<const char*>(data) + length);
+    stmt->params[index] = std::move(p);
+    if (index + 1 > stmt->count) stmt->count = index + 1;
+    return true;
+}
+
+db_result* db_execute_params(db_conn* conn, db_stmt* stmt) {
+    if (!stmt) return nullptr;
+    return run_statement_exchange(conn, [&] {
+        put_statement_text(conn, stmt->sql.c_str());
+        db_flush(conn);
+        put_int32(conn, stmt->count);
+        for (int i = 0; i < stmt->count; ++i) {
+            // An index left unbound travels as an empty text parameter.
+            const db_param* p = stmt->params[i].get();
+            int32_t len = p ? int32_t(p->data.size()) : 1;
+            put_int16(conn, 0);
+            put_int16(conn, 1);
+            put_int16(conn, int16_t(p && p->kind == db_param_bytes ? param_type_bytes
+                                                                  : param_type_text));
+            put_int32(conn, len);
+            put_bytes(conn, p ? p->data.data() : "", len);
+        }
+        db_flush(conn);
+    });
+}
+
+db_conn* db_send_statement(db_conn* conn, const char* sql) {
+    if (!conn) return nullptr;
+    bool ok = db_run_exchange(conn, [&] {
+        put_statement_text(conn, sql);
+        put_int32(conn, 0);
+        db_flush(conn);
+    });
+    return ok ? conn : nullptr;
+}

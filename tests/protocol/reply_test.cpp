@@ -1,0 +1,232 @@
+// The statement message and the reply reader against a scripted peer: the reply bytes are
+// written by hand here (independently of the client's encoders), the bytes the client sent are
+// compared literally.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/console.h"
+#include "protocol/conn.h"
+#include "protocol/db.h"
+#include "tests/protocol/socket_pair.h"
+
+namespace {
+
+std::string be32(int32_t v) {
+    uint32_t u = static_cast<uint32_t>(v);
+    return {char(u >> 24), char(u >> 16), char(u >> 8), char(u)};
+}
+std::string be16(int v) { return {char(v >> 8), char(v)}; }
+std::string text(const std::string& s) { return be32(int32_t(s.size())) + s; }
+std::string column(const std::string& name, int type, int type_mod = -1, int flags = 0) {
+    return text(name) + be32(type) + be32(type_mod) + be32(flags);
+}
+std::string value(const std::string& bytes) { return be32(int32_t(bytes.size())) + bytes; }
+
+// Runs sql against a peer that has already written reply (and then stops writing).
+struct exchange {
+    socket_pair sp;
+    socket_pair::conn_ptr conn = sp.conn();
+    std::string sent;     // what the client sent
+    std::string printed;  // what the client printed
+    db_result* result = nullptr;
+
+    exchange(const std::string& reply, const char* sql = "select 1") {
+        sp.send_peer(reply);
+        shutdown(sp.peer, SHUT_WR);
+        con_set_capture(&printed);
+        result = db_execute(conn.get(), sql);
+        con_set_capture(nullptr);
+        sent = sp.drain();
+    }
+    ~exchange() { db_result_free(result); }
+};
+
+const std::string select_header = "A" + be32(1) + column("N", 5);
+
+}  // namespace
+
+TEST(db_execute, sends_the_statement_message_byte_for_byte) {
+    exchange x("K", "select 1");
+    EXPECT_EQ(x.sent, std::string("?\0\0\0\x08select 1\0\0\0\0\0", 18));
+    ASSERT_NE(x.result, nullptr);
+    EXPECT_EQ(db_result_ok(x.result), 1);
+    EXPECT_EQ(db_result_kind(x.result), db_kind_none);
+}
+
+TEST(db_execute, a_query_of_zero_rows_has_its_columns_and_no_row) {
+    exchange x("A" + be32(2) + column("ID", 5, -1, 2) + column("NAME", 30, 20) + "K");
+    ASSERT_NE(x.result, nullptr);
+    EXPECT_EQ(db_result_kind(x.result), db_kind_query);
+    EXPECT_EQ(db_result_ok(x.result), 1);
+    EXPECT_EQ(db_result_row_count(x.result), 0);
+    EXPECT_EQ(db_result_col_count(x.result), 2);
+    EXPECT_STREQ(db_result_col_name(x.result, 1), "NAME");
+    EXPECT_EQ(db_result_col_type_mod(x.result, 1), 20);
+    EXPECT_EQ(db_result_col_flags(x.result, 0), 2);
+    EXPECT_STREQ(db_result_col_type_name(x.result, 0), "INTEGER");
+    EXPECT_EQ(db_result_next(x.result), nullptr);
+    EXPECT_FALSE(db_result_cut_short(x.result));
+}
+
+TEST(db_execute, counts_add_up_and_set_the_kind) {
+    exchange u("U" + be32(3) + "U" + be32(4) + "K");
+    EXPECT_EQ(db_result_updated(u.result), 7);
+    EXPECT_EQ(db_result_kind(u.result), db_kind_update);
+    exchange d("D" + be32(2) + "K");
+    EXPECT_EQ(db_result_deleted(d.result), 2);
+    EXPECT_EQ(db_result_kind(d.result), db_kind_delete);
+    // An insert key longer than the 24-byte area is read whole and kept cut.
+    exchange i("I" + value("12345678") + "I" + value(std::string(30, 'k')) + "K");
+    EXPECT_EQ(db_result_inserted(i.result), 2);
+    EXPECT_EQ(db_result_kind(i.result), db_kind_insert);
+    int len = 0;
+    const unsigned char* key = db_result_insert_key(i.result, &len);
+    EXPECT_EQ(len, 24);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(key), 24), std::string(24, 'k'));
+}
+
+TEST(db_execute, messages_outside_rows_set_level_and_ok) {
+    exchange e("E" + text("no such table") + "K");
+    EXPECT_EQ(db_result_ok(e.result), 0);
+    EXPECT_EQ(db_result_msg_level(e.result), db_level_error);
+    EXPECT_STREQ(db_result_message(e.result), "no such table");
+    EXPECT_EQ(db_result_kind(e.result), db_kind_none);
+    exchange w("W" + text("careful") + "K");
+    EXPECT_EQ(db_result_ok(w.result), 1);
+    EXPECT_EQ(db_result_msg_level(w.result), db_level_warning);
+    exchange f("F" + text("[99] gone") + "K");
+    EXPECT_EQ(db_result_ok(f.result), 0);
+    EXPECT_EQ(db_result_msg_level(f.result), db_level_fatal);
+    EXPECT_STREQ(db_result_message(f.result), "[99] gone") << "outside rows the text stays whole";
+    EXPECT_EQ(db_result_error_code(f.result), 0);
+    // A row set after an error sets ok back.
+    exchange ea("E" + text("x") + select_header + "K");
+    EXPECT_EQ(db_result_ok(ea.result), 1);
+}
+
+TEST(db_execute, messages_among_rows_clear_ok_and_carry_a_bracketed_code) {
+    exchange w(select_header + "R" + value(be32(1)) + "W" + text("[1234]  row skipped") + "R" +
+               value(be32(2)) + "K");
+    ASSERT_NE(w.result, nullptr);
+    EXPECT_EQ(db_result_ok(w.result), 0);
+    EXPECT_EQ(db_result_msg_level(w.result), db_level_warning);
+    EXPECT_EQ(db_result_error_code(w.result), -1234);
+    EXPECT_STREQ(db_result_message(w.result), "row skipped");
+    EXPECT_EQ(db_result_row_count(w.result), 2);
+    exchange e(select_header + "E" + text("[12 not a code") + "K");
+    EXPECT_EQ(db_result_error_code(e.result), 0);
+    EXPECT_STREQ(db_result_message(e.result), "[12 not a code");
+}
+
+TEST(db_execute, notices_and_function_output_are_printed_not_stored) {
+    exchange m("M" + text("hello") + "O" + be32(7) + be32(0) + "O" + be32(7) + value("dropped") +
+               select_header + "M" + text("among rows") + "$" + be32(0));
+    ASSERT_NE(m.result, nullptr);
+    EXPECT_EQ(m.printed, "hello\r\nfunction return NONE\namong rows\r\n");
+    EXPECT_EQ(db_result_message(m.result), nullptr);
+}
+
+TEST(db_execute, values_are_converted_to_host_order_by_type_code) {
+    std::string point = std::string("\x3f\xf8\0\0\0\0\0\0", 8) + std::string("\xc0\0\0\0\0\0\0\0", 8);
+    std::string box;
+    for (double d : {1.0, 2.0, 3.0, 4.0}) {
+        uint64_t bits;
+        std::memcpy(&bits, &d, 8);
+        for (int s = 56; s >= 0; s -= 8) box += char(bits >> s);
+    }
+    exchange x("A" + be32(5) + column("S", 4) + column("I", 5) + column("P", 36) +
+               column("B", 37) + column("E", 5) + "R" + value("\x01\x02") +
+               value("\xff\xff\xff\xfe") + value(point) + value(box) + value("") + "K");
+    db_row* row = db_result_next(x.result);
+    ASSERT_NE(row, nullptr);
+    int16_t s;
+    std::memcpy(&s, db_row_value(row, 0), 2);
+    EXPECT_EQ(s, 258);
+    int32_t i;
+    std::memcpy(&i, db_row_value(row, 1), 4);
+    EXPECT_EQ(i, -2);
+    double p[2], b[4];
+    std::memcpy(p, db_row_value(row, 2), 16);
+    std::memcpy(b, db_row_value(row, 3), 32);
+    EXPECT_EQ(p[0], 1.5);
+    EXPECT_EQ(p[1], -2.0);
+    EXPECT_EQ(b[0], 1.0);
+    EXPECT_EQ(b[3], 4.0);
+    // A zero-length value is an empty text, not converted.
+    EXPECT_EQ(db_row_value_len(row, 4), 0);
+    EXPECT_STREQ(db_row_value(row, 4), "");
+}
+
+TEST(db_execute, a_nested_result_set_is_read_and_dropped) {
+    exchange x(select_header + "R" + value(be32(1)) + "A" + be32(2) + column("X", 30) +
+               column("Y", 30) + "R" + value("a") + value("bb") + "R" + value("c") + value("") +
+               "R" + value(be32(2)) + "K");
+    ASSERT_NE(x.result, nullptr);
+    EXPECT_EQ(db_result_col_count(x.result), 1);
+    EXPECT_EQ(db_result_row_count(x.result), 1) << "the row after the nested set ends it";
+}
+
+TEST(db_execute_params, sends_text_then_count_and_parameters_with_empty_as_one_zero_byte) {
+    socket_pair sp;
+    auto conn = sp.conn();
+    sp.send_peer("K");
+    db_stmt* stmt = db_stmt_new("insert into t values(?,?)");
+    ASSERT_TRUE(db_stmt_bind(stmt, 0, "abc", 3, db_param_text));
+    ASSERT_TRUE(db_stmt_bind(stmt, 1, "", 0, db_param_bytes));
+    EXPECT_FALSE(db_stmt_bind(stmt, 100, "x", 1, db_param_bytes));
+    db_result* r = db_execute_params(conn.get(), stmt);
+    ASSERT_NE(r, nullptr);
+    std::string sql = "insert into t values(?,?)";
+    EXPECT_EQ(sp.drain(), "?" + be32(int32_t(sql.size())) + sql + std::string(1, '\0') + be32(2) +
+                              be16(0) + be16(1) + be16(32) + be32(3) + "abc" + be16(0) + be16(1) +
+                              be16(34) + be32(1) + std::string(1, '\0'));
+    db_result_free(r);
+    db_stmt_free(stmt);
+}
+
+TEST(db_execute, a_lost_connection_while_rows_stream_keeps_the_rows_and_says_so) {
+    exchange x(select_header + "R" + value(be32(1)) + "R" + be32(4) + std::string(2, '\0'));
+    ASSERT_NE(x.result, nullptr);
+    EXPECT_TRUE(db_result_cut_short(x.result));
+    EXPECT_EQ(db_result_row_count(x.result), 1);
+    EXPECT_EQ(x.conn->sock, closed_socket) << "the reader closes the socket";
+}
+
+TEST(db_execute, malformed_lengths_and_counts_fail_the_exchange) {
+    for (const std::string& reply :
+         {"E" + be32(-1) + "x", "E" + be32(0x7fffffff), "A" + be32(-3),
+          "A" + be32(2000000000), "A" + be32(1) + text("N").substr(0, 4),
+          "O" + be32(0) + be32(0x7fffffff), "I" + be32(-5)}) {
+        exchange x(reply);
+        EXPECT_EQ(x.result, nullptr) << ::testing::PrintToString(reply);
+    }
+    // A bad value length among rows ends the stream like a lost connection.
+    exchange x(select_header + "R" + be32(-7));
+    ASSERT_NE(x.result, nullptr);
+    EXPECT_TRUE(db_result_cut_short(x.result));
+}
+
+TEST(db_execute, a_reply_cut_at_any_byte_gives_null_or_a_flagged_partial_result) {
+    const std::string header =
+        "W" + text("w") + "A" + be32(2) + column("A", 5) + column("B", 30);
+    const std::string reply = header + "R" + value(std::string("\0\0\0\7", 4)) +
+                              value("seven") + "M" + text("m") + "R" +
+                              value(std::string("\0\0\0\x08", 4)) + value("") + "$" + be32(2);
+    for (size_t cut = 0; cut < reply.size(); ++cut) {
+        exchange x(reply.substr(0, cut));
+        if (cut < header.size()) {
+            EXPECT_EQ(x.result, nullptr) << "cut at " << cut;
+        } else {
+            ASSERT_NE(x.result, nullptr) << "cut at " << cut;
+            EXPECT_TRUE(db_result_cut_short(x.result)) << "cut at " << cut;
+            EXPECT_LE(db_result_row_count(x.result), 2);
+                }
+    }
+    exchange whole(reply);
+    ASSERT_NE(whole.result, nullptr);
+    EXPECT_FALSE(db_result_cut_short(whole.result));
+    EXPECT_EQ(db_result_row_count(whole.result), 2);
+}
