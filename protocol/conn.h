@@ -13,7 +13,7 @@ struct ssl_st;  // OpenSSL's SSL, kept out of every header but tls.cpp's
 
 inline constexpr int send_buff_size = 8192;     // the sender's gathering buffer
 inline constexpr int send_direct_over = 2048;   // larger blocks bypass the buffer
-inline constexpr int recv_ahead_size = 65536;   // read-ahead of the receivers
+inline constexpr int recv_ahead_size = 262144;  // read-ahead of the receivers
 inline constexpr int recv_direct_from = 16384;  // larger reads go straight to the caller
 inline constexpr int auth_str_size = 256;       // the login text buffer
 inline constexpr int closed_socket = -1;        // socket value of a closed connection
@@ -63,7 +63,11 @@ void put_int32(db_conn* c, int32_t v);
 void put_int16(db_conn* c, int16_t v);
 
 // Receivers: exactly the count asked for, or the error escape.
-int get_byte(db_conn* c);
+int get_byte_slow(db_conn* c);
+inline int get_byte(db_conn* c) {
+    if (c->recv_pos < c->recv_len) return c->recv_ahead[c->recv_pos++];
+    return get_byte_slow(c);
+}
 int32_t get_int32(db_conn* c);
 
 // One send of n bytes on the socket itself (not through the sender's buffer, not through TLS);

@@ -30,6 +30,7 @@ namespace {
 inline constexpr int32_t max_columns = 10000;
 inline constexpr int32_t max_text_len = 64 << 20;   // names and messages
 inline constexpr int32_t max_value_len = 1 << 30;  // one value in a row
+inline constexpr size_t max_row_size = INT32_MAX - 8;  // a row record is one arena request
 inline constexpr int32_t max_sql_len = (1 << 30) - 1;
 
 inline constexpr int param_type_bytes = 34;  // BLOB
@@ -92,17 +93,73 @@ void read_columns(db_conn* c, db_result* r) {
     r->col_count = count;
 }
 
-db_value* read_row(db_conn* c, db_result* r) {
-    auto* row = static_cast<db_value*>(alloc_or_fail(r, r->col_count * int32_t(sizeof(db_value))));
+uint32_t load_be32(const unsigned char* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return __builtin_bswap32(v);
+}
+
+// Fills a row record from values laid out as on the wire (int32 length, bytes), each length
+// already checked: offsets, the bytes with a zero byte after each, host order by type code.
+void fill_row(db_result* r, char* row, uint32_t table, const unsigned char* wire) {
+    uint32_t* off = reinterpret_cast<uint32_t*>(row);
+    uint32_t at = table;
+    for (int32_t i = 0; i < r->col_count; ++i) {
+        uint32_t n = load_be32(wire);
+        off[i] = at;
+        std::memcpy(row + at, wire + 4, n);
+        row[at + n] = '\0';
+        if (n > 0) db_convert_value(r->columns[i].type, row + at, int32_t(n));
+        at += n + 1;
+        wire += 4 + n;
+    }
+    off[r->col_count] = at;
+}
+
+// Sums what the row record needs for values laid out as on the wire within [p, end); returns 0
+// when the row does not lie wholly there (or a length is out of bounds).
+size_t row_size_within(const db_result* r, const unsigned char* p, const unsigned char* end,
+                       size_t table, const unsigned char** after) {
+    size_t total = table;
+    for (int32_t i = 0; i < r->col_count; ++i) {
+        if (end - p < 4) return 0;
+        uint32_t n = load_be32(p);
+        if (n > uint32_t(max_value_len) || size_t(end - p - 4) < n) return 0;
+        total += n + 1;
+        p += 4 + n;
+    }
+    *after = p;
+    return total;
+}
+
+// One row. Usually it lies wholly in the read-ahead buffer and is decoded from there in one
+// allocation; otherwise its values are gathered in scratch first.
+db_row* read_row(db_conn* c, db_result* r, std::string& scratch) {
+    const size_t table = size_t(r->col_count + 1) * 4;
+    const unsigned char* start = c->recv_ahead + c->recv_pos;
+    const unsigned char* after = nullptr;
+    size_t total = row_size_within(r, start, c->recv_ahead + c->recv_len, table, &after);
+    if (total > 0) {
+        auto* row = static_cast<char*>(alloc_or_fail(r, int32_t(total)));
+        fill_row(r, row, uint32_t(table), start);
+        c->recv_pos += int32_t(after - start);
+        return reinterpret_cast<db_row*>(row);
+    }
+    scratch.clear();
+    total = table;
     for (int32_t i = 0; i < r->col_count; ++i) {
         int32_t n = get_length(c, max_value_len);
-        auto* data = static_cast<char*>(alloc_or_fail(r, n + 1));
-        db_recv_exact(c, data, n);
-        data[n] = '\0';
-        if (n > 0) db_convert_value(r->columns[i].type, data, n);
-        row[i] = {n, data};
+        total += size_t(n) + 1;
+        if (total > max_row_size) db_fail();
+        size_t at = scratch.size();
+        scratch.resize(at + 4 + size_t(n));
+        uint32_t be = __builtin_bswap32(uint32_t(n));
+        std::memcpy(scratch.data() + at, &be, 4);
+        db_recv_exact(c, scratch.data() + at + 4, n);
     }
-    return row;
+    auto* row = static_cast<char*>(alloc_or_fail(r, int32_t(total)));
+    fill_row(r, row, uint32_t(table), reinterpret_cast<const unsigned char*>(scratch.data()));
+    return reinterpret_cast<db_row*>(row);
 }
 
 // The rows of a nested result set are read and dropped as they come.
@@ -137,11 +194,12 @@ int message_level(int letter) {
 
 // Reads the row stream after "A" until "K" or "$".
 void read_rows(db_conn* c, db_result* r) {
+    std::string scratch;
     int letter = get_byte(c);
     for (;;) {
         switch (letter) {
             case 'R':
-                if (!result_append_row(r, read_row(c, r))) db_fail();
+                if (!result_append_row(r, read_row(c, r, scratch))) db_fail();
                 break;
             case 'W':
             case 'E':
@@ -152,9 +210,9 @@ void read_rows(db_conn* c, db_result* r) {
                 print_notice(c);
                 break;
             case 'A': {
-                result_ptr scratch(new db_result);
-                read_columns(c, scratch.get());
-                while ((letter = get_byte(c)) == 'R') skip_row(c, scratch->col_count);
+                result_ptr nested(new db_result);
+                read_columns(c, nested.get());
+                while ((letter = get_byte(c)) == 'R') skip_row(c, nested->col_count);
                 continue;  // the letter after the nested rows is dispatched as it stands
             }
             case 'K':

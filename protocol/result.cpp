@@ -2,34 +2,66 @@
 // indexed in chunks of 1000, a forward cursor, the accessors and the one-call free.
 #include "protocol/result.h"
 
+#include <sys/mman.h>
+
 #include <cstdlib>
 
 #include "protocol/db.h"
 
 namespace {
 
-arena_block* new_block(int32_t size) {
-    auto* b = static_cast<arena_block*>(std::malloc(sizeof(arena_block) + size_t(size)));
-    if (!b) return nullptr;
+inline constexpr size_t slab_header = 64;
+inline constexpr size_t standard_block_bytes = sizeof(arena_block) + size_t(arena_block_size);
+inline constexpr int32_t blocks_per_slab =
+    int32_t((arena_slab_size - slab_header) / standard_block_bytes);
+
+arena_block* init_block(void* mem, int32_t size, int32_t in_slab) {
+    auto* b = static_cast<arena_block*>(mem);
     b->next = nullptr;
     b->used = 0;
     b->size = size;
+    b->in_slab = in_slab;
+    b->reserved = 0;
     return b;
+}
+
+arena_block* new_block(int32_t size) {
+    void* mem = std::malloc(sizeof(arena_block) + size_t(size));
+    return mem ? init_block(mem, size, 0) : nullptr;
+}
+
+// A standard block: from the heap for the first few, then from the result's slabs.
+arena_block* new_standard_block(db_result* r) {
+    r->standard_blocks += 1;
+    if (r->standard_blocks <= arena_blocks_before_slabs) return new_block(arena_block_size);
+    arena_slab* slab = r->slabs;
+    if (!slab || slab->blocks_used == blocks_per_slab) {
+        void* mem = std::aligned_alloc(arena_slab_size, arena_slab_size);
+        if (!mem) return new_block(arena_block_size);
+        madvise(mem, arena_slab_size, MADV_HUGEPAGE);  // a hint; plain pages work as well
+        slab = static_cast<arena_slab*>(mem);
+        slab->next = r->slabs;
+        slab->blocks_used = 0;
+        r->slabs = slab;
+    }
+    char* at = reinterpret_cast<char*>(slab) + slab_header +
+               size_t(slab->blocks_used) * standard_block_bytes;
+    slab->blocks_used += 1;
+    return init_block(at, arena_block_size, 1);
 }
 
 char* payload(arena_block* b) { return reinterpret_cast<char*>(b + 1); }
 
-const db_value* values(const db_row* row) { return reinterpret_cast<const db_value*>(row); }
 
 }  // namespace
 
-void* arena_alloc(db_result* r, int32_t size) {
+void* arena_alloc_slow(db_result* r, int32_t size) {
     if (size < 0) return nullptr;
     size = (size + 7) & ~7;
     if (size == 0) size = 8;
     if (size < arena_dedicated_from) {
         if (!r->arena_cur) {
-            arena_block* b = new_block(arena_block_size);
+            arena_block* b = new_standard_block(r);
             if (!b) return nullptr;
             r->arena_cur = b;
             if (!r->arena_head) r->arena_head = b;
@@ -46,7 +78,7 @@ void* arena_alloc(db_result* r, int32_t size) {
             return p;
         }
         if (free_bytes <= arena_keep_free) {
-            arena_block* b = new_block(arena_block_size);
+            arena_block* b = new_standard_block(r);
             if (!b) return nullptr;
             b->next = cur->next;
             cur->next = b;
@@ -63,7 +95,7 @@ void* arena_alloc(db_result* r, int32_t size) {
     return payload(b);
 }
 
-bool result_append_row(db_result* r, db_value* row) {
+bool result_append_row_slow(db_result* r, db_row* row) {
     if (r->row_count % row_chunk_rows == 0) {
         auto* chunk = static_cast<row_chunk*>(std::malloc(sizeof(row_chunk)));
         if (!chunk) return false;
@@ -90,7 +122,7 @@ db_row* db_result_next(db_result* r) {
     if (r->pos % row_chunk_rows == 0 && r->pos / row_chunk_rows != r->last_pos / row_chunk_rows)
         r->cur_chunk = r->last_pos < 0 ? r->first_chunk : r->cur_chunk->next;
     r->last_pos = r->pos;
-    return reinterpret_cast<db_row*>(r->cur_chunk->rows[r->pos % row_chunk_rows]);
+    return r->cur_chunk->rows[r->pos % row_chunk_rows];
 }
 
 int db_result_rewind(db_result* r) {
@@ -104,8 +136,13 @@ void db_result_free(db_result* r) {
     if (!r) return;
     for (arena_block* b = r->arena_head; b;) {
         arena_block* next = b->next;
-        std::free(b);
+        if (!b->in_slab) std::free(b);
         b = next;
+    }
+    for (arena_slab* s = r->slabs; s;) {
+        arena_slab* next = s->next;
+        std::free(s);
+        s = next;
     }
     for (row_chunk* c = r->first_chunk; c;) {
         row_chunk* next = c->next;
@@ -139,5 +176,11 @@ const unsigned char* db_result_insert_key(const db_result* r, int* len) {
     return r->insert_key;
 }
 
-const char* db_row_value(const db_row* row, int col) { return values(row)[col].data; }
-int db_row_value_len(const db_row* row, int col) { return values(row)[col].length; }
+const char* db_row_value(const db_row* row, int col) {
+    return reinterpret_cast<const char*>(row) + row_offsets(row)[col];
+}
+
+int db_row_value_len(const db_row* row, int col) {
+    const uint32_t* off = row_offsets(row);
+    return static_cast<int>(off[col + 1] - off[col] - 1);
+}

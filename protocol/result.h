@@ -2,9 +2,11 @@
 // reader and the result accessors (and their tests). Nothing outside protocol/ includes this.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 struct db_conn;
+struct db_row;
 
 inline constexpr int32_t arena_block_size = 65536;    // payload of a standard block
 inline constexpr int32_t arena_dedicated_from = 32768;  // requests this large get their own block
@@ -12,10 +14,13 @@ inline constexpr int32_t arena_keep_free = 13107;     // a block with this much 
 inline constexpr int row_chunk_rows = 1000;
 inline constexpr int insert_key_size = 24;
 
-struct db_value {
-    int32_t length;  // bytes of the value; 0 = no value in this row
-    char* data;      // length bytes and a zero byte, in the result's arena
-};
+// A row is one record in the arena: col_count + 1 offsets (uint32, from the row's start), then
+// every value's bytes, each followed by a zero byte. Value i starts at offset[i] and holds
+// offset[i + 1] - offset[i] - 1 bytes; a value of length 0 means no value in this row.
+inline uint32_t* row_offsets(db_row* row) { return reinterpret_cast<uint32_t*>(row); }
+inline const uint32_t* row_offsets(const db_row* row) {
+    return reinterpret_cast<const uint32_t*>(row);
+}
 
 struct db_column {
     char* name;
@@ -27,13 +32,24 @@ struct db_column {
 struct arena_block {
     arena_block* next;
     int32_t used;
-    int32_t size;  // payload bytes following this header
+    int32_t size;         // payload bytes following this header
+    int32_t in_slab;      // 1 when the block lives in one of the result's slabs
+    int32_t reserved;
 };
+
+// Large results take their standard blocks from 2 MiB slabs backed by huge pages: one page
+// fault where 512 would be, for results of a hundred megabytes.
+struct arena_slab {
+    arena_slab* next;
+    int32_t blocks_used;  // standard blocks carved from it so far
+};
+inline constexpr size_t arena_slab_size = size_t(2) << 20;
+inline constexpr int32_t arena_blocks_before_slabs = 16;
 
 struct row_chunk {
     row_chunk* prev;
     row_chunk* next;
-    db_value* rows[row_chunk_rows];
+    db_row* rows[row_chunk_rows];
 };
 
 struct db_result {
@@ -50,6 +66,8 @@ struct db_result {
     db_column* columns = nullptr;  // col_count descriptors, in the arena
     arena_block* arena_head = nullptr;
     arena_block* arena_cur = nullptr;  // block that small requests are carved from
+    arena_slab* slabs = nullptr;       // slabs of standard blocks, newest first
+    int32_t standard_blocks = 0;       // standard blocks allocated so far
     char* message = nullptr;           // last warning/error/fatal text, in the arena
     int32_t kind = 0;
     int32_t inserted = 0;
@@ -63,9 +81,30 @@ struct db_result {
     bool cut_short = false;  // the connection was lost while rows streamed
 };
 
+void* arena_alloc_slow(db_result* r, int32_t size);
+
 // Returns size bytes from the result's arena (sizes are rounded up to 8 so that records stay
 // aligned), or null when memory is exhausted.
-void* arena_alloc(db_result* r, int32_t size);
+inline void* arena_alloc(db_result* r, int32_t size) {
+    arena_block* cur = r->arena_cur;
+    if (cur && size > 0 && size < arena_dedicated_from) {
+        int32_t rounded = (size + 7) & ~7;
+        if (cur->size - cur->used >= rounded) {
+            char* p = reinterpret_cast<char*>(cur + 1) + cur->used;
+            cur->used += rounded;
+            return p;
+        }
+    }
+    return arena_alloc_slow(r, size);
+}
 
-// Appends a row (col_count values in the arena). Returns false when memory is exhausted.
-bool result_append_row(db_result* r, db_value* row);
+bool result_append_row_slow(db_result* r, db_row* row);
+
+// Appends a row (a row record in the arena). Returns false when memory is exhausted.
+inline bool result_append_row(db_result* r, db_row* row) {
+    int32_t slot = r->row_count % row_chunk_rows;
+    if (slot == 0) return result_append_row_slow(r, row);
+    r->last_chunk->rows[slot] = row;
+    r->row_count += 1;
+    return true;
+}

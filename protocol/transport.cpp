@@ -177,8 +177,7 @@ int db_recv_exact(db_conn* c, void* buf, int n) {
     return n;
 }
 
-int get_byte(db_conn* c) {
-    if (c->recv_pos < c->recv_len) return c->recv_ahead[c->recv_pos++];
+int get_byte_slow(db_conn* c) {
     unsigned char b;
     db_recv_exact(c, &b, 1);
     return b;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 #include "protocol/db.h"
 #include "protocol/result.h"
@@ -14,12 +15,14 @@ int block_count(const db_result* r) {
     return n;
 }
 
-db_value* row_numbered(db_result* r, int i) {
-    auto* row = static_cast<db_value*>(arena_alloc(r, sizeof(db_value)));
-    auto* data = static_cast<char*>(arena_alloc(r, 8));
-    std::memcpy(data, &i, sizeof i);
-    row[0] = {4, data};
-    return row;
+// A one-column row holding i.
+db_row* row_numbered(db_result* r, int i) {
+    auto* row = static_cast<char*>(arena_alloc(r, 8 + 5));
+    uint32_t off[2] = {8, 8 + 5};
+    std::memcpy(row, off, sizeof off);
+    std::memcpy(row + 8, &i, sizeof i);
+    row[12] = '\0';
+    return reinterpret_cast<db_row*>(row);
 }
 
 int number_of(const db_row* row) {
@@ -92,4 +95,29 @@ TEST(db_type_name, names_codes_and_gives_empty_text_otherwise) {
     EXPECT_STREQ(db_type_name(44), "STREM");
     EXPECT_STREQ(db_type_name(45), "ROWID");
     for (int code : {31, 35, 40, 41, 42, 43, -1, 46, 1000}) EXPECT_STREQ(db_type_name(code), "");
+}
+
+TEST(arena_alloc, a_large_result_takes_standard_blocks_from_slabs_and_frees_them) {
+    auto* r = new db_result;
+    r->col_count = 1;
+    std::string big(4000, 'v');
+    for (int i = 0; i < 2000; ++i) {  // about 8 MB: well past the heap blocks
+        auto* row = static_cast<char*>(arena_alloc(r, int32_t(8 + big.size() + 1)));
+        ASSERT_NE(row, nullptr);
+        uint32_t off[2] = {8, uint32_t(8 + big.size() + 1)};
+        std::memcpy(row, off, sizeof off);
+        std::memcpy(row + 8, big.data(), big.size());
+        row[8 + big.size()] = char('0' + i % 10);
+        ASSERT_TRUE(result_append_row(r, reinterpret_cast<db_row*>(row)));
+    }
+    EXPECT_NE(r->slabs, nullptr);
+    EXPECT_GT(r->standard_blocks, arena_blocks_before_slabs);
+    int i = 0;
+    while (db_row* row = db_result_next(r)) {
+        ASSERT_EQ(db_row_value_len(row, 0), int(big.size()));
+        ASSERT_EQ(db_row_value(row, 0)[big.size()], char('0' + i % 10));
+        ++i;
+    }
+    EXPECT_EQ(i, 2000);
+    db_result_free(r);
 }
