@@ -188,6 +188,10 @@ bool srv_login(srv_session& s, const srv_options& opts) {
     s.user = user->name;
     s.database = login.database;
     s.auto_commit = login.auto_commit;
+    if (login.char_set) s.settings.char_set = *login.char_set;
+    if (login.time_zone) s.settings.time_zone = *login.time_zone;
+    if (login.iso_level) s.settings.iso_level = *login.iso_level;
+    if (login.lock_timeout) s.settings.lock_timeout = *login.lock_timeout;
     srv_log("conn %d %s: login accepted (%s): user '%s', database '%s', auto_commit %s", s.id,
             s.peer.c_str(), channel_name(s), s.user.c_str(), s.database.c_str(),
             s.auto_commit ? "on" : "off");

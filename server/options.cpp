@@ -12,8 +12,9 @@ namespace {
 constexpr std::string_view default_user = "norv";
 constexpr std::string_view default_password = "norv";
 
-bool parse_int(std::string_view text, int lo, int hi, int& out) {
-    int value = 0;
+template <class T>
+bool parse_int(std::string_view text, T lo, T hi, T& out) {
+    T value = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (ec != std::errc() || end != text.data() + text.size() || value < lo || value > hi) {
         return false;
@@ -60,7 +61,8 @@ bool srv_parse_args(std::span<const char* const> args, srv_options& out, std::st
             inline_value = true;
         }
         if (name != "--data" && name != "--port" && name != "--user" && name != "--listen" &&
-            name != "--certs" && name != "--login-timeout-ms") {
+            name != "--certs" && name != "--login-timeout-ms" && name != "--max-idle-time" &&
+            name != "--drop-on" && name != "--drop-after-rows") {
             error = "unknown argument '" + std::string(arg) + "'";
             return false;
         }
@@ -105,6 +107,22 @@ bool srv_parse_args(std::span<const char* const> args, srv_options& out, std::st
                 error = "--login-timeout-ms needs a number from 1 to 3600000";
                 return false;
             }
+        } else if (name == "--max-idle-time") {
+            if (!parse_int(value, 1, 2147483647, out.max_idle_time)) {
+                error = "--max-idle-time needs a number of seconds from 1 to 2147483647";
+                return false;
+            }
+        } else if (name == "--drop-on") {
+            if (value.empty()) {
+                error = "--drop-on needs a text";
+                return false;
+            }
+            out.drop_on = value;
+        } else if (name == "--drop-after-rows") {
+            if (!parse_int(value, 0LL, 9223372036854775807LL, out.drop_after_rows)) {
+                error = "--drop-after-rows needs a number of rows, 0 or more";
+                return false;
+            }
         }
     }
     if (!have_data) {
@@ -119,7 +137,8 @@ bool srv_parse_args(std::span<const char* const> args, srv_options& out, std::st
 
 std::string_view srv_usage() {
     return "usage: norvlite --data DIR [--port N] [--user NAME:PASSWORD]... [--listen ADDR]\n"
-           "                [--certs DIR] [--login-timeout-ms MS]\n"
+           "                [--certs DIR] [--login-timeout-ms MS] [--max-idle-time SECONDS]\n"
+           "                [--drop-on TEXT] [--drop-after-rows N]\n"
            "  --data DIR          directory of databases; database NAME is the file DIR/NAME.db,\n"
            "                      created on first use (DIR too)\n"
            "  --port N            TCP port, default 5138; 0 picks a free port\n"
@@ -129,5 +148,11 @@ std::string_view srv_usage() {
            "  --certs DIR         TLS files server.crt, server.key, ca.crt, ca.crl;\n"
            "                      default ./security (scripts/gen-certs makes them)\n"
            "  --login-timeout-ms  time a client has to complete its login, default 10000\n"
+           "  --max-idle-time S   a connection without a statement for S seconds is closed;\n"
+           "                      \"show max_idle_time\" reports S. Default 28800\n"
+           "  --drop-on TEXT      test fault: the first statement (of the whole run) holding\n"
+           "                      TEXT, in any case, closes its connection without a reply\n"
+           "  --drop-after-rows N test fault: the first row stream to reach N rows closes its\n"
+           "                      connection right after the Nth row (0: after the columns)\n"
            "  --help              this text\n";
 }

@@ -9,6 +9,7 @@
 
 inline constexpr int srv_default_port = 5138;
 inline constexpr int srv_default_login_timeout_ms = 10000;
+inline constexpr int srv_default_max_idle_time = 28800;  // seconds, as "show max_idle_time" says
 
 struct srv_user {
     std::string name;      // never empty
@@ -22,7 +23,10 @@ struct srv_options {
     std::string certs_dir = "security";     // server.crt, server.key, ca.crt, ca.crl
     std::vector<srv_user> users;            // never empty after a successful parse
     int login_timeout_ms = srv_default_login_timeout_ms;  // whole login exchange, > 0
-    bool help = false;                                    // --help: print srv_usage and exit 0
+    int max_idle_time = srv_default_max_idle_time;        // seconds without a statement, >= 1
+    std::string drop_on;             // fault: drop at the first statement holding it; empty = off
+    long long drop_after_rows = -1;  // fault: drop after this many rows of a stream; -1 = off
+    bool help = false;               // --help: print srv_usage and exit 0
 };
 
 // Fills out from the arguments after the program name. When no --user is given the one user

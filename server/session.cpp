@@ -1,26 +1,71 @@
-// The life of one connection on its own thread: login, then (until statements are served) read
-// and discard what the client sends until it closes or the listener shuts the socket down, then
-// close the database and end TLS.
+// The life of one connection on its own thread: login, then one statement message after another
+// until the client closes, stays idle past the limit or sends something that is not a statement
+// message; at the end an open transaction is rolled back and the database closed.
 #include "server/session.h"
 
 #include <sqlite3.h>
 
+#include "server/dispatch.h"
+#include "server/execute.h"
+#include "server/faults.h"
 #include "server/log.h"
 #include "server/login.h"
+#include "server/statement_message.h"
 
 namespace {
-
-inline constexpr int discard_buff_size = 4096;
 
 // Closes what the session owns however serving ends.
 struct session_closer {
     srv_session& s;
     ~session_closer() {
+        srv_rollback_open(s);
         if (s.db) sqlite3_close(s.db);
         s.db = nullptr;
         srv_channel_end(s.channel);
     }
 };
+
+void serve_statements(srv_session& s, const srv_options& opts) {
+    const std::chrono::seconds idle_limit(opts.max_idle_time);
+    const srv_message_limits limits;
+    srv_statement m;
+    std::string why;
+    for (;;) {
+        const srv_deadline idle_deadline = std::chrono::steady_clock::now() + idle_limit;
+        switch (srv_read_statement(s.in, m, limits, idle_deadline, idle_limit, why)) {
+            case srv_message_status::ok:
+                break;
+            case srv_message_status::closed:
+                srv_log("conn %d %s: disconnected (user '%s', database '%s')", s.id, s.peer.c_str(),
+                        s.user.c_str(), s.database.c_str());
+                return;
+            case srv_message_status::idle:
+                if (std::chrono::steady_clock::now() < idle_deadline) {
+                    srv_log("conn %d %s: closed after a receive error", s.id, s.peer.c_str());
+                } else {
+                    srv_log("conn %d %s: closed after %d s without a statement", s.id,
+                            s.peer.c_str(), opts.max_idle_time);
+                }
+                return;
+            case srv_message_status::malformed:
+                srv_log("conn %d %s: closed on a bad message: %s", s.id, s.peer.c_str(),
+                        why.c_str());
+                return;
+        }
+        if (srv_fault_drop_on(opts, m.text)) {
+            srv_log("conn %d %s: fault: connection dropped at a statement containing '%s'", s.id,
+                    s.peer.c_str(), opts.drop_on.c_str());
+            return;
+        }
+        s.out.deadline = std::chrono::steady_clock::now() + idle_limit;
+        if (!srv_dispatch(s, m)) {
+            if (s.out.failed) {
+                srv_log("conn %d %s: client gone during a reply", s.id, s.peer.c_str());
+            }
+            return;
+        }
+    }
+}
 
 }  // namespace
 
@@ -29,14 +74,16 @@ void srv_serve_connection(int fd, int id, const std::string& peer, const srv_opt
     s.id = id;
     s.peer = peer;
     s.channel.fd = fd;
+    s.opts = &opts;
+    s.in.ch = &s.channel;
+    s.out.ch = &s.channel;
     session_closer closer{s};
     if (!srv_login(s, opts)) return;
-
-    char discard_buff[discard_buff_size];
-    long got;
-    while ((got = srv_recv_some(s.channel, discard_buff, sizeof discard_buff, srv_no_deadline)) >
-           0) {
+    std::string why;
+    if (!srv_ready_database(s, why)) {
+        srv_log("conn %d %s: cannot ready database '%s': %s", s.id, s.peer.c_str(),
+                s.database.c_str(), why.c_str());
+        return;
     }
-    srv_log("conn %d %s: disconnected (user '%s', database '%s')%s", s.id, s.peer.c_str(),
-            s.user.c_str(), s.database.c_str(), got < 0 ? " after a receive error" : "");
+    serve_statements(s, opts);
 }

@@ -61,8 +61,9 @@ TEST_F(norvlite_clear_login, good_login_gets_K_and_creates_the_database_file) {
     ASSERT_TRUE(send_bytes(s, good_login));
     EXPECT_EQ(recv_upto(s, 1, 3000), "K");
     EXPECT_TRUE(fs::exists(data + "/demo.db"));
-    // The session stays open after the verdict; what the client sends now is read, not answered.
-    ASSERT_TRUE(send_bytes(s, "select 1"));
+    // The session stays open after the verdict and answers statement messages.
+    ASSERT_TRUE(send_bytes(s, "?\0\0\0\x11norvlite fatal ''\0\0\0\0\0"sv));
+    EXPECT_EQ(recv_upto(s, 6, 3000), "F\0\0\0\0K"sv);
     EXPECT_FALSE(closed_within(s, 200));
 }
 
@@ -157,8 +158,8 @@ protected:
     static void SetUpTestSuite() {
         certs_dir = new temp_dir;
         std::string output;
-        certs_made = run_program({REPO_ROOT "/scripts/gen-certs", certs_dir->path + "/c"},
-                                 output, 60000) == 0;
+        certs_made = run_program({REPO_ROOT "/scripts/gen-certs", certs_dir->path + "/c"}, output,
+                                 60000) == 0;
         if (!certs_made) std::fprintf(stderr, "gen-certs failed:\n%s", output.c_str());
     }
     static void TearDownTestSuite() {

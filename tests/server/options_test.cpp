@@ -42,6 +42,24 @@ TEST(srv_parse_args, splits_users_at_the_first_colon_and_drops_the_default) {
     EXPECT_EQ(o.login_timeout_ms, 250);
 }
 
+TEST(srv_parse_args, idle_limit_defaults_to_28800_and_fault_switches_to_off) {
+    srv_options o;
+    std::string error;
+    ASSERT_TRUE(parse({"--data", "d"}, o, error)) << error;
+    EXPECT_EQ(o.max_idle_time, 28800);
+    EXPECT_EQ(o.drop_on, "");
+    EXPECT_EQ(o.drop_after_rows, -1);
+    ASSERT_TRUE(parse(
+        {"--data", "d", "--max-idle-time", "1", "--drop-on=Select x", "--drop-after-rows", "0"}, o,
+        error))
+        << error;
+    EXPECT_EQ(o.max_idle_time, 1);
+    EXPECT_EQ(o.drop_on, "Select x");
+    EXPECT_EQ(o.drop_after_rows, 0);
+    ASSERT_TRUE(parse({"--data", "d", "--drop-after-rows", "9223372036854775807"}, o, error));
+    EXPECT_EQ(o.drop_after_rows, 9223372036854775807LL);
+}
+
 TEST(srv_parse_args, refuses_missing_malformed_and_unknown_arguments) {
     const std::vector<std::vector<const char*>> bad = {
         {},
@@ -58,6 +76,11 @@ TEST(srv_parse_args, refuses_missing_malformed_and_unknown_arguments) {
         {"--data", "d", "--listen", "localhost"},
         {"--data", "d", "--listen", "192.168.0.256"},
         {"--data", "d", "--login-timeout-ms", "0"},
+        {"--data", "d", "--max-idle-time", "0"},
+        {"--data", "d", "--max-idle-time", "2147483648"},
+        {"--data", "d", "--drop-on", ""},
+        {"--data", "d", "--drop-after-rows", "-1"},
+        {"--data", "d", "--drop-after-rows", "x"},
         {"--data", "d", "--verbose"},
         {"--data", "d", "extra"},
     };

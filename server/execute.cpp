@@ -1,0 +1,365 @@
+// Runs statement texts on SQLite and streams the reply. Each statement of a text is prepared
+// in turn (so a CREATE is visible to the INSERT after it); all but the last run to completion
+// silently, the last one answers. Rows go out one by one as sqlite3_step yields them.
+#include "server/execute.h"
+
+#include <sqlite3.h>
+
+#include <string_view>
+
+#include "server/faults.h"
+#include "server/log.h"
+#include "server/value_codec.h"
+
+namespace {
+
+inline constexpr int busy_timeout_ms = 5000;
+inline constexpr size_t pending_max = size_t{16} << 20;  // queued message bytes between rows
+inline constexpr int32_t flag_not_null = 2;
+
+enum class run_status {
+    done,    // the reply so far is complete but for "K"
+    failed,  // an "E" has been written; the text stopped
+    drop,    // the connection must end now
+};
+
+struct stmt_holder {
+    sqlite3_stmt* p = nullptr;
+    stmt_holder() = default;
+    stmt_holder(const stmt_holder&) = delete;
+    stmt_holder& operator=(const stmt_holder&) = delete;
+    ~stmt_holder() { sqlite3_finalize(p); }
+};
+
+bool exec_simple(sqlite3* db, const char* sql, std::string& why) {
+    char* err = nullptr;
+    if (sqlite3_exec(db, sql, nullptr, nullptr, &err) == SQLITE_OK) return true;
+    why = err ? err : sqlite3_errmsg(db);
+    sqlite3_free(err);
+    return false;
+}
+
+void put_pending(srv_session& s) {
+    if (s.pending.empty()) return;
+    srv_put(s.out, s.pending.data(), s.pending.size());
+    s.pending.clear();
+}
+
+run_status fail(srv_session& s, std::string_view message) {
+    put_pending(s);
+    srv_put_message(s.out, 'E', message);
+    return run_status::failed;
+}
+
+// norv_notice, norv_warn, norv_error, norv_fatal: queue a message, return the first argument.
+template <char letter>
+void message_function(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+    auto* s = static_cast<srv_session*>(sqlite3_user_data(ctx));
+    sqlite3_value* text = argv[argc - 1];
+    const unsigned char* p = sqlite3_value_text(text);
+    size_t n = static_cast<size_t>(sqlite3_value_bytes(text));
+    if (s->pending.size() + n + 5 > pending_max) {
+        sqlite3_result_error(ctx, "too many messages waiting for the next row", -1);
+        return;
+    }
+    s->pending += letter;
+    for (int shift = 24; shift >= 0; shift -= 8)
+        s->pending += static_cast<char>((n >> shift) & 0xff);
+    if (p) s->pending.append(reinterpret_cast<const char*>(p), n);
+    if (argc == 2) {
+        sqlite3_result_value(ctx, argv[0]);
+    } else {
+        sqlite3_result_null(ctx);
+    }
+}
+
+struct message_function_entry {
+    const char* name;
+    void (*fn)(sqlite3_context*, int, sqlite3_value**);
+};
+
+constexpr message_function_entry message_functions[] = {
+    {"norv_notice", message_function<'M'>},
+    {"norv_warn", message_function<'W'>},
+    {"norv_error", message_function<'E'>},
+    {"norv_fatal", message_function<'F'>},
+};
+
+// ---- inserted rows ------------------------------------------------------------------------------
+
+char lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool same_name(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (lower(a[i]) != lower(b[i])) return false;
+    }
+    return true;
+}
+
+// One identifier from the front of t: "quoted", `quoted`, [quoted] or bare.
+bool read_identifier(std::string_view& t, std::string& out) {
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    while (!t.empty() && blank(t.front()))
+        t.remove_prefix(1);
+    out.clear();
+    if (t.empty()) return false;
+    char open = t.front();
+    char close = open == '"' ? '"' : open == '`' ? '`' : open == '[' ? ']' : 0;
+    if (close) {
+        for (size_t i = 1; i < t.size(); ++i) {
+            if (t[i] != close) {
+                out += t[i];
+            } else if (close != ']' && i + 1 < t.size() && t[i + 1] == close) {
+                out += close;
+                ++i;
+            } else {
+                t.remove_prefix(i + 1);
+                return true;
+            }
+        }
+        return false;
+    }
+    size_t n = 0;
+    while (n < t.size() && !blank(t[n]) && t[n] != '(' && t[n] != '.' && t[n] != ',' && t[n] != ';')
+        ++n;
+    out.assign(t.substr(0, n));
+    t.remove_prefix(n);
+    return n > 0;
+}
+
+// The table an INSERT or REPLACE writes to, or "" when the text is not of the plain form
+// "INSERT [OR x] INTO [schema.]name" / "REPLACE INTO name".
+std::string insert_target(std::string_view sql) {
+    std::string_view t = srv_skip_trivia(sql);
+    std::string word, name;
+    if (!read_identifier(t, word)) return "";
+    if (same_name(word, "insert")) {
+        if (!read_identifier(t, word)) return "";
+        if (same_name(word, "or") && !(read_identifier(t, word) && read_identifier(t, word))) {
+            return "";
+        }
+    } else if (!same_name(word, "replace") || !read_identifier(t, word)) {
+        return "";
+    }
+    if (!same_name(word, "into") || !read_identifier(t, name)) return "";
+    if (t.starts_with('.') && !(t.remove_prefix(1), read_identifier(t, name))) return "";
+    return name;
+}
+
+// Watches the inserts of one statement and writes an "I" with the row id of each row that
+// lands in the statement's own table (rows that triggers insert elsewhere do not count),
+// after the messages queued while the row was made.
+struct insert_watch {
+    srv_session* s;
+    std::string target;  // empty: every table
+};
+
+void on_row_change(void* ctx, int op, const char*, const char* table, sqlite3_int64 rowid) {
+    auto* w = static_cast<insert_watch*>(ctx);
+    if (op != SQLITE_INSERT || (!w->target.empty() && !same_name(table, w->target))) return;
+    put_pending(*w->s);
+    srv_put_u8(w->s->out, 'I');
+    srv_put_i32(w->s->out, 8);
+    srv_put_be(w->s->out, static_cast<uint64_t>(rowid), 8);
+}
+
+// ---- running one statement ----------------------------------------------------------------------
+
+bool declared_not_null(sqlite3* db, sqlite3_stmt* st, int col) {
+    const char* table = sqlite3_column_table_name(st, col);
+    const char* origin = sqlite3_column_origin_name(st, col);
+    if (!table || !origin) return false;
+    int not_null = 0;
+    return sqlite3_table_column_metadata(db, sqlite3_column_database_name(st, col), table, origin,
+                                         nullptr, nullptr, &not_null, nullptr,
+                                         nullptr) == SQLITE_OK &&
+           not_null != 0;
+}
+
+// "A" and its descriptors. A column without a declared type (or with a name outside the
+// table) takes its code from the storage class of the first row; has_row says whether the
+// statement is on one.
+void put_columns(srv_session& s, sqlite3_stmt* st, bool has_row) {
+    const int n = sqlite3_column_count(st);
+    s.col_types.resize(static_cast<size_t>(n));
+    srv_put_u8(s.out, 'A');
+    srv_put_i32(s.out, n);
+    for (int i = 0; i < n; ++i) {
+        const char* decl = sqlite3_column_decltype(st, i);
+        srv_col_type t = decl ? srv_map_declared_type(decl) : srv_col_type{};
+        if (t.code == srv_type_by_storage) {
+            t.code = srv_storage_class_code(has_row ? sqlite3_column_type(st, i) : SQLITE_NULL);
+        }
+        s.col_types[static_cast<size_t>(i)] = t;
+        const char* name = sqlite3_column_name(st, i);
+        srv_put_column(s.out, name ? name : "", t.code, t.type_mod,
+                       declared_not_null(s.db, st, i) ? flag_not_null : 0);
+    }
+}
+
+run_status drop_after_rows(srv_session& s, long long rows) {
+    srv_flush(s.out);
+    srv_log("conn %d %s: fault: connection dropped after %lld rows", s.id, s.peer.c_str(), rows);
+    return run_status::drop;
+}
+
+run_status stream_rows(srv_session& s, sqlite3_stmt* st) {
+    int rc = sqlite3_step(st);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return fail(s, sqlite3_errmsg(s.db));
+    put_columns(s, st, rc == SQLITE_ROW);
+    const int n = static_cast<int>(s.col_types.size());
+    long long rows = 0;
+    if (srv_fault_drop_after_rows(*s.opts, rows)) return drop_after_rows(s, rows);
+    while (rc == SQLITE_ROW) {
+        put_pending(s);
+        srv_put_u8(s.out, 'R');
+        for (int i = 0; i < n; ++i) {
+            const srv_col_type& t = s.col_types[static_cast<size_t>(i)];
+            srv_put_value(s.out, t.code, t.type_mod, st, i, s.scratch);
+        }
+        ++rows;
+        if (s.out.failed) return run_status::drop;
+        if (srv_fault_drop_after_rows(*s.opts, rows)) return drop_after_rows(s, rows);
+        rc = sqlite3_step(st);
+    }
+    if (rc != SQLITE_DONE) {
+        // Rows have gone out already: the code travels in the text, "[CODE] message".
+        std::string text =
+            "[" + std::to_string(sqlite3_errcode(s.db) & 0xff) + "] " + sqlite3_errmsg(s.db);
+        return fail(s, text);
+    }
+    put_pending(s);
+    return run_status::done;
+}
+
+run_status run_last(srv_session& s, sqlite3_stmt* st) {
+    if (sqlite3_column_count(st) > 0) return stream_rows(s, st);
+    const std::string first = srv_first_word(sqlite3_sql(st));
+    const bool insert = first == "insert" || first == "replace";
+    insert_watch watch{&s, insert ? insert_target(sqlite3_sql(st)) : ""};
+    if (insert) sqlite3_update_hook(s.db, on_row_change, &watch);
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+    }
+    if (insert) sqlite3_update_hook(s.db, nullptr, nullptr);
+    if (rc != SQLITE_DONE) return fail(s, sqlite3_errmsg(s.db));
+    put_pending(s);
+    if (first == "update" || first == "delete") {
+        srv_put_u8(s.out, first == "update" ? 'U' : 'D');
+        srv_put_i32(s.out, sqlite3_changes(s.db));
+    }
+    return s.out.failed ? run_status::drop : run_status::done;
+}
+
+// Binds params from next on to st's placeholders in order; next advances past those used.
+// A text parameter loses one trailing zero byte: the client sends an empty text as one zero.
+bool bind_params(sqlite3_stmt* st, const std::vector<srv_param>& params, size_t& next) {
+    const int n = sqlite3_bind_parameter_count(st);
+    for (int i = 1; i <= n && next < params.size(); ++i, ++next) {
+        const srv_param& p = params[next];
+        int rc;
+        if (p.type == srv_param_type_text) {
+            size_t len = p.bytes.size();
+            if (len > 0 && p.bytes[len - 1] == '\0') --len;
+            rc = sqlite3_bind_text64(st, i, p.bytes.data(), len, SQLITE_STATIC, SQLITE_UTF8);
+        } else {
+            rc = sqlite3_bind_blob64(st, i, p.bytes.data(), p.bytes.size(), SQLITE_STATIC);
+        }
+        if (rc != SQLITE_OK) return false;
+    }
+    return true;
+}
+
+run_status run_text(srv_session& s, const srv_statement& m) {
+    const char* p = m.text.data();
+    const char* end = p + m.text.size();
+    size_t next_param = 0;
+    while (p < end) {
+        stmt_holder st;
+        const char* tail = nullptr;
+        if (sqlite3_prepare_v2(s.db, p, static_cast<int>(end - p), &st.p, &tail) != SQLITE_OK) {
+            return fail(s, sqlite3_errmsg(s.db));
+        }
+        if (!tail || tail <= p) break;
+        p = tail;
+        if (!st.p) continue;  // an empty statement: only blanks, comments or ';'
+
+        if (!bind_params(st.p, m.params, next_param)) return fail(s, sqlite3_errmsg(s.db));
+        if (srv_skip_trivia(std::string_view(p, static_cast<size_t>(end - p))).empty()) {
+            return run_last(s, st.p);
+        }
+        int rc;
+        while ((rc = sqlite3_step(st.p)) == SQLITE_ROW) {
+        }
+        if (rc != SQLITE_DONE) return fail(s, sqlite3_errmsg(s.db));
+    }
+    return run_status::done;
+}
+
+}  // namespace
+
+bool srv_ready_database(srv_session& s, std::string& why) {
+    sqlite3_busy_timeout(s.db, busy_timeout_ms);
+    for (const message_function_entry& f : message_functions) {
+        for (int args = 1; args <= 2; ++args) {
+            if (sqlite3_create_function_v2(s.db, f.name, args, SQLITE_UTF8, &s, f.fn, nullptr,
+                                           nullptr, nullptr) != SQLITE_OK) {
+                why = std::string("cannot register ") + f.name + ": " + sqlite3_errmsg(s.db);
+                return false;
+            }
+        }
+    }
+    // The console probes with "SELECT * FROM DUAL" and lists tables from dba_tables; both are
+    // temporary views, so they never land in the database file.
+    return exec_simple(s.db,
+                       "PRAGMA temp_store = MEMORY;"
+                       "CREATE TEMP VIEW dual(dummy) AS SELECT 'X';"
+                       "CREATE TEMP VIEW dba_tables(table_name) AS SELECT name FROM "
+                       "main.sqlite_schema WHERE type = 'table' AND name NOT LIKE 'sqlite\\_%' "
+                       "ESCAPE '\\' ORDER BY name;",
+                       why);
+}
+
+bool srv_commit_open(srv_session& s, std::string& why) {
+    return sqlite3_get_autocommit(s.db) || exec_simple(s.db, "COMMIT", why);
+}
+
+void srv_rollback_open(srv_session& s) {
+    if (!s.db || sqlite3_get_autocommit(s.db)) return;
+    std::string why;
+    if (exec_simple(s.db, "ROLLBACK", why)) {
+        srv_log("conn %d %s: open transaction rolled back", s.id, s.peer.c_str());
+    } else {
+        srv_log("conn %d %s: rollback of the open transaction failed: %s", s.id, s.peer.c_str(),
+                why.c_str());
+    }
+}
+
+bool srv_execute_sql(srv_session& s, const srv_statement& m, srv_stmt_kind kind) {
+    using enum srv_stmt_kind;
+    const bool open = !sqlite3_get_autocommit(s.db);
+    run_status status = run_status::done;
+    std::string why;
+    // COMMIT or ROLLBACK with nothing open ends nothing: answered like an empty transaction.
+    if (!((kind == commit || kind == rollback) && !open)) {
+        const bool implicit_begin = !s.auto_commit && !open && kind != begin && kind != commit &&
+                                    kind != rollback && kind != no_transaction;
+        if (implicit_begin && !exec_simple(s.db, "BEGIN", why)) {
+            status = fail(s, why);
+        } else {
+            status = run_text(s, m);
+        }
+        // The console takes CREATE, ALTER and DROP to end the transaction; so they do here.
+        if (status == run_status::done && kind == ddl && !s.auto_commit &&
+            !srv_commit_open(s, why)) {
+            status = fail(s, why);
+        }
+    }
+    if (status == run_status::drop) return false;
+    put_pending(s);
+    srv_put_u8(s.out, 'K');
+    return srv_flush(s.out);
+}
