@@ -10,6 +10,7 @@
 //   set transaction isolation [level] VALUE
 //   set lock_timeout [to|=] N
 //   set session authorization VALUE
+//   use NAME                             switch the connection to database NAME
 //   norvlite notice|warning|error|fatal 'TEXT'   reply "M", "W", "E" or "F" with TEXT, then "K"
 //   norvlite output ['TEXT']             reply "O" (0, TEXT or nothing), then "K"
 #pragma once
@@ -32,6 +33,7 @@ enum class srv_stmt_kind {
     set_isolation,        // arg
     set_lock_timeout,     // number
     set_session_authorization,  // arg
+    use_database,               // arg: the database name
     norvlite_message,           // letter ('M', 'W', 'E', 'F') and arg
     norvlite_output,            // flag: arg given; arg
     bad_command,  // a statement of the list above with a wrong argument; arg: the reason

@@ -4,8 +4,13 @@
 
 #include <string_view>
 
+#include <sqlite3.h>
+
 #include "server/classify.h"
 #include "server/execute.h"
+#include "server/log.h"
+#include "server/login.h"
+#include "server/login_text.h"
 
 namespace {
 
@@ -70,6 +75,27 @@ bool set_auto_commit(srv_session& s, bool on) {
     return finish(s);
 }
 
+// Switches the connection to another database; the open transaction is committed first, as a
+// change of database ends it.
+bool use_database(srv_session& s, const std::string& name) {
+    if (!srv_valid_database_name(name)) return reply_error(s, "invalid database name '" + name + "'");
+    std::string why;
+    if (!srv_commit_open(s, why)) return reply_error(s, why);
+    sqlite3* db = srv_open_database(*s.opts, name, why);
+    if (!db) return reply_error(s, why);
+    sqlite3* old = s.db;
+    s.db = db;
+    if (!srv_ready_database(s, why)) {
+        sqlite3_close(s.db);
+        s.db = old;
+        return reply_error(s, why);
+    }
+    sqlite3_close(old);
+    s.database = name;
+    srv_log("conn %d %s: now on database '%s'", s.id, s.peer.c_str(), s.database.c_str());
+    return finish(s);
+}
+
 bool output(srv_session& s, const srv_stmt_class& c) {
     srv_put_u8(s.out, 'O');
     srv_put_i32(s.out, 0);
@@ -101,6 +127,8 @@ bool srv_dispatch(srv_session& s, const srv_statement& m) {
         case srv_stmt_kind::set_session_authorization:
             s.settings.authorization = c.arg;
             return finish(s);
+        case srv_stmt_kind::use_database:
+            return use_database(s, c.arg);
         case srv_stmt_kind::norvlite_message:
             srv_put_message(s.out, c.letter, c.arg);
             return finish(s);

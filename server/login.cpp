@@ -110,7 +110,7 @@ bool same_secret(std::string_view a, std::string_view b) {
 }
 
 // Opens (creating if need be) DATA/NAME.db. Returns null with why set on failure.
-sqlite3* open_database(const srv_options& opts, const std::string& name, std::string& why) {
+sqlite3* open_database_file(const srv_options& opts, const std::string& name, std::string& why) {
     std::string path = (std::filesystem::path(opts.data_dir) / (name + ".db")).string();
     sqlite3* db = nullptr;
     int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
@@ -178,7 +178,7 @@ bool srv_login(srv_session& s, const srv_options& opts) {
     if (!srv_valid_database_name(login.database)) {
         return refuse(s, deadline, "invalid database name '" + srv_log_text(login.database) + "'");
     }
-    s.db = open_database(opts, login.database, why);
+    s.db = open_database_file(opts, login.database, why);
     if (!s.db) return refuse(s, deadline, why);
     if (!srv_send_all(s.channel, &verdict_accepted, 1, deadline)) {
         sqlite3_close(s.db);
@@ -196,4 +196,8 @@ bool srv_login(srv_session& s, const srv_options& opts) {
             s.peer.c_str(), channel_name(s), s.user.c_str(), s.database.c_str(),
             s.auto_commit ? "on" : "off");
     return true;
+}
+
+sqlite3* srv_open_database(const srv_options& opts, const std::string& name, std::string& why) {
+    return open_database_file(opts, name, why);
 }

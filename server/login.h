@@ -17,3 +17,7 @@ bool srv_login(srv_session& s, const srv_options& opts);
 
 // text made safe for one log line: control and non-ASCII bytes become '?', at most 64 kept.
 std::string srv_log_text(std::string_view text);
+
+// Opens (creating if need be) DATA/NAME.db. Returns null with why set on failure.
+struct sqlite3;
+sqlite3* srv_open_database(const srv_options& opts, const std::string& name, std::string& why);

@@ -60,6 +60,10 @@ bool srv_parse_args(std::span<const char* const> args, srv_options& out, std::st
             value = arg.substr(eq + 1);
             inline_value = true;
         }
+        if (name == "--log-statements" && !inline_value) {
+            out.log_statements = true;
+            continue;
+        }
         if (name != "--data" && name != "--port" && name != "--user" && name != "--listen" &&
             name != "--certs" && name != "--login-timeout-ms" && name != "--max-idle-time" &&
             name != "--drop-on" && name != "--drop-after-rows") {
@@ -138,7 +142,7 @@ bool srv_parse_args(std::span<const char* const> args, srv_options& out, std::st
 std::string_view srv_usage() {
     return "usage: norvlite --data DIR [--port N] [--user NAME:PASSWORD]... [--listen ADDR]\n"
            "                [--certs DIR] [--login-timeout-ms MS] [--max-idle-time SECONDS]\n"
-           "                [--drop-on TEXT] [--drop-after-rows N]\n"
+           "                [--drop-on TEXT] [--drop-after-rows N] [--log-statements]\n"
            "  --data DIR          directory of databases; database NAME is the file DIR/NAME.db,\n"
            "                      created on first use (DIR too)\n"
            "  --port N            TCP port, default 5138; 0 picks a free port\n"
@@ -150,6 +154,7 @@ std::string_view srv_usage() {
            "  --login-timeout-ms  time a client has to complete its login, default 10000\n"
            "  --max-idle-time S   a connection without a statement for S seconds is closed;\n"
            "                      \"show max_idle_time\" reports S. Default 28800\n"
+           "  --log-statements    log the text of every statement received, escaped\n"
            "  --drop-on TEXT      test fault: the first statement (of the whole run) holding\n"
            "                      TEXT, in any case, closes its connection without a reply\n"
            "  --drop-after-rows N test fault: the first row stream to reach N rows closes its\n"

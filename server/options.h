@@ -26,6 +26,7 @@ struct srv_options {
     int max_idle_time = srv_default_max_idle_time;        // seconds without a statement, >= 1
     std::string drop_on;             // fault: drop at the first statement holding it; empty = off
     long long drop_after_rows = -1;  // fault: drop after this many rows of a stream; -1 = off
+    bool log_statements = false;     // log every statement text received (tests read it)
     bool help = false;               // --help: print srv_usage and exit 0
 };
 

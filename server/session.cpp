@@ -5,6 +5,9 @@
 
 #include <sqlite3.h>
 
+#include <string>
+#include <string_view>
+
 #include "server/dispatch.h"
 #include "server/execute.h"
 #include "server/faults.h"
@@ -24,6 +27,23 @@ struct session_closer {
         srv_channel_end(s.channel);
     }
 };
+
+// One line per statement: "statement "TEXT"" with \\, \", \n, \r and \t escaped. A line holds
+// the first 400 bytes of a long text.
+void log_statement(const srv_session& s, std::string_view text) {
+    std::string escaped;
+    for (char c : text.substr(0, 400)) {
+        switch (c) {
+            case '\\': escaped += "\\\\"; break;
+            case '"': escaped += "\\\""; break;
+            case '\n': escaped += "\\n"; break;
+            case '\r': escaped += "\\r"; break;
+            case '\t': escaped += "\\t"; break;
+            default: escaped += c;
+        }
+    }
+    srv_log("conn %d %s: statement \"%s\"", s.id, s.peer.c_str(), escaped.c_str());
+}
 
 void serve_statements(srv_session& s, const srv_options& opts) {
     const std::chrono::seconds idle_limit(opts.max_idle_time);
@@ -52,6 +72,7 @@ void serve_statements(srv_session& s, const srv_options& opts) {
                         why.c_str());
                 return;
         }
+        if (opts.log_statements) log_statement(s, m.text);
         if (srv_fault_drop_on(opts, m.text)) {
             srv_log("conn %d %s: fault: connection dropped at a statement containing '%s'", s.id,
                     s.peer.c_str(), opts.drop_on.c_str());
