@@ -1,11 +1,101 @@
-// Statement execution for the console: the idle limit read after connecting.
+// Statement execution for the console: the idle limit, the execution wrapper that reconnects
+// after the server's idle limit and keeps the open transaction's data-changing statements for
+// replay, the outcome report, and reconnect-replay-retry after a lost connection.
 #include "output/execute.h"
 
 #include <cstring>
+#include <string>
+#include <vector>
 
+#include "output/grid.h"
+#include "platform/console.h"
 #include "platform/system.h"
 #include "protocol/db.h"
 #include "shell/console_state.h"
+
+namespace {
+
+// State of the execution wrapper, console thread only.
+struct exec_state {
+    std::string last_statement;             // the text last given to execute_statement
+    std::vector<std::string> replay_list;   // data-changing statements of the open transaction
+    bool retry_pending = false;             // a statement's reply was missing
+};
+
+exec_state exec;
+
+// The first word of text after blanks, tabs and line ends starts with prefix (any case).
+bool starts_with_word(std::string_view text, std::string_view prefix) {
+    size_t at = text.find_first_not_of(" \t\r\n");
+    if (at == std::string_view::npos || text.size() - at < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        char c = text[at + i];
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+        if (c != prefix[i]) return false;
+    }
+    return true;
+}
+
+// Runs the replay list on the (new) connection; stops at the first statement without a reply.
+void replay() {
+    for (const std::string& s : exec.replay_list) {
+        db_result* r = db_execute(g_console.conn, s.c_str());
+        if (!r) break;
+        db_result_free(r);
+    }
+}
+
+const char* level_format(int level) {
+    switch (level) {
+        case db_level_warning: return "Warnning: %s\r\n\r\n";
+        case db_level_error: return "Error: %s\r\n\r\n";
+        case db_level_fatal: return "Fatal: %s\r\n\r\n";
+        default: return nullptr;
+    }
+}
+
+bool keyword_is(const char* word) { return strcasecmp(g_console.keyword, word) == 0; }
+
+// Reconnect, replay, then retry the statement whose reply was missing (once).
+void reconnect_replay_retry(int64_t start_ms, int64_t end_ms) {
+    g_console.line_count = 0;
+    if (!reconnect_server()) {
+        exec.replay_list.clear();
+        con_printf("Reconnect failed\r\n");
+        return;
+    }
+    replay();
+    if (!exec.retry_pending) {
+        con_printf("reconnected...\r\n");
+        return;
+    }
+    exec.retry_pending = false;
+    std::string again = exec.last_statement;
+    db_result* r = execute_statement(g_console.conn, again.c_str(), g_console.auto_commit);
+    if (!r) {
+        con_printf("Reconnect failed\r\n");
+        exec.replay_list.clear();
+        return;
+    }
+    report_outcome(r, start_ms, end_ms);
+}
+
+}  // namespace
+
+bool is_data_changing(std::string_view text) {
+    return starts_with_word(text, "delete") || starts_with_word(text, "update") ||
+           starts_with_word(text, "insert");
+}
+
+bool ends_transaction(std::string_view text) {
+    return starts_with_word(text, "commit") || starts_with_word(text, "create") ||
+           starts_with_word(text, "truncate") || starts_with_word(text, "alter") ||
+           starts_with_word(text, "drop");
+}
+
+bool is_rollback(std::string_view text) { return starts_with_word(text, "rollback"); }
+
+int replay_list_size() { return static_cast<int>(exec.replay_list.size()); }
 
 void idle_tracking_start() {
     g_console.max_idle_time = no_idle_limit;
@@ -17,4 +107,111 @@ void idle_tracking_start() {
         db_result_free(r);
     }
     g_console.last_activity = static_cast<double>(plat_time_seconds());
+}
+
+bool reconnect_server() {
+    // Without a connection the start-up's choice of channel stands.
+    bool secure = g_console.conn ? db_conn_secure(g_console.conn) != 0 : g_console.secure_login;
+    if (secure && std::strcmp(g_console.ssl_mode, "SSL") == 0) g_console.b_pause = false;
+    db_disconnect(g_console.conn);
+    // The login carries the console's auto-commit setting, so that a replayed open transaction
+    // stays open on the new connection.
+    g_console.conn = db_connect(g_console.ssl_mode, g_console.host,
+                                static_cast<uint16_t>(g_console.port), g_console.database,
+                                g_console.user, g_console.password, g_console.encryptor, "GBK",
+                                nullptr, nullptr, 0, g_console.auto_commit ? 1 : 0,
+                                secure ? 1 : 0, 0);
+    if (secure)
+        con_printf(g_console.conn ? "SSL Connect ok.\r\n" : "SSL Connect failed.\r\n");
+    else
+        con_printf(g_console.conn ? "Connect ok.\r\n" : "Connect failed.\r\n");
+    return g_console.conn != nullptr;
+}
+
+db_result* execute_statement(db_conn* conn, const char* text, bool auto_commit) {
+    bool data_changing = is_data_changing(text);
+    bool ends = ends_transaction(text);
+    bool rollback = is_rollback(text);
+    int64_t now = plat_time_seconds();
+    exec.last_statement = text;
+
+    if (static_cast<double>(now) - g_console.last_activity >= g_console.max_idle_time) {
+        if (!reconnect_server()) return nullptr;
+        replay();
+        conn = g_console.conn;
+    }
+    g_console.last_activity = static_cast<double>(now);
+    db_result* r = db_execute(conn, text);
+
+    // A rolled-back statement must never be replayed: ROLLBACK empties the list too.
+    if (ends || rollback || auto_commit) {
+        exec.replay_list.clear();
+    } else if (data_changing && r &&
+               (db_result_ok(r) == 1 || db_result_msg_level(r) == db_level_warning)) {
+        exec.replay_list.emplace_back(text);
+    }
+    return r;
+}
+
+void report_outcome(db_result* r, int64_t start_ms, int64_t end_ms) {
+    if (!r) {
+        exec.retry_pending = true;
+        con_printf("Net disconnect,reconnect.\r\n\r\n");
+        reconnect_replay_retry(start_ms, end_ms);
+        return;
+    }
+    int level = db_result_msg_level(r);
+    if (db_result_ok(r) == 1 || level == db_level_warning) {
+        int kind = db_result_kind(r);
+        if (kind == db_kind_query) {
+            if (g_console.desc_mode) {
+                describe_columns(r);
+                db_result_free(r);
+                return;
+            }
+            list_rows(r);
+            if (db_result_cut_short(r)) {
+                con_printf("\r\nConnection lost after %d records: the result is incomplete.\r\n",
+                           db_result_row_count(r));
+            } else if (!keyword_is("DESC") && !keyword_is("SHOW")) {
+                con_printf("\r\nTotal %d records.\r\n", db_result_row_count(r));
+            }
+        } else if (kind == db_kind_insert || kind == db_kind_update || kind == db_kind_delete) {
+            con_printf("\r\nTotal %d records effected.\r\n",
+                       db_result_inserted(r) + db_result_updated(r) + db_result_deleted(r));
+        } else {
+            con_printf("\r\nExecute successful.");
+        }
+        if (g_console.show_use_time)
+            con_printf("Use time:%d ms.     \r\n", static_cast<int>(end_ms - start_ms));
+    }
+    if (const char* fmt = level_format(level)) {
+        const char* message = db_result_message(r);
+        con_printf(fmt, message ? message : "");
+    }
+    db_result_free(r);
+}
+
+void reconnect_and_replay() {
+    exec.retry_pending = false;
+    reconnect_replay_retry(0, 0);
+}
+
+void run_statement() {
+    if (!g_console.conn) {
+        reconnect_and_replay();
+        return;
+    }
+    char* text = g_console.sql_buff;
+    size_t n = std::strlen(text);
+    while (n > 0 && (text[n - 1] == ';' || text[n - 1] == '\n' || text[n - 1] == ' '))
+        text[--n] = '\0';
+    // The statement buffer always keeps room for the one ';' appended here.
+    text[n] = ';';
+    text[n + 1] = '\0';
+    g_console.line_count = 0;
+    int64_t start = plat_clock_ms();
+    db_result* r = execute_statement(g_console.conn, text, g_console.auto_commit);
+    int64_t end = plat_clock_ms();
+    report_outcome(r, start, end);
 }

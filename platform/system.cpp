@@ -1,6 +1,10 @@
 // POSIX implementation of the process services: signals stand in for the console control events.
 #include "platform/system.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -60,4 +64,24 @@ void plat_set_ctrl_handler(bool (*handler)(int event), bool add) {
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGHUP, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+}
+
+bool plat_run_editor(const char* path) {
+    con_flush();
+    const char* editor = std::getenv("VISUAL");
+    if (!editor || !*editor) editor = std::getenv("EDITOR");
+    if (!editor || !*editor) editor = "vi";
+    pid_t pid = fork();
+    if (pid < 0) return false;
+    if (pid == 0) {
+        // The editor may carry arguments ("code -w"): let the shell split them.
+        execl("/bin/sh", "sh", "-c", "exec $0 \"$1\"", editor, path, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    pid_t r;
+    do {
+        r = waitpid(pid, &status, 0);
+    } while (r < 0 && errno == EINTR);
+    return r == pid && WIFEXITED(status) && WEXITSTATUS(status) != 127;
 }

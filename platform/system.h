@@ -27,3 +27,7 @@ inline constexpr int ctrl_shutdown_event = 6;
 // when the handler returns false the signal's default action follows. The handler runs in signal
 // context: it may only touch lock-free atomics.
 void plat_set_ctrl_handler(bool (*handler)(int event), bool add);
+
+// Opens path in the user's editor ($VISUAL, then $EDITOR, then vi) and waits for it to end.
+// Returns false when no editor could be started.
+bool plat_run_editor(const char* path);

@@ -33,9 +33,16 @@ void console_state_reset(console_state& s) {
     s.max_idle_time = 0;
     s.line_buff[0] = '\0';
     s.last_activity = 0;
+    s.line_count = s.stmt_lines = s.state = s.totallastlen = 0;
+    s.keyword[0] = s.cp1keyword[0] = '\0';
+    s.word_pp = 0;
+    s.secure_login = false;
+    s.login_requested = false;
     s.show_type = false;
     s.string_size = 32;
     s.number_size = 12;
+    s.datef = datef_t{};
+    s.desc_pos = 0;
     s.host_input[0] = s.database_input[0] = s.user_input[0] = s.password_input[0] = '\0';
 }
 

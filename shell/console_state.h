@@ -10,6 +10,20 @@
 
 struct db_conn;
 
+inline constexpr int datef_text_size = 100;
+
+// The date display format (SET DATE_FORMAT): the position (1, 2 or 3) of year, month and day in
+// the displayed date, 0 while unset, and the texts printed after the first, second and third
+// field. While the positions are not a permutation of 1, 2, 3 the default form is used.
+struct datef_t {
+    int32_t year_pos;
+    int32_t month_pos;
+    int32_t day_pos;
+    char datef_p1[datef_text_size];
+    char datef_p2[datef_text_size];
+    char datef_p3[datef_text_size];
+};
+
 inline constexpr int sql_buff_size = 600000;
 inline constexpr int line_buff_size = 8192;
 inline constexpr int spool_name_size = 200;
@@ -17,6 +31,8 @@ inline constexpr int host_input_size = 128;
 inline constexpr int database_input_size = 128;
 inline constexpr int user_input_size = 128;
 inline constexpr int password_input_size = 64;
+inline constexpr int keyword_size = 20;
+inline constexpr int cp_keyword_size = 200;
 
 struct console_state {
     const char* null_text;  // text shown for a NULL value
@@ -47,12 +63,25 @@ struct console_state {
     std::atomic<bool> monitor_stop;      // set by the console thread, read by the monitor
     std::atomic<bool> cancel_requested;  // set by the control handler, cleared by the listing
     int32_t max_idle_time;               // the server's idle limit in seconds
-    char line_buff[line_buff_size];      // the input line just read
+    char line_buff[line_buff_size + 2];  // the input line just read (+ the loader's tab and 0)
     double last_activity;                // seconds since 1970 of the last statement sent
 
+    // The statement loop's assembly state.
+    int line_count;        // lines read for the statement being entered; 0 = a new one next
+    int stmt_lines;        // lines of the current statement already in sql_buff
+    int state;             // 1 while a block statement is entered (ends only with "/")
+    int totallastlen;      // bytes of the current statement, each line with its line end
+    char keyword[keyword_size];        // first word of the statement's first line
+    char cp1keyword[cp_keyword_size];  // "CREATE" while the header's words are awaited
+    int word_pp;                       // index reached in the multi-line table
+
+    bool secure_login;    // the start-up connected with a secure mode word
+    bool login_requested;  // LOGIN: the statement loop returns to the login cycle
     bool show_type;       // annotate headings with column types
     int32_t string_size;  // STR_SIZE setting
     int32_t number_size;  // NUM_SIZE setting
+    datef_t datef;        // DATE_FORMAT setting
+    int desc_pos;         // length of the last name part of a DESC argument
 
     // The prompts' own buffers for values not given on the command line.
     char host_input[host_input_size];

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/console.h"
+#include "output/execute.h"
 #include "platform/system.h"
 #include "protocol/db.h"
 #include "shell/console_state.h"
@@ -66,11 +67,12 @@ void login_cycle() {
         if (!g_console.host || !values_valid()) {
             con_printf("URL set error \r\n");
         } else {
+            g_console.secure_login = is_secure_mode(g_console.ssl_mode);
             conn = db_connect(g_console.ssl_mode, g_console.host,
                               static_cast<uint16_t>(g_console.port), g_console.database,
                               g_console.user, g_console.password, g_console.encryptor, "GBK",
                               nullptr, nullptr, 0, g_console.auto_commit,
-                              is_secure_mode(g_console.ssl_mode) ? 1 : 0, 0);
+                              g_console.secure_login ? 1 : 0, 0);
         }
         g_console.conn = conn;
         if (!conn) {
@@ -81,6 +83,7 @@ void login_cycle() {
         con_printf("\r\nConnect to %s:%d %s %s \r\n", g_console.host, g_console.port,
                    g_console.database, g_console.user);
         con_printf("Connect ok.\r\n");
+        idle_tracking_start();
         return;
     }
 }

@@ -1,0 +1,319 @@
+// The client command table and its handlers: EXIT, RECONNECT, HELP, SPOOL, CLS, CLBUFF, LOGIN,
+// the loader words, USE, EDIT (the settings commands are in settings.cpp), and the
+// one-character commands '$' and c/.
+#include "shell/commands.h"
+
+#include <strings.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "output/execute.h"
+#include "platform/console.h"
+#include "platform/system.h"
+#include "protocol/db.h"
+#include "shell/console_state.h"
+#include "shell/keywords.h"
+#include "shell/settings.h"
+
+namespace {
+
+inline constexpr size_t spool_path_size = 1600;
+inline constexpr size_t cmd_buff_size = 200;
+inline constexpr size_t replace_piece_max = 1999;
+inline constexpr size_t max_statement_len = sql_buff_size - 2;
+const char edit_file[] = "edit.txt";
+
+const char help_text[] =
+    "Type command as fallow:\r\n"
+    "    login       login database server.\r\n"
+    "    use     Set currrent database.\r\n"
+    "    $       Change current session user.\r\n"
+    "    ESC(Q)      Cancel result display.\r\n"
+    "    CLBUFF      Clear sql buffer.\r\n"
+    "    CLS     Clear screen.\r\n"
+    "    edit        Invokes a host operating system text editor on the\r\n"
+    "            contents of the specified file or on the contents of\r\n"
+    "            the SQL buffer.\r\n"
+    "    desc        Lists the column definitions for a table, view    reconn[ect] reset "
+    "connection.\r\n"
+    "    parameter   Set follows:pagesize,heading,show_type,str_size,                         "
+    "       num_size,show_time,NULL\r\n";
+
+const char* skip_blanks_tabs(const char* p) {
+    while (*p == ' ' || *p == '\t') ++p;
+    return p;
+}
+
+command_result run_exit(command_line&) { plat_exit(0); }
+
+command_result run_reconnect(command_line&) {
+    g_console.line_count = 0;
+    reconnect_and_replay();
+    return command_result::done;
+}
+
+command_result run_help(command_line&) {
+    g_console.line_count = 0;
+    con_write(help_text, sizeof help_text - 1);
+    return command_result::done;
+}
+
+// Writes one line to the spool file, opened for this write only. False when it cannot be opened.
+bool spool_line(const char* path, const char* mode, std::string_view keyword, const char* word) {
+    FILE* f = std::fopen(path, mode);
+    if (!f) return false;
+    std::fprintf(f, "\r\nSQL> %.*s %s\r\n", int(keyword.size()), keyword.data(), word);
+    std::fclose(f);
+    return true;
+}
+
+command_result run_spool(command_line& cl) {
+    console_state& s = g_console;
+    s.line_count = 0;
+    const char* p = skip_blanks_tabs(cl.rest);
+    size_t n = std::strcspn(p, " \t\r\n;");
+    if (n >= size_t(spool_name_size)) {
+        con_printf("The spool file name is too long: at most %d characters\r\n",
+                   spool_name_size - 1);
+        return command_result::done;
+    }
+    std::memset(s.spool_name, 0, sizeof s.spool_name);
+    std::memcpy(s.spool_name, p, n);
+    if (same_word(s.spool_name, "OFF")) {
+        s.spool_on = false;
+        if (s.spool_path) {
+            spool_line(s.spool_path, "a", cl.keyword, s.spool_name);
+            delete[] s.spool_path;
+            s.spool_path = nullptr;
+        }
+        return command_result::done;
+    }
+    if (n == 0) return command_result::done;
+    delete[] s.spool_path;
+    s.spool_path = new char[spool_path_size]();
+    std::memcpy(s.spool_path, s.spool_name, n);
+    if (spool_line(s.spool_path, "w", cl.keyword, s.spool_path)) {
+        s.spool_on = true;
+    } else {
+        s.spool_on = false;
+        con_printf("ERROR：指定文件的路径不正确！");
+    }
+    return command_result::done;
+}
+
+command_result run_cls(command_line&) {
+    g_console.line_count = 0;
+    con_clear_screen();
+    return command_result::done;
+}
+
+command_result run_clbuff(command_line&) {
+    g_console.line_count = 0;
+    std::memset(g_console.sql_buff, 0, sizeof g_console.sql_buff);
+    return command_result::done;
+}
+
+command_result run_login(command_line&) {
+    console_state& s = g_console;
+    s.line_count = 0;
+    db_disconnect(s.conn);
+    s.conn = nullptr;
+    s.host = s.database = s.user = s.password = nullptr;
+    s.ssl_mode = "NSSL";
+    s.sql_buff[0] = '\0';
+    con_clear_screen();
+    s.login_requested = true;
+    return command_result::done;
+}
+
+// SQLLDR and TABLDR first check that the connection is alive.
+command_result run_loader_probe(command_line& cl) {
+    g_console.line_count = 0;
+    cl.line[cl.raw] = '\t';
+    cl.line[cl.raw + 1] = '\0';
+    db_result* r = execute_statement(g_console.conn, "SELECT * FROM DUAL", g_console.auto_commit);
+    if (!r) {
+        reconnect_and_replay();
+        return command_result::done;
+    }
+    db_result_free(r);
+    return command_result::done;
+}
+
+command_result run_use(command_line& cl) {
+    static std::string use_database;  // the text database points at after USE
+    console_state& s = g_console;
+    s.line_count = 0;
+    s.desc_mode = true;
+    char* name = const_cast<char*>(skip_blanks_tabs(cl.rest));
+    char* end = cl.line + cl.trimmed;
+    while (end > name && end[-1] == ';') --end;
+    *end = '\0';
+    int64_t start = plat_clock_ms();
+    db_result* r = execute_statement(s.conn, cl.line, s.auto_commit);
+    int64_t stop = plat_clock_ms();
+    if (!r) {
+        reconnect_and_replay();
+        return command_result::done;
+    }
+    if (db_result_ok(r) == 1 || db_result_msg_level(r) == db_level_warning) {
+        con_printf(" db_name %s \n", name);
+        use_database = name;
+        s.database = use_database.c_str();
+    }
+    report_outcome(r, start, stop);
+    return command_result::done;
+}
+
+// Writes the statement buffer to edit.txt, runs the editor on it and reads it back; the edited
+// statement is listed, not run.
+command_result run_edit(command_line&) {
+    console_state& s = g_console;
+    s.line_count = 0;
+    std::strcpy(s.sql_buff_copy, s.sql_buff);
+    FILE* f = std::fopen(edit_file, "w");
+    if (!f || std::fputs(s.sql_buff, f) < 0) {
+        if (f) std::fclose(f);
+        con_printf("Cannot write %s: the buffer is unchanged.\r\n", edit_file);
+        return command_result::done;
+    }
+    std::fclose(f);
+    if (!plat_run_editor(edit_file)) {
+        con_printf("No editor could be started: the buffer is unchanged.\r\n");
+        return command_result::done;
+    }
+    f = std::fopen(edit_file, "r");
+    if (!f) {
+        con_printf("Cannot read %s back: the buffer is unchanged.\r\n", edit_file);
+        return command_result::done;
+    }
+    std::string text;
+    char chunk[8192];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
+        text.append(chunk, got);
+        if (text.size() > max_statement_len) break;
+    }
+    std::fclose(f);
+    if (text.size() > max_statement_len || text.find('\0') != std::string::npos) {
+        con_printf("%s is too long or not text: the buffer is unchanged.\r\n", edit_file);
+        return command_result::done;
+    }
+    std::memcpy(s.sql_buff, text.c_str(), text.size() + 1);
+    con_printf("Has been written in edit.txt\t\n");
+    int number = 1;
+    for (size_t at = 0; at < text.size();) {
+        size_t nl = text.find('\n', at);
+        size_t len = (nl == std::string::npos ? text.size() : nl) - at;
+        con_printf("%-5d%.*s\n", number++, int(len), text.data() + at);
+        at += len + 1;
+    }
+    return command_result::done;
+}
+
+// In dispatch order.
+const client_command commands[] = {
+    {"EXIT", false, run_exit},
+    {"RECONNECT", false, run_reconnect},
+    {"RECONN", false, run_reconnect},
+    {"HELP", false, run_help},
+    {"SHOW", false, command_show},
+    {"SPOOL", false, run_spool},
+    {"SET", false, command_set},
+    {"RESET", false, command_reset},
+    {"CLS", false, run_cls},
+    {"CLBUFF", false, run_clbuff},
+    {"LOGIN", false, run_login},
+    {"SQLLDR", true, run_loader_probe},
+    {"TABLDR", true, run_loader_probe},
+    {"USE", false, run_use},
+    {"EDIT", false, run_edit},
+};
+
+}  // namespace
+
+const client_command* find_client_command(std::string_view keyword) {
+    for (const client_command& c : commands) {
+        size_t n = std::strlen(c.word);
+        bool match = c.prefix ? keyword.size() >= n : keyword.size() == n;
+        if (match && strncasecmp(keyword.data(), c.word, n) == 0) return &c;
+    }
+    return nullptr;
+}
+
+void command_set_user(command_line& cl) {
+    g_console.line_count = 0;
+    const char* name = cl.rest;
+    while (*name == ' ') ++name;
+    char cmd_buff[cmd_buff_size];
+    int n = std::snprintf(cmd_buff, sizeof cmd_buff, "Set session authorization '%s';", name);
+    if (n < 0 || size_t(n) >= sizeof cmd_buff) {
+        con_printf("The user name is too long.\r\n");
+        return;
+    }
+    db_result* r = execute_statement(g_console.conn, cmd_buff, g_console.auto_commit);
+    if (!r) {
+        reconnect_and_replay();
+        return;
+    }
+    if (db_result_ok(r))
+        con_printf("Set session authorization ok. current session user is %s\r\n\r\n", name);
+    else
+        con_printf("ERROR:(%d) %s.\r\n\r\n", db_result_error_code(r),
+                   db_result_message(r) ? db_result_message(r) : "");
+    db_result_free(r);
+}
+
+void command_monitor(command_line&) { g_console.line_count = 0; }
+
+void command_replace(command_line& cl) {
+    console_state& s = g_console;
+    s.line_count = 0;
+    const char* text = cl.rest + 1;  // after "c/"
+    std::string_view ht, hh;
+    int slashes = 0;
+    const char* piece = text;
+    for (const char* p = text; *p; ++p) {
+        if (*p != '/') continue;
+        ht = std::string_view(piece, size_t(p - piece));
+        ++slashes;
+        piece = p + 1;
+    }
+    hh = piece;
+    if (slashes != 1) {
+        con_printf("\n“C/”Command correct usage：c/string1/string2\n");
+        return;
+    }
+    if (ht.size() > replace_piece_max || hh.size() > replace_piece_max) {
+        con_printf("c/: each string holds at most %zu characters\r\n", replace_piece_max);
+        return;
+    }
+    std::strcpy(s.sql_buff_copy, s.sql_buff);
+    std::string_view source = s.sql_buff_copy;
+    if (ht.empty() || source.find(ht) == std::string_view::npos) {
+        con_printf("A string that needs replacing is not found in the source string.");
+        return;
+    }
+    std::string replaced;
+    for (size_t at = 0;;) {
+        size_t found = source.find(ht, at);
+        if (found == std::string_view::npos) {
+            replaced.append(source.substr(at));
+            break;
+        }
+        replaced.append(source.substr(at, found - at));
+        replaced.append(hh);
+        at = found + ht.size();
+    }
+    if (replaced.size() > max_statement_len) {
+        con_printf("c/: the new statement would be too long; the buffer is unchanged.\r\n");
+        return;
+    }
+    con_printf("\n%s", replaced.c_str());
+    std::memcpy(s.sql_buff, replaced.c_str(), replaced.size() + 1);
+    std::memcpy(s.sql_buff_copy, replaced.c_str(), replaced.size() + 1);
+    run_statement();
+}
