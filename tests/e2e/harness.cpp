@@ -39,7 +39,8 @@ int wait_status(pid_t pid, int timeout_ms) {
 
 std::unique_ptr<norvlite> start_norvlite(const std::vector<std::string>& extra) {
     auto s = std::make_unique<norvlite>();
-    std::vector<std::string> args = {"--data", s->data.path + "/db", "--port", "0"};
+    std::vector<std::string> args = {"--data", s->data.path + "/db", "--port", "0",
+                                     "--log-statements"};
     args.insert(args.end(), extra.begin(), extra.end());
     std::string error;
     if (!s->proc.start(args, s->data.path + "/norvlite.log", error)) {
@@ -109,15 +110,16 @@ bool install_client_certs(const std::string& certs, const std::string& cwd,
            copy(prefix + ".crt", "driver.crt") && copy(prefix + ".key", "driver.key");
 }
 
-pty_session::~pty_session() {
-    if (master >= 0) close(master);
+console_session::~console_session() {
+    if (to_child >= 0 && to_child != from_child) close(to_child);
+    if (from_child >= 0) close(from_child);
     if (pid > 0) {
         kill(pid, SIGKILL);
         wait_status(pid, 5000);
     }
 }
 
-bool pty_session::expect(const std::string& text, int timeout_ms) {
+bool console_session::expect(const std::string& text, int timeout_ms) {
     auto deadline = clock_type::now() + std::chrono::milliseconds(timeout_ms);
     for (;;) {
         auto at = seen.find(text, consumed);
@@ -126,27 +128,40 @@ bool pty_session::expect(const std::string& text, int timeout_ms) {
             return true;
         }
         if (clock_type::now() > deadline) return false;
-        pollfd p{master, POLLIN, 0};
+        pollfd p{from_child, POLLIN, 0};
         if (poll(&p, 1, 50) <= 0) continue;
         char buf[4096];
-        ssize_t r = read(master, buf, sizeof buf);
+        ssize_t r = read(from_child, buf, sizeof buf);
         if (r <= 0) return false;
         seen.append(buf, static_cast<size_t>(r));
     }
 }
 
-void pty_session::type(const std::string& keys) {
-    for (char ch : keys) {
-        if (write(master, &ch, 1) != 1) return;
+void console_session::type(const std::string& keys) {
+    if (to_child != from_child) {  // a pipe takes the keys at once
+        size_t off = 0;
+        while (off < keys.size()) {
+            ssize_t w = write(to_child, keys.data() + off, keys.size() - off);
+            if (w <= 0) return;
+            off += static_cast<size_t>(w);
+        }
+        return;
+    }
+    for (char ch : keys) {  // a terminal gets them one by one, as typed
+        if (write(to_child, &ch, 1) != 1) return;
         usleep(1000);
     }
 }
 
-int pty_session::finish(int timeout_ms) {
-    // Drain what is left so the child never blocks on a full terminal.
+int console_session::finish(int timeout_ms) {
+    if (to_child != from_child && to_child >= 0) {
+        close(to_child);
+        to_child = -1;
+    }
+    // Drain what is left so the child never blocks on a full pipe or terminal.
     auto deadline = clock_type::now() + std::chrono::milliseconds(timeout_ms);
     while (clock_type::now() < deadline) {
-        pollfd p{master, POLLIN, 0};
+        pollfd p{from_child, POLLIN, 0};
         if (poll(&p, 1, 50) <= 0) {
             int st = 0;
             if (waitpid(pid, &st, WNOHANG) == pid) {
@@ -156,7 +171,7 @@ int pty_session::finish(int timeout_ms) {
             continue;
         }
         char buf[4096];
-        ssize_t r = read(master, buf, sizeof buf);
+        ssize_t r = read(from_child, buf, sizeof buf);
         if (r <= 0) break;
         seen.append(buf, static_cast<size_t>(r));
     }
@@ -165,15 +180,16 @@ int pty_session::finish(int timeout_ms) {
     return st;
 }
 
-std::unique_ptr<pty_session> start_norvsql_pty(const std::vector<std::string>& args,
-                                               const std::string& cwd) {
-    auto s = std::make_unique<pty_session>();
+std::unique_ptr<console_session> start_norvsql_pty(const std::vector<std::string>& args,
+                                                   const std::string& cwd) {
+    auto s = std::make_unique<console_session>();
     std::string program = NORVSQL_BIN;
     std::vector<char*> argv;
     argv.push_back(program.data());
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    pid_t pid = forkpty(&s->master, nullptr, nullptr, nullptr);
+    int master = -1;
+    pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
     if (pid < 0) return nullptr;
     if (pid == 0) {
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
@@ -181,5 +197,60 @@ std::unique_ptr<pty_session> start_norvsql_pty(const std::vector<std::string>& a
         _exit(127);
     }
     s->pid = pid;
+    s->to_child = s->from_child = master;
     return s;
+}
+
+std::unique_ptr<console_session> start_norvsql_piped(const std::vector<std::string>& args,
+                                                     const std::string& cwd) {
+    int in[2], out[2];
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return nullptr;
+    auto s = std::make_unique<console_session>();
+    s->pid = spawn_process(command(NORVSQL_BIN, args), in[0], out[1], -1, cwd);
+    close(in[0]);
+    close(out[1]);
+    s->to_child = in[1];
+    s->from_child = out[0];
+    return s;
+}
+
+std::string normalise_use_time(const std::string& out) {
+    std::string res;
+    res.reserve(out.size());
+    const std::string mark = "Use time:";
+    size_t at = 0;
+    for (;;) {
+        size_t found = out.find(mark, at);
+        if (found == std::string::npos) break;
+        size_t digits = found + mark.size();
+        size_t end = digits;
+        while (end < out.size() && out[end] >= '0' && out[end] <= '9') ++end;
+        res.append(out, at, digits - at);
+        res += end > digits ? "N" : "";
+        at = end;
+    }
+    res.append(out, at, std::string::npos);
+    return res;
+}
+
+std::vector<std::string> server_statements(const norvlite& s) {
+    // Lines "norvlite: conn N ADDR: statement "TEXT"" with \n, \r, \t, \\ and \" escaped.
+    std::vector<std::string> found;
+    const std::string mark = ": statement \"";
+    std::string log = s.proc.log();
+    size_t at = 0;
+    while ((at = log.find(mark, at)) != std::string::npos) {
+        at += mark.size();
+        std::string text;
+        while (at < log.size() && log[at] != '"') {
+            char c = log[at++];
+            if (c == '\\' && at < log.size()) {
+                char e = log[at++];
+                c = e == 'n' ? '\n' : e == 'r' ? '\r' : e == 't' ? '\t' : e;
+            }
+            text += c;
+        }
+        found.push_back(text);
+    }
+    return found;
 }

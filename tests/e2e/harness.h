@@ -40,19 +40,29 @@ bool install_client_certs(const std::string& certs, const std::string& cwd,
 // The banner the console prints at every pass of the login cycle.
 extern const std::string banner;
 
-// norvsql on a pseudo-terminal, driven step by step like a user at the keyboard.
-struct pty_session {
+// norvsql driven step by step like a user at the keyboard: on a pseudo-terminal, or with its
+// standard input and output on pipes.
+struct console_session {
     pid_t pid = -1;
-    int master = -1;
-    std::string seen;  // everything the terminal showed so far
-    ~pty_session();
+    int to_child = -1;    // what the user types
+    int from_child = -1;  // what the console shows (the same descriptor on a terminal)
+    std::string seen;     // everything shown so far
+    size_t consumed = 0;  // how far expect has matched
+    ~console_session();
     // Waits until text has appeared after what earlier expects consumed; false on time-out.
     bool expect(const std::string& text, int timeout_ms = 10000);
     void type(const std::string& keys);
-    // Closes the terminal and returns the exit status.
+    // Ends standard input, waits for the end and returns the exit status.
     int finish(int timeout_ms = 10000);
-    size_t consumed = 0;
 };
 
-std::unique_ptr<pty_session> start_norvsql_pty(const std::vector<std::string>& args,
-                                               const std::string& cwd = "");
+std::unique_ptr<console_session> start_norvsql_pty(const std::vector<std::string>& args,
+                                                   const std::string& cwd = "");
+std::unique_ptr<console_session> start_norvsql_piped(const std::vector<std::string>& args,
+                                                     const std::string& cwd = "");
+
+// out with every "Use time:<digits> ms." made "Use time:N ms.".
+std::string normalise_use_time(const std::string& out);
+
+// The statement texts norvlite received (it runs with --log-statements), in order.
+std::vector<std::string> server_statements(const norvlite& s);

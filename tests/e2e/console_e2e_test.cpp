@@ -1,0 +1,248 @@
+// The statement loop end to end: how lines become statements, what the console prints for each
+// outcome, and how it survives a lost connection and the server's idle limit.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <regex>
+#include <string>
+#include <thread>
+
+#include "tests/e2e/harness.h"
+
+namespace {
+
+const std::string prompt = "\r\nSQL> ";
+
+std::string ok_line(const char* what) { return std::string("\r\n") + what + "Use time:N ms.     \r\n"; }
+
+}  // namespace
+
+class console_e2e : public ::testing::Test {
+protected:
+    void SetUp() override { start(); }
+
+    void start(const std::vector<std::string>& extra = {}) {
+        server = start_norvlite(extra);
+        ASSERT_NE(server, nullptr);
+        port = std::to_string(server->port);
+    }
+
+    std::vector<std::string> login() const {
+        return {"NSSL", "127.0.0.1", port, "demo", "norv", "norv"};
+    }
+
+    // Runs the lines (then EXIT) and returns what followed the login, "Use time" normalised.
+    std::string session(const std::string& lines) {
+        run_result r = run_norvsql(login(), lines + "exit\n");
+        EXPECT_EQ(r.status, 0);
+        return after_login(r.out);
+    }
+
+    std::string after_login(const std::string& out) {
+        std::string head = banner + "\r\nConnect to 127.0.0.1:" + port + " demo norv \r\nConnect ok.\r\n";
+        EXPECT_EQ(out.substr(0, head.size()), head);
+        return normalise_use_time(out.substr(std::min(head.size(), out.size())));
+    }
+
+    // The statements norvlite received, in order.
+    std::vector<std::string> received() { return server_statements(*server); }
+
+    std::unique_ptr<norvlite> server;
+    std::string port;
+};
+
+TEST_F(console_e2e, single_line_statements_run_at_the_end_of_their_line) {
+    std::string out = session("commit\ngrant select on t to u\nLOADX\nwithdraw\n/x\n@file.sql\n");
+    auto sent = received();
+    // "show max_idle_time" comes first, from the login.
+    ASSERT_GE(sent.size(), 6u);
+    EXPECT_EQ(std::vector<std::string>(sent.end() - 5, sent.end()),
+              (std::vector<std::string>{"commit;", "grant select on t to u;", "LOADX;", "withdraw;",
+                                        "/x;"}));
+    EXPECT_EQ(out.substr(0, prompt.size() + 33), prompt + ok_line("Execute successful.").substr(0, 33));
+    EXPECT_EQ(out.substr(out.size() - 2 * prompt.size()), prompt + prompt) << "@ does nothing";
+}
+
+TEST_F(console_e2e, multi_line_statements_wait_for_a_semicolon) {
+    std::string out = session("select 1\n;\nselect *\nfrom dual;\nSelect 2;\nselect;\n");
+    auto sent = received();
+    ASSERT_GE(sent.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(sent.end() - 4, sent.end()),
+              (std::vector<std::string>{"select 1;", "select *\nfrom dual;", "Select 2;",
+                                        "select;"}));
+    EXPECT_EQ(out.substr(0, prompt.size() + 5), prompt + "2    ");
+}
+
+TEST_F(console_e2e, blocks_run_only_with_the_slash_line) {
+    std::string out = session("begin\nnull;\n\nend;\n/\n");
+    EXPECT_EQ(out.substr(0, prompt.size() + 20), prompt + "2    3    4    5    ");
+    EXPECT_EQ(received().back(), "begin\nnull;\n\nend;");
+}
+
+TEST_F(console_e2e, create_headers_open_blocks_or_wait_for_a_semicolon) {
+    std::string out = session(
+        "create or replace procedure p\nbody;\n/\n"
+        "create table t(a int)\n;\n"
+        "create or replace view v as select 1;\n"
+        "create\nor\nreplace procedure q\n/\n"
+        "create or\nremove x\n"
+        "create or replace table z;\n");
+    auto sent = received();
+    ASSERT_GE(sent.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(sent.end() - 4, sent.end()),
+              (std::vector<std::string>{"create or replace procedure p\nbody;", "create table t(a int);",
+                                        "create or replace view v as select 1;",
+                                        "create\nor\nreplace procedure q;"}));
+    EXPECT_NE(out.find(prompt + "2    unknown command" + prompt), std::string::npos) << out;
+    EXPECT_NE(out.find(prompt + "replace type unknown\r\n" + prompt), std::string::npos) << out;
+    EXPECT_NE(out.find(prompt + "2    3    4    "), std::string::npos) << out;
+}
+
+TEST_F(console_e2e, a_blank_line_drops_the_statement_and_slash_runs_it_again) {
+    std::string out = session("select *\n\n/\nclbuff\n/\n");
+    EXPECT_EQ(received().back(), "select *;");
+    EXPECT_NE(out.find(prompt + "nothing in the buffer\r\n" + prompt), std::string::npos) << out;
+    EXPECT_EQ(out.substr(0, 2 * prompt.size() + 5), prompt + "2    " + prompt);
+}
+
+TEST_F(console_e2e, refused_lines_print_their_messages_and_send_nothing) {
+    std::string line(8192, 'x');
+    std::string out =
+        session("prepare s as select ':x' from dual;\nprepare s as select :x;\nnotify x\nAnalyze\n" +
+                std::string(25, 'a') + "\n" + line + "\nselect ' x'  ;;  ;\n");
+    std::string expected = prompt + "Error: near \"prepare\": syntax error\r\n\r\n" + prompt +
+                           "控制台暂时不支持带参数的prepare语句\n" + prompt + "不支持此功能\n" +
+                           prompt + "不支持此功能\n" + prompt + "ERROR：不支持的功能\\r\n" + prompt +
+                           "over max linesize" + prompt;
+    EXPECT_EQ(out.substr(0, expected.size()), expected);
+    auto sent = received();
+    EXPECT_EQ(sent.back(), "select ' x';") << "trailing ';' and blanks become one ';'";
+    EXPECT_EQ(sent[sent.size() - 2], "prepare s as select ':x' from dual;");
+}
+
+TEST_F(console_e2e, a_statement_larger_than_the_buffer_is_refused_whole) {
+    std::string lines = "select\n";
+    std::string chunk(7000, 'x');
+    for (int i = 0; i < 90; ++i) lines += "'" + chunk + "' ||\n";
+    lines += "'end';\nselect 7;\n";
+    std::string out = session(lines);
+    EXPECT_NE(out.find("Statement too long: at most 599998 bytes; it was not run.\r\n"),
+              std::string::npos);
+    EXPECT_EQ(received().back(), "select 7;");
+}
+
+TEST_F(console_e2e, outcomes_print_counts_messages_and_time) {
+    std::string out = session(
+        "create table t(a int);\ninsert into t values(1);\nupdate t set a = 2 where a = 5;\n"
+        "delete from t;\nnorvlite warning 'careful'\nnorvlite error 'no'\nnorvlite fatal 'gone'\n"
+        "norvlite notice 'hello'\nselect * from nowhere;\nset show_use_time off\n"
+        "insert into t values(2);\n");
+    std::string expected = prompt + ok_line("Execute successful.") + prompt +
+                           ok_line("Total 1 records effected.\r\n") + prompt +
+                           ok_line("Total 0 records effected.\r\n") + prompt +
+                           ok_line("Total 1 records effected.\r\n") + prompt +
+                           ok_line("Execute successful.") + "Warnning: careful\r\n\r\n" + prompt +
+                           "Error: no\r\n\r\n" + prompt + "Fatal: gone\r\n\r\n" + prompt +
+                           "hello\r\n" + ok_line("Execute successful.") + prompt +
+                           "Error: no such table: nowhere\r\n\r\n" + prompt +
+                           "SHOW_USE_TIME OFF\r\n" + prompt + "\r\nTotal 1 records effected.\r\n" +
+                           prompt;
+    EXPECT_EQ(out, expected);
+}
+
+TEST_F(console_e2e, a_lost_connection_reconnects_and_retries_the_statement_once) {
+    server.reset();
+    start({"--drop-on", "select 42"});
+    std::string out = session("select 42 as n;\nselect 43 as n;\n");
+    std::string listing = "\r\nn | \r\n"
+                          "------------------------------------------------------------------------------\r\n";
+    EXPECT_EQ(out, prompt + "Net disconnect,reconnect.\r\n\r\nConnect ok.\r\n" + listing +
+                       "42 |\r\n\r\nTotal 1 records.\r\nUse time:N ms.     \r\n" + prompt + listing +
+                       "43 |\r\n\r\nTotal 1 records.\r\nUse time:N ms.     \r\n" + prompt);
+}
+
+TEST_F(console_e2e, the_open_transaction_is_replayed_after_a_reconnect) {
+    server.reset();
+    start({"--drop-on", "select count"});
+    std::string out = session(
+        "create table t(a int);\nset auto_commit off\ninsert into t values(1);\n"
+        "INSERT INTO t values(2);\nselect count(*) as c from t;\nrollback;\n"
+        "select count(*) as c from t;\n");
+    // The dropped count runs again on the new connection after the two inserts were replayed,
+    // and the rollback still undoes both: the new login kept auto-commit off.
+    EXPECT_NE(out.find("Net disconnect,reconnect.\r\n\r\nConnect ok.\r\n"), std::string::npos);
+    auto c_is = [&](const std::string& n, size_t from) {
+        return out.find("\r\n" + n + " |\r\n", from);
+    };
+    size_t first = c_is("2", 0);
+    ASSERT_NE(first, std::string::npos) << out;
+    EXPECT_NE(c_is("0", first), std::string::npos) << out;
+    auto sent = received();
+    int inserts = 0;
+    for (const std::string& s : sent) inserts += s.find("values(1)") != std::string::npos;
+    EXPECT_EQ(inserts, 2) << "the first insert was sent once and replayed once";
+}
+
+TEST_F(console_e2e, after_rollback_nothing_is_replayed) {
+    server.reset();
+    start({"--drop-on", "select count"});
+    std::string out = session(
+        "create table t(a int);\nset auto_commit off\ninsert into t values(1);\nrollback;\n"
+        "select count(*) as c from t;\n");
+    EXPECT_NE(out.find("\r\n0 |\r\n"), std::string::npos) << out;
+    int inserts = 0;
+    for (const std::string& s : received()) inserts += s.find("values(1)") != std::string::npos;
+    EXPECT_EQ(inserts, 1);
+}
+
+TEST_F(console_e2e, a_row_stream_cut_short_says_so_and_the_next_statement_reconnects) {
+    server.reset();
+    start({"--drop-after-rows", "2"});
+    std::string out = session(
+        "create table t(a int);\ninsert into t values(1),(2),(3),(4);\nselect a from t;\nselect 5 as a;\n");
+    std::string listing = "\r\na | \r\n"
+                          "------------------------------------------------------------------------------\r\n";
+    EXPECT_NE(out.find(listing + "1 |\r\n2 |\r\n\r\nConnection lost after 2 records: the result is "
+                                 "incomplete.\r\nUse time:N ms.     \r\n" +
+                       prompt + "Net disconnect,reconnect.\r\n\r\nConnect ok.\r\n" + listing +
+                       "5 |\r\n"),
+              std::string::npos)
+        << out;
+}
+
+TEST_F(console_e2e, the_idle_limit_reconnects_before_the_next_statement) {
+    server.reset();
+    start({"--max-idle-time", "1"});
+    auto term = start_norvsql_piped(login());
+    ASSERT_NE(term, nullptr);
+    ASSERT_TRUE(term->expect("SQL> "));
+    term->type("create table t(a int);\nset auto_commit off\ninsert into t values(1);\n");
+    ASSERT_TRUE(term->expect("Total 1 records effected."));
+    ASSERT_TRUE(term->expect("SQL> "));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    term->type("select count(*) as c from t;\n");
+    ASSERT_TRUE(term->expect("Total 1 records.")) << term->seen;
+    std::string tail = term->seen.substr(term->seen.rfind("SQL> ", term->seen.size() - 10));
+    EXPECT_NE(tail.find("Connect ok.\r\n\r\nc | "), std::string::npos) << tail;
+    EXPECT_NE(tail.find("\r\n1 |\r\n"), std::string::npos) << "the insert was replayed: " << tail;
+    term->type("exit\n");
+    EXPECT_EQ(term->finish(), 0);
+}
+
+TEST_F(console_e2e, a_stopped_server_gives_reconnect_failed_and_the_console_goes_on) {
+    auto term = start_norvsql_piped(login());
+    ASSERT_NE(term, nullptr);
+    ASSERT_TRUE(term->expect("SQL> "));
+    server->proc.stop(SIGTERM, 5000);
+    term->type("select 1;\n");
+    ASSERT_TRUE(term->expect("Net disconnect,reconnect.\r\n\r\nConnect failed.\r\nReconnect failed\r\n"))
+        << term->seen;
+    ASSERT_TRUE(term->expect("SQL> "));
+    term->type("reconnect\n");
+    ASSERT_TRUE(term->expect("Connect failed.\r\nReconnect failed\r\n")) << term->seen;
+    start();  // a new server, on another port: still unreachable
+    term->type("select 1;\n");
+    ASSERT_TRUE(term->expect("Connect failed.\r\nReconnect failed\r\n")) << term->seen;
+    term->type("exit\n");
+    EXPECT_EQ(term->finish(), 0);
+}

@@ -1,0 +1,204 @@
+// Settings, the result grid and the client commands end to end.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "tests/e2e/harness.h"
+
+namespace {
+
+const std::string prompt = "\r\nSQL> ";
+const std::string rule =
+    "\r\n------------------------------------------------------------------------------\r\n";
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Creates table n(a) holding 1..count.
+std::string numbers_table(int count) {
+    std::string sql = "create table n(a int);\ninsert into n values";
+    for (int i = 1; i <= count; ++i) sql += (i > 1 ? ",(" : "(") + std::to_string(i) + ")";
+    return sql + ";\n";
+}
+
+}  // namespace
+
+class display_e2e : public ::testing::Test {
+protected:
+    void SetUp() override {
+        server = start_norvlite();
+        ASSERT_NE(server, nullptr);
+        port = std::to_string(server->port);
+    }
+    std::vector<std::string> login() const {
+        return {"NSSL", "127.0.0.1", port, "demo", "norv", "norv"};
+    }
+    // Output after the login, "Use time" normalised; cwd for files the console writes.
+    std::string session(const std::string& lines, const std::string& cwd = "") {
+        run_result r = run_norvsql(login(), lines + "exit\n", cwd);
+        EXPECT_EQ(r.status, 0);
+        std::string head = banner + "\r\nConnect to 127.0.0.1:" + port + " demo norv \r\nConnect ok.\r\n";
+        EXPECT_EQ(r.out.substr(0, head.size()), head);
+        return normalise_use_time(r.out.substr(std::min(head.size(), r.out.size())));
+    }
+    std::unique_ptr<norvlite> server;
+    std::string port;
+};
+
+TEST_F(display_e2e, set_show_and_reset_print_their_messages) {
+    std::string out = session(
+        "set pagesize 20;\nset pagesize 20 x\nset pagesize 123456789\nset pagesize 12345678\n"
+        "set pagesize 0\nset str_size 007\nset str_size 0\nshow str_size\nset num_size 38\n"
+        "set num_size 39\nset num_size 100\nset heading onx\nset heading on x\nset heading off\n"
+        "show heading\nset show_type on\nshow show_type\nset sput_head maybe\nset b_pause on;;\n"
+        "set show_time off\nset null -\nset null toolong\nreset pagesize\nshow pagesize\n"
+        "reset num_size\nreset heading;\nRESET foo bar\nset auto_commit maybe\n"
+        "set date_format xx\nset date_format yyyy/mm\n");
+    std::string expected;
+    for (const char* line :
+         {"pagesize 20\r\n", "Invalid number:20 x\r\n", "Invalid number:123456789\r\n",
+          "pagesize 12345678\r\n", "Fail! pagesize Need to be greater than 0\r\n", "str_size 7\r\n",
+          "Fail! str_size Need to be greater than 0\r\n", "str_size 0\r\n", "NUM_SIZE 38\r\n",
+          "The specified precision too large", "Invalid number:100\r\n",
+          "heading must be ON or OFF\r\n", "HEADING must be ON or OFF\r\n", "HEADING OFF\r\n",
+          "heading off\r\n", "SHOW_TYPE ON\r\n", "show_type on\r\n",
+          "SPUT_HEAD MUST BE ON or OFF\r\n", "B_PAUSE ON\r\n", "SHOW_TIME OFF\r\n",
+          "NULL will be display as -\r\n", "NULL must specify a format \r\n", "pagesize 5\r\n",
+          "pagesize 5\r\n", "num_size 12\r\n", "heading on\r\n", "reset type RESET is unknown\r\n",
+          "AUTO_COMMIT must be ON or OFF\r\n", "\r\nERROR:参数错误，请指定正确日期名称",
+          "\r\nERROR:Wrong date format!"})
+        expected += prompt + line;
+    EXPECT_EQ(out, expected + prompt);
+}
+
+TEST_F(display_e2e, unknown_options_go_to_the_server) {
+    std::string out = session("show max_idle_time\nset client_encoding utf8\nshow tables\n");
+    EXPECT_EQ(out, prompt + "\r\nmax_idle_time | " + rule + "28800 |\r\nUse time:N ms.     \r\n" +
+                       prompt + "\r\nExecute successful.Use time:N ms.     \r\n" + prompt +
+                       "\r\ntable_name | " + rule + "Use time:N ms.     \r\n" + prompt);
+}
+
+TEST_F(display_e2e, headings_null_text_types_and_date_formats) {
+    std::string out = session(
+        "create table d(x date, n numeric(10,2), c char(20), \"S.T.COL\" int, \"A%B\" int);\n"
+        "insert into d values('2024-01-15', 1.5, 'ab', null, 2);\nselect * from d;\n"
+        "set null -\nset date_format dd.mm.yyyy\nset show_type on\nselect * from d;\n");
+    size_t listing = out.find("\r\nx | n | c | T.COL | B | " + rule +
+                              "2024-01-15 AD | 1.50| ab| <NULL>| 2 |\r\n\r\nTotal 1 records.");
+    EXPECT_NE(listing, std::string::npos) << out;
+    EXPECT_NE(out.find("\r\nx(DATE) | n(NUMERIC(10,2)) | c(CHAR(20)) | T.COL(INTEGER) | "
+                       "B(INTEGER) | " + rule + "15.01.2024 AD | 1.50| ab| -| 2 |\r\n"),
+              std::string::npos)
+        << out;
+}
+
+TEST_F(display_e2e, an_empty_result_prints_its_heading_and_a_zero_total) {
+    std::string out = session("create table e(a int);\nselect a from e;\nset heading off\nselect a from e;\n");
+    EXPECT_NE(out.find(prompt + "\r\na | " + rule + "\r\nTotal 0 records.\r\nUse time:N ms.     \r\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find(prompt + "\r\nTotal 0 records.\r\n"), std::string::npos) << out;
+}
+
+TEST_F(display_e2e, pages_repeat_the_heading_and_pause_until_a_key) {
+    // pagesize 10 switches B_PAUSE on. The key after row 10 is a space, the one after row 20 is Q.
+    std::string out = session(numbers_table(25) + "set pagesize 10\nselect a from n;\n Q\n");
+    std::string expected = "\r\na | " + rule;
+    for (int i = 1; i <= 20; ++i) {
+        if (i == 11) expected += "\r\na | " + rule;
+        expected += std::to_string(i) + " |";
+        if (i != 20) expected += "\r\n";
+    }
+    expected += "\r\nTotal 25 records.\r\nUse time:N ms.     \r\n";
+    EXPECT_NE(out.find(prompt + expected), std::string::npos) << out;
+}
+
+TEST_F(display_e2e, pagesize_0_prints_one_heading_and_never_pauses) {
+    std::string out = session(numbers_table(12) + "set pagesize 0\nselect a from n;\n");
+    std::string expected = "\r\na | " + rule;
+    for (int i = 1; i <= 12; ++i) expected += std::to_string(i) + " |\r\n";
+    EXPECT_NE(out.find(prompt + expected + "\r\nTotal 12 records."), std::string::npos) << out;
+}
+
+TEST_F(display_e2e, spool_copies_statements_and_rows_into_the_file) {
+    temp_dir cwd;
+    session(numbers_table(2) + "spool out.txt;\nselect a from n;\nspool off;\nselect 9;\n"
+            "spool off\n",
+            cwd.path);
+    EXPECT_EQ(read_file(cwd.path + "/out.txt"),
+              "\r\nSQL> spool out.txt\r\n\r\nSQL> select a from n;\n\r\na | " + rule +
+                  " 1 |\r\n 2 |\r\n\r\nSQL> spool off\r\n");
+    std::string out = session("spool /no/such/dir/x.txt\n", cwd.path);
+    EXPECT_EQ(out, prompt + "ERROR：指定文件的路径不正确！" + prompt);
+}
+
+TEST_F(display_e2e, replace_command_edits_the_buffer_and_runs_it) {
+    std::string out = session("select 'emp' as a, 'emp' as b;\nc/emp/dept\nc/a/b/\nc/zzz/y\n");
+    EXPECT_NE(out.find(prompt + "\nselect 'dept' as a, 'dept' as b;\r\na | b | " + rule + "dept| dept|\r\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find(prompt + "\n“C/”Command correct usage：c/string1/string2\n" + prompt +
+                       "A string that needs replacing is not found in the source string." + prompt),
+              std::string::npos)
+        << out;
+}
+
+TEST_F(display_e2e, session_user_use_probe_help_and_clbuff) {
+    std::string out = session("$ scott\nsqlldrx table=t\nuse other\nclbuff\n/\nhelp\n");
+    const std::string user_set =
+        prompt + "Set session authorization ok. current session user is scott\r\n\r\n" + prompt;
+    EXPECT_EQ(out.substr(0, user_set.size()), user_set);
+    EXPECT_NE(out.find(" db_name other \n\r\nExecute successful.Use time:N ms.     \r\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find(prompt + "nothing in the buffer\r\n"), std::string::npos);
+    EXPECT_NE(out.find(prompt + "Type command as fallow:\r\n"), std::string::npos);
+    auto sent = server_statements(*server);
+    bool user = false, probe = false;
+    for (const auto& s : sent) {
+        user |= s == "Set session authorization 'scott';";
+        probe |= s == "SELECT * FROM DUAL";
+    }
+    EXPECT_TRUE(user);
+    EXPECT_TRUE(probe) << "sqlldrx probes the connection";
+}
+
+TEST_F(display_e2e, use_changes_the_database_of_later_reconnects) {
+    session("use other\nreconnect\n");
+    EXPECT_NE(server->proc.log().find("database 'other'"), std::string::npos) << server->proc.log();
+}
+
+TEST_F(display_e2e, login_returns_to_the_banner_and_asks_again) {
+    run_result r = run_norvsql(login(), "login\n127.0.0.1\n" + port + "\ndemo\nnorv\nnorv\nexit\n");
+    EXPECT_EQ(r.status, 0);
+    std::string connected = "\r\nConnect to 127.0.0.1:" + port + " demo norv \r\nConnect ok.\r\n";
+    EXPECT_EQ(r.out, banner + connected + prompt + banner +
+                         "Please input server URL:Please input server port:"
+                         "Please input database name:Please input user name:"
+                         "Please input password:****\n" +
+                         connected + prompt);
+}
+
+TEST_F(display_e2e, edit_runs_the_editor_on_the_buffer_and_lists_it) {
+    temp_dir cwd;
+    // The "editor" appends a line to the file it is given.
+    std::string editor = cwd.path + "/ed.sh";
+    {
+        std::ofstream e(editor);
+        e << "#!/bin/sh\nprintf 'from dual\\n' >> \"$1\"\n";
+    }
+    std::filesystem::permissions(editor, std::filesystem::perms::owner_all);
+    setenv("VISUAL", editor.c_str(), 1);
+    std::string out = session("select 1\n\nedit\n", cwd.path);
+    unsetenv("VISUAL");
+    EXPECT_NE(out.find("Has been written in edit.txt\t\n1    select 1\n2    from dual\n"),
+              std::string::npos)
+        << out;
+}
