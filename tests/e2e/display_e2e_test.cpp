@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 
@@ -201,4 +202,43 @@ TEST_F(display_e2e, edit_runs_the_editor_on_the_buffer_and_lists_it) {
     EXPECT_NE(out.find("Has been written in edit.txt\t\n1    select 1\n2    from dual\n"),
               std::string::npos)
         << out;
+}
+
+TEST_F(display_e2e, the_time_of_day_prompt_shows_when_show_time_is_on) {
+    std::string out = session("set show_time on\n");
+    EXPECT_TRUE(std::regex_search(out, std::regex("SHOW_TIME ON\r\n\r\n[0-2][0-9]:[0-5][0-9]:[0-6][0-9]  SQL>$")))
+        << out;
+}
+
+TEST_F(display_e2e, edit_without_an_editor_leaves_the_buffer_alone) {
+    temp_dir cwd;
+    setenv("VISUAL", "/no/such/editor", 1);
+    std::string out = session("select 1\n\nedit\n/\n", cwd.path);
+    unsetenv("VISUAL");
+    EXPECT_NE(out.find("No editor could be started: the buffer is unchanged.\r\n"), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("\r\n1 | " + rule + "1 |\r\n"), std::string::npos) << "/ still runs select 1";
+}
+
+TEST_F(display_e2e, ctrl_c_ends_a_listing_and_the_total_still_counts_every_row) {
+    auto term = start_norvsql_pty(login());
+    ASSERT_NE(term, nullptr);
+    ASSERT_TRUE(term->expect("SQL> "));
+    term->type("create table n(a int);\r");
+    ASSERT_TRUE(term->expect("SQL> "));
+    term->type("insert into n with recursive c(x) as (select 1 union all select x + 1 from c "
+               "where x < 300000) select x from c;\r");
+    ASSERT_TRUE(term->expect("Total 300000 records effected."));
+    term->type("set pagesize 0\r");
+    ASSERT_TRUE(term->expect("SQL> "));
+    term->type("select a from n;\r");
+    ASSERT_TRUE(term->expect("\n1000 |"));
+    term->type("\x03");
+    ASSERT_TRUE(term->expect("Total 300000 records.", 30000));
+    EXPECT_EQ(term->seen.find("\n300000 |"), std::string::npos) << "the listing went on to the end";
+    ASSERT_TRUE(term->expect("SQL> "));
+    term->type("select 5 as b;\r");
+    ASSERT_TRUE(term->expect("5 |")) << "the console goes on after the cancel";
+    term->type("exit\r");
+    EXPECT_EQ(term->finish(), 0);
 }

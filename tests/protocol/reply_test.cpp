@@ -230,3 +230,28 @@ TEST(db_execute, a_reply_cut_at_any_byte_gives_null_or_a_flagged_partial_result)
     EXPECT_FALSE(db_result_cut_short(whole.result));
     EXPECT_EQ(db_result_row_count(whole.result), 2);
 }
+
+TEST(db_set_option, sends_each_setting_as_its_statement_and_keeps_it) {
+    socket_pair sp;
+    auto conn = sp.conn();
+    for (int i = 0; i < 5; ++i) sp.send_peer("K");
+    db_set_option(conn.get(), "char_set", "utf8");
+    db_set_option(conn.get(), "iso_level", "serializable");
+    db_set_option(conn.get(), "time_zone", "+08:00");
+    db_set_option(conn.get(), "lock_timeout", "30");
+    db_set_option(conn.get(), "auto_commit", "off");
+    db_set_option(conn.get(), "auto_commit", "maybe");  // nothing happens
+    db_set_option(conn.get(), "time_zone", nullptr);    // dropped, nothing sent
+    db_set_option(conn.get(), "colour", "red");         // unknown: nothing
+    auto message = [](const std::string& sql) {
+        return "?" + be32(int32_t(sql.size())) + sql + std::string(1, '\0') + be32(0);
+    };
+    EXPECT_EQ(sp.drain(), message("set client_encoding to 'utf8'") +
+                              message("set transaction isolation  'serializable'") +
+                              message("set time zone '+08:00'") + message("set lock_timeout to 30") +
+                              message("set auto commit off"));
+    EXPECT_EQ(conn->lock_timeout, 30);
+    EXPECT_EQ(conn->auto_commit, 0);
+    EXPECT_EQ(*conn->char_set, "utf8");
+    EXPECT_FALSE(conn->time_zone.has_value());
+}
