@@ -1,5 +1,6 @@
 // Sorts a statement text by one table of the statements norvlite answers itself (read in order,
 // longer word sequences first), then by the first SQL keyword for the transaction rules.
+#include "server/text.h"
 #include "server/classify.h"
 
 #include <charconv>
@@ -46,41 +47,26 @@ constexpr std::string_view norvlite_usage =
     "norvlite statements: norvlite notice|warning|error|fatal 'text', norvlite output ['text']";
 constexpr size_t first_word_max = 32;
 
-bool blank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
-}
 bool word_char(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
 }
-char lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string_view trim(std::string_view t) {
-    while (!t.empty() && blank(t.front()))
-        t.remove_prefix(1);
-    while (!t.empty() && blank(t.back()))
-        t.remove_suffix(1);
-    return t;
-}
-
 // The text without surrounding blanks and trailing semicolons.
 std::string_view statement_body(std::string_view t) {
-    t = trim(t);
+    t = srv_trim(t);
     while (!t.empty() && t.back() == ';')
-        t = trim(t.substr(0, t.size() - 1));
+        t = srv_trim(t.substr(0, t.size() - 1));
     return t;
 }
 
 // Takes word (lower case) from the front of t, case-insensitively, when a whole word matches.
 bool take_word(std::string_view& t, std::string_view word) {
-    std::string_view s = trim(t);
+    std::string_view s = srv_trim(t);
     if (s.size() < word.size()) return false;
     for (size_t i = 0; i < word.size(); ++i) {
-        if (lower(s[i]) != word[i]) return false;
+        if (srv_lower(s[i]) != word[i]) return false;
     }
     if (s.size() > word.size() && word_char(s[word.size()])) return false;
-    t = trim(s.substr(word.size()));
+    t = srv_trim(s.substr(word.size()));
     return true;
 }
 
@@ -114,7 +100,7 @@ bool quoted_literal(std::string_view t, std::string& out) {
 }
 
 void drop_to(std::string_view& t) {
-    if (!take_word(t, "to") && !t.empty() && t.front() == '=') t = trim(t.substr(1));
+    if (!take_word(t, "to") && !t.empty() && t.front() == '=') t = srv_trim(t.substr(1));
 }
 
 srv_stmt_class bad(std::string reason) {
@@ -132,8 +118,8 @@ srv_stmt_class read_argument(const command& cmd, std::string_view rest) {
     switch (cmd.form) {
         case arg_form::name:
             for (char ch : rest) {
-                if (!blank(ch)) {
-                    c.arg += lower(ch);
+                if (!srv_blank(ch)) {
+                    c.arg += srv_lower(ch);
                 } else if (!c.arg.empty() && c.arg.back() != '_') {
                     c.arg += '_';
                 }
@@ -220,7 +206,7 @@ srv_stmt_class srv_classify(std::string_view text) {
 
 std::string_view srv_skip_trivia(std::string_view t) {
     for (;;) {
-        while (!t.empty() && (blank(t.front()) || t.front() == ';'))
+        while (!t.empty() && (srv_blank(t.front()) || t.front() == ';'))
             t.remove_prefix(1);
         if (t.starts_with("--")) {
             size_t nl = t.find('\n');
@@ -238,6 +224,6 @@ std::string srv_first_word(std::string_view text) {
     std::string_view t = srv_skip_trivia(text);
     std::string word;
     for (size_t i = 0; i < t.size() && word_char(t[i]) && word.size() < first_word_max; ++i)
-        word += lower(t[i]);
+        word += srv_lower(t[i]);
     return word;
 }

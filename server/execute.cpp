@@ -1,6 +1,7 @@
 // Runs statement texts on SQLite and streams the reply. Each statement of a text is prepared
 // in turn (so a CREATE is visible to the INSERT after it); all but the last run to completion
 // silently, the last one answers. Rows go out one by one as sqlite3_step yields them.
+#include "server/text.h"
 #include "server/execute.h"
 
 #include <sqlite3.h>
@@ -87,22 +88,17 @@ constexpr message_function_entry message_functions[] = {
 
 // ---- inserted rows ------------------------------------------------------------------------------
 
-char lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool same_name(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
-        if (lower(a[i]) != lower(b[i])) return false;
+        if (srv_lower(a[i]) != srv_lower(b[i])) return false;
     }
     return true;
 }
 
 // One identifier from the front of t: "quoted", `quoted`, [quoted] or bare.
 bool read_identifier(std::string_view& t, std::string& out) {
-    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
-    while (!t.empty() && blank(t.front()))
+    while (!t.empty() && srv_blank(t.front()))
         t.remove_prefix(1);
     out.clear();
     if (t.empty()) return false;
@@ -123,7 +119,7 @@ bool read_identifier(std::string_view& t, std::string& out) {
         return false;
     }
     size_t n = 0;
-    while (n < t.size() && !blank(t[n]) && t[n] != '(' && t[n] != '.' && t[n] != ',' && t[n] != ';')
+    while (n < t.size() && !srv_blank(t[n]) && t[n] != '(' && t[n] != '.' && t[n] != ',' && t[n] != ';')
         ++n;
     out.assign(t.substr(0, n));
     t.remove_prefix(n);

@@ -1,6 +1,7 @@
 // Reads the literal forms of norvlite's typed values and writes each stored value in the wire
 // form of its column's type code, straight into the reply buffer: one switch over the codes,
 // one small writer per family, no allocation per value.
+#include "server/text.h"
 #include "server/value_codec.h"
 
 #include <sqlite3.h>
@@ -21,24 +22,9 @@ constexpr int guid_bytes = 16;
 constexpr int guid_text_size = 36;
 constexpr size_t double_fixed_size = 330;  // digits of the largest double in fixed notation
 
-bool blank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
 bool digit(char c) {
     return c >= '0' && c <= '9';
 }
-char lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string_view trim(std::string_view t) {
-    while (!t.empty() && blank(t.front()))
-        t.remove_prefix(1);
-    while (!t.empty() && blank(t.back()))
-        t.remove_suffix(1);
-    return t;
-}
-
 // A cursor over one literal.
 struct scan {
     std::string_view t;
@@ -52,7 +38,7 @@ struct scan {
         return true;
     }
     void skip_blanks() {
-        while (blank(peek()))
+        while (srv_blank(peek()))
             ++i;
     }
     // min_n to max_n decimal digits.
@@ -127,7 +113,7 @@ bool read_offset(scan& s, int64_t& minutes) {
 // nothing else.
 bool read_stamp(std::string_view text, int64_t& days, int64_t& us, bool allow_offset,
                 int64_t& offset) {
-    scan s{trim(text)};
+    scan s{srv_trim(text)};
     us = 0;
     offset = 0;
     if (!read_date(s, days)) return false;
@@ -141,7 +127,7 @@ bool read_stamp(std::string_view text, int64_t& days, int64_t& us, bool allow_of
 }
 
 bool read_time_offset(std::string_view text, int64_t& us, int64_t& offset) {
-    scan s{trim(text)};
+    scan s{srv_trim(text)};
     offset = 0;
     if (!read_time(s, us)) return false;
     s.skip_blanks();
@@ -150,7 +136,7 @@ bool read_time_offset(std::string_view text, int64_t& us, int64_t& offset) {
 }
 
 bool parse_double(std::string_view t, double& v) {
-    t = trim(t);
+    t = srv_trim(t);
     if (!t.empty() && t.front() == '+') t.remove_prefix(1);
     if (t.empty()) return false;
     auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
@@ -171,7 +157,7 @@ bool double_to_int(double d, int64_t& v) {
 }
 
 bool parse_int(std::string_view t, int64_t& v) {
-    t = trim(t);
+    t = srv_trim(t);
     if (!t.empty() && t.front() == '+') t.remove_prefix(1);
     auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
     if (ec == std::errc() && end == t.data() + t.size() && !t.empty()) return true;
@@ -444,7 +430,7 @@ bool srv_parse_date(std::string_view text, int32_t& days) {
 }
 
 bool srv_parse_time(std::string_view text, int32_t& ms) {
-    scan s{trim(text)};
+    scan s{srv_trim(text)};
     int64_t us = 0;
     if (!read_time(s, us) || !s.done()) return false;
     ms = static_cast<int32_t>(us / 1000);
@@ -478,11 +464,11 @@ bool srv_parse_datetime_tz(std::string_view text, int64_t& utc_us, int16_t& offs
 bool srv_parse_bool(std::string_view text, bool& value) {
     constexpr std::string_view yes[] = {"true", "t", "yes", "y", "on", "1"};
     constexpr std::string_view no[] = {"false", "f", "no", "n", "off", "0"};
-    text = trim(text);
+    text = srv_trim(text);
     auto same = [&](std::string_view word) {
         if (word.size() != text.size()) return false;
         for (size_t i = 0; i < word.size(); ++i) {
-            if (lower(text[i]) != word[i]) return false;
+            if (srv_lower(text[i]) != word[i]) return false;
         }
         return true;
     };
@@ -500,7 +486,7 @@ bool srv_parse_bool(std::string_view text, bool& value) {
 
 bool srv_parse_doubles(std::string_view text, double* out, int count) {
     auto ignorable = [](char c) {
-        return blank(c) || c == '(' || c == ')' || c == '[' || c == ']';
+        return srv_blank(c) || c == '(' || c == ')' || c == '[' || c == ']';
     };
     size_t i = 0;
     int n = 0;
@@ -521,7 +507,7 @@ bool srv_parse_doubles(std::string_view text, double* out, int count) {
 }
 
 bool srv_decimal_text(std::string_view text, int scale, std::string& out) {
-    std::string_view t = trim(text);
+    std::string_view t = srv_trim(text);
     bool negative = false;
     if (!t.empty() && (t.front() == '+' || t.front() == '-')) {
         negative = t.front() == '-';

@@ -11,15 +11,11 @@
 #include "protocol/conn.h"
 #include "protocol/db.h"
 #include "tests/protocol/socket_pair.h"
+#include "tests/support/wire_bytes.h"
 
 namespace {
 
-std::string be32(int32_t v) {
-    uint32_t u = static_cast<uint32_t>(v);
-    return {char(u >> 24), char(u >> 16), char(u >> 8), char(u)};
-}
-std::string be16(int v) { return {char(v >> 8), char(v)}; }
-std::string text(const std::string& s) { return be32(int32_t(s.size())) + s; }
+std::string text(const std::string& s) { return wire_text(s); }
 std::string column(const std::string& name, int type, int type_mod = -1, int flags = 0) {
     return text(name) + be32(type) + be32(type_mod) + be32(flags);
 }

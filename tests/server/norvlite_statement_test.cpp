@@ -8,21 +8,13 @@
 #include <string>
 #include <thread>
 
+#include "tests/support/wire_bytes.h"
 #include "tests/server/test_client.h"
 #include "tests/support/process.h"
 
 using namespace std::literals;
 
 namespace {
-
-std::string be32(uint32_t v) {
-    return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
-            static_cast<char>(v)};
-}
-
-std::string be16(uint16_t v) {
-    return {static_cast<char>(v >> 8), static_cast<char>(v)};
-}
 
 struct test_param {
     uint16_t type;  // 32 text, 34 bytes

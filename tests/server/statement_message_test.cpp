@@ -10,18 +10,10 @@
 
 #include <string>
 
+#include "tests/support/wire_bytes.h"
 using namespace std::literals;
 
 namespace {
-
-std::string be32(uint32_t v) {
-    return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
-            static_cast<char>(v)};
-}
-
-std::string be16(uint16_t v) {
-    return {static_cast<char>(v >> 8), static_cast<char>(v)};
-}
 
 std::string param(uint16_t type, std::string_view bytes) {
     return be16(0) + be16(1) + be16(type) + be32(static_cast<uint32_t>(bytes.size())) +
