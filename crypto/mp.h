@@ -24,6 +24,7 @@ mp_digit mp_random_digit(mp_digit lower, mp_digit upper);
 // Raises every 32-byte block of buf[0, length) to e modulo m in place (8-digit numbers, each
 // block read as a little-endian integer); the last 0 to 31 bytes are copied into a zero-filled
 // block, which is raised too and written as 32 bytes at its position, so buf needs
-// (length / 32 + 1) * 32 bytes. Returns false, writing nothing, when cap is smaller than that.
+// (length / 32 + 1) * 32 bytes. Returns false, writing nothing, when cap is smaller than that or
+// the modulus is zero.
 bool rsa_encrypt_blocks(const mp_digit e[rsa_digits], const mp_digit m[rsa_digits],
                         unsigned char* buf, int length, int cap);
