@@ -3,8 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+
+#include "crypto/turing.h"
 
 #include "protocol/db.h"
 #include "protocol/db_wire.h"
@@ -16,6 +19,7 @@ inline constexpr int send_direct_over = 2048;   // larger blocks bypass the buff
 inline constexpr int recv_ahead_size = 262144;  // read-ahead of the receivers
 inline constexpr int recv_direct_from = 16384;  // larger reads go straight to the caller
 inline constexpr int auth_str_size = 256;       // the login text buffer
+inline constexpr int cipher_scratch_size = 65536;  // enciphered copies of direct sends
 inline constexpr int closed_socket = -1;        // socket value of a closed connection
 
 struct db_conn {
@@ -35,6 +39,11 @@ struct db_conn {
     ssl_st* tls_handle = nullptr;
     int32_t defer_rows = 0;    // always 0: rows are read inside the execute call
     int32_t auto_commit = 0;   // 1 = on, as sent at login
+    uint32_t server_exponent[8] = {};  // own cipher: the server's public key, as received
+    uint32_t server_modulus[8] = {};
+    std::unique_ptr<turing_state> recv_ks;  // own cipher: keystream of the bytes received
+    std::unique_ptr<turing_state> send_ks;  // own cipher: keystream of the bytes sent
+    std::unique_ptr<unsigned char[]> cipher_scratch;  // enciphered copies of direct sends
 
     unsigned char send_buff[send_buff_size];  // bytes waiting to be sent
     int32_t send_len = 0;
@@ -84,6 +93,15 @@ int db_build_login_text(char* auth_str, int cap, const char* database, const cha
                         const char* password, const char* encryptor, const char* char_set,
                         const char* time_zone, const char* iso_level, int32_t lock_timeout,
                         int32_t auto_commit);
+
+// Spreads a login text that starts at text (len bytes, zero-filled after it, room for 32-byte
+// blocks) into blocks of 30 text bytes followed by 0x07 0x07. Returns the spread length.
+int db_spread_login_text(unsigned char* text, int len);
+
+// The own-cipher handshake on c's socket: "~ssl~", the server's public key, the connection key
+// and the login text wrapped with it, then the two keystreams. Returns the deciphered verdict
+// byte, or -1; a failed send or receive throws the exchange escape.
+int db_own_cipher_handshake(db_conn* c, const char* password, const char* auth_str, int text_len);
 
 // TLS (tls.cpp). Creates the process's client context on first use; prints the message of the
 // step that failed. Returns false when the set-up failed on this call.

@@ -5,6 +5,10 @@
 #include <memory>
 #include <string_view>
 
+#include <openssl/rand.h>
+
+#include "crypto/mp.h"
+#include "crypto/turing.h"
 #include "platform/console.h"
 #include "protocol/conn.h"
 
@@ -56,7 +60,64 @@ int tls_login(db_conn* c, const char* auth_str) {
     return recv_buff[0];
 }
 
+inline constexpr int connection_key_bytes = 32;
+inline constexpr int spread_text_bytes = 30;  // text bytes per 32-byte block
+// The longest login text the own-cipher channel carries: the key block, the spread text and its
+// zero byte must fit the login buffer once the last block is filled to 32 bytes.
+inline constexpr int own_cipher_text_max = 209;
+
+// A 256-bit number as it travels: 32 bytes, one little-endian integer.
+void digits_from_wire(const unsigned char* bytes, uint32_t* digits) {
+    for (int i = 0; i < rsa_digits; ++i)
+        digits[i] = uint32_t(bytes[4 * i]) | uint32_t(bytes[4 * i + 1]) << 8 |
+                    uint32_t(bytes[4 * i + 2]) << 16 | uint32_t(bytes[4 * i + 3]) << 24;
+}
+
 }  // namespace
+
+int db_spread_login_text(unsigned char* text, int len) {
+    int n = len / spread_text_bytes;
+    for (int k = n; k >= 1; --k) {
+        std::memmove(text + 32 * k, text + spread_text_bytes * k, spread_text_bytes);
+        text[32 * k - 2] = 0x07;
+        text[32 * k - 1] = 0x07;
+    }
+    return len + 2 * n;
+}
+
+int db_own_cipher_handshake(db_conn* c, const char* password, const char* auth_str,
+                            int text_len) {
+    c->tls = 0;
+    db_send_plain(c, "~ssl~", 5);
+    unsigned char wire_key[2 * rsa_block_bytes];
+    db_recv_plain(c, wire_key, sizeof wire_key);
+    digits_from_wire(wire_key, c->server_exponent);
+    digits_from_wire(wire_key + rsa_block_bytes, c->server_modulus);
+
+    // The connection key comes from the system's generator: a key drawn from the C library's
+    // clock-seeded rand() could be guessed.
+    unsigned char key[connection_key_bytes];
+    if (RAND_bytes(key, sizeof key) != 1) return -1;
+    size_t pw_len = std::strlen(password);
+    for (int i = 0; pw_len > 0 && i < connection_key_bytes; ++i)
+        key[i] ^= static_cast<unsigned char>(password[i % pw_len]);
+    key[31] &= 0x7f;
+
+    unsigned char buf[auth_str_size] = {};
+    std::memcpy(buf, key, sizeof key);
+    std::memcpy(buf + connection_key_bytes, auth_str, size_t(text_len));
+    int spread = db_spread_login_text(buf + connection_key_bytes, text_len);
+    int wrapped = connection_key_bytes + spread + 1;
+    if (!rsa_encrypt_blocks(c->server_exponent, c->server_modulus, buf, wrapped, sizeof buf))
+        return -1;
+    db_send_plain(c, buf, connection_key_bytes + 32 * ((spread + 1 + 31) / 32));
+
+    c->send_ks = std::make_unique<turing_state>();
+    c->recv_ks = std::make_unique<turing_state>();
+    keystream_init(c->send_ks.get(), key, sizeof key);
+    keystream_init(c->recv_ks.get(), key, sizeof key);
+    return get_byte(c);
+}
 
 int db_build_login_text(char* auth_str, int cap, const char* database, const char* user,
                         const char* password, const char* encryptor, const char* char_set,
@@ -97,12 +158,14 @@ db_conn* db_connect(const char* mode, const char* host, uint16_t port, const cha
                     int32_t defer_rows) {
     // The login text is checked before anything goes on the wire: a text that does not fit the
     // login buffer is refused, never cut or overrun.
+    const bool own_cipher = secure && is_mode(mode, "ssl", "SSL");
+    const int text_max = own_cipher ? own_cipher_text_max : auth_str_size - 1;
     char auth_str[auth_str_size];
-    int text_len = db_build_login_text(auth_str, auth_str_size, database, user, password,
+    int text_len = db_build_login_text(auth_str, text_max + 1, database, user, password,
                                        encryptor, char_set, time_zone, iso_level, lock_timeout,
                                        auto_commit);
     if (text_len < 0) {
-        con_printf("Login text too long: at most %d characters\r\n", auth_str_size - 1);
+        con_printf("Login text too long: at most %d characters\r\n", text_max);
         return nullptr;
     }
 
@@ -123,7 +186,10 @@ db_conn* db_connect(const char* mode, const char* host, uint16_t port, const cha
         } else {
             if (!tls_client_context_setup()) return nullptr;
             c->secure = 1;
-            if (is_mode(mode, "tls", "TLS")) verdict = tls_login(c.get(), auth_str);
+            if (own_cipher)
+                verdict = db_own_cipher_handshake(c.get(), password, auth_str, text_len);
+            else if (is_mode(mode, "tls", "TLS"))
+                verdict = tls_login(c.get(), auth_str);
         }
     } catch (const db_exchange_failed&) {
         return nullptr;

@@ -17,19 +17,28 @@
 
 namespace {
 
+// One receive of at most cap bytes into buf; returns the count (0 or less on close or failure).
+// On an own-cipher channel the bytes are deciphered here, once, in the order they arrived.
+int receive(db_conn* c, void* buf, int cap) {
+    int r;
+    if (c->tls_handle) {
+        r = tls_read(c->tls_handle, buf, cap);
+    } else {
+        ssize_t got;
+        do {
+            got = ::recv(c->sock, buf, static_cast<size_t>(cap), 0);
+        } while (got < 0 && errno == EINTR);
+        r = static_cast<int>(got);
+    }
+    if (r > 0 && c->recv_ks) keystream_apply(c->recv_ks.get(), static_cast<unsigned char*>(buf), size_t(r));
+    return r;
+}
+
 // One receive into buf: at least one byte, or the error escape.
 int recv_once(db_conn* c, void* buf, int cap) {
-    if (c->tls_handle) {
-        int r = tls_read(c->tls_handle, buf, cap);
-        if (r <= 0) db_fail();
-        return r;
-    }
-    for (;;) {
-        ssize_t r = ::recv(c->sock, buf, static_cast<size_t>(cap), 0);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) db_fail();
-        return static_cast<int>(r);
-    }
+    int r = receive(c, buf, cap);
+    if (r <= 0) db_fail();
+    return r;
 }
 
 // Sends the whole block: on TLS one SSL_write, otherwise socket sends until all is out (a short
@@ -45,6 +54,30 @@ bool send_block(db_conn* c, const unsigned char* p, int n) {
         n -= static_cast<int>(w);
     }
     return true;
+}
+
+// A direct send on an own-cipher channel goes out as enciphered copies: the caller's bytes are
+// never altered.
+bool send_enciphered(db_conn* c, const unsigned char* p, int n) {
+    if (!c->cipher_scratch) c->cipher_scratch.reset(new unsigned char[cipher_scratch_size]);
+    while (n > 0) {
+        int chunk = n < cipher_scratch_size ? n : cipher_scratch_size;
+        keystream_apply_copy(c->send_ks.get(), c->cipher_scratch.get(), p, size_t(chunk));
+        if (!send_block(c, c->cipher_scratch.get(), chunk)) return false;
+        p += chunk;
+        n -= chunk;
+    }
+    return true;
+}
+
+// Copies n bytes into the send buffer at its end, enciphered on an own-cipher channel.
+void copy_into_buffer(db_conn* c, const unsigned char* src, int n) {
+    unsigned char* dst = c->send_buff + c->send_len;
+    if (c->send_ks)
+        keystream_apply_copy(c->send_ks.get(), dst, src, size_t(n));
+    else
+        std::memcpy(dst, src, static_cast<size_t>(n));
+    c->send_len += n;
 }
 
 void send_queued(db_conn* c) {
@@ -119,17 +152,12 @@ void put_bytes(db_conn* c, const void* data, int n) {
     auto* src = static_cast<const unsigned char*>(data);
     if (n > send_direct_over) {
         send_queued(c);
-        if (!send_block(c, src, n)) db_fail();
+        bool sent = c->send_ks ? send_enciphered(c, src, n) : send_block(c, src, n);
+        if (!sent) db_fail();
         return;
     }
-    if (c->send_len + n < send_buff_size) {
-        std::memcpy(c->send_buff + c->send_len, src, static_cast<size_t>(n));
-        c->send_len += n;
-        return;
-    }
-    send_queued(c);
-    std::memcpy(c->send_buff, src, static_cast<size_t>(n));
-    c->send_len = n;
+    if (c->send_len + n >= send_buff_size) send_queued(c);
+    copy_into_buffer(c, src, n);
 }
 
 void put_int32(db_conn* c, int32_t v) {
@@ -203,12 +231,7 @@ int db_recv_raw(db_conn* c, void* buf, int size) {
         c->recv_pos += take;
         return take;
     }
-    if (c->tls_handle) return tls_read(c->tls_handle, buf, size);
-    for (;;) {
-        ssize_t r = ::recv(c->sock, buf, static_cast<size_t>(size), 0);
-        if (r < 0 && errno == EINTR) continue;
-        return static_cast<int>(r);
-    }
+    return receive(c, buf, size);
 }
 
 void db_send_plain(db_conn* c, const void* data, int n) {
