@@ -23,6 +23,7 @@
 #include <thread>
 
 #include "server/log.h"
+#include "server/own_cipher_key.h"
 #include "server/session.h"
 #include "server/tls.h"
 
@@ -209,6 +210,7 @@ int srv_run(const srv_options& opts) {
     reap(reg, true);
     remove_stop_handlers();
     srv_tls_release_context();
+    srv_cipher_key_release_shared();
     srv_log("stopped");
     return 0;
 }
