@@ -1,14 +1,17 @@
 // Reading and writing a connection's bytes: one receive and one send function that dispatch on
 // the channel mode. The clear side is a non-blocking socket waited on with poll, so every wait
-// honours a deadline and ends when the listener shuts the socket down.
+// honours a deadline and ends when the listener shuts the socket down. The own cipher is the
+// clear side with each span of bytes run through its direction's keystream in wire order.
 #include "server/channel.h"
 
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 
+#include "server/own_cipher_key.h"
 #include "server/tls.h"
 
 bool srv_wait_socket(int fd, short events, srv_deadline deadline) {
@@ -58,6 +61,33 @@ bool clear_send(int fd, const char* p, size_t n, srv_deadline deadline) {
     return true;
 }
 
+// Deciphers what arrived in place: the buffer is the receiver's own, and each byte passes the
+// keystream exactly once, as it comes off the socket.
+long cipher_recv(srv_channel& ch, void* buf, size_t n, srv_deadline deadline) {
+    long got = clear_recv(ch.fd, buf, n, deadline);
+    if (got > 0) {
+        keystream_apply(&ch.cipher->recv, static_cast<unsigned char*>(buf),
+                        static_cast<size_t>(got));
+    }
+    return got;
+}
+
+// Enciphers into the channel's own buffer a span at a time and sends each span whole, so the
+// keystream position stays the wire position and buf is left as it is.
+bool cipher_send(srv_channel& ch, const unsigned char* p, size_t n, srv_deadline deadline) {
+    srv_cipher& c = *ch.cipher;
+    while (n > 0) {
+        size_t span = std::min(n, srv_cipher_out_size);
+        keystream_apply_copy(&c.send, c.out.get(), p, span);
+        if (!clear_send(ch.fd, reinterpret_cast<const char*>(c.out.get()), span, deadline)) {
+            return false;
+        }
+        p += span;
+        n -= span;
+    }
+    return true;
+}
+
 }  // namespace
 
 long srv_recv_some(srv_channel& ch, void* buf, size_t n, srv_deadline deadline) {
@@ -66,6 +96,8 @@ long srv_recv_some(srv_channel& ch, void* buf, size_t n, srv_deadline deadline) 
             return clear_recv(ch.fd, buf, n, deadline);
         case srv_channel_mode::tls:
             return srv_tls_recv(ch.tls, buf, n, deadline);
+        case srv_channel_mode::own_cipher:
+            return cipher_recv(ch, buf, n, deadline);
     }
     return -1;
 }
@@ -87,12 +119,27 @@ bool srv_send_all(srv_channel& ch, const void* buf, size_t n, srv_deadline deadl
             return clear_send(ch.fd, static_cast<const char*>(buf), n, deadline);
         case srv_channel_mode::tls:
             return srv_tls_send(ch.tls, buf, n, deadline);
+        case srv_channel_mode::own_cipher:
+            return cipher_send(ch, static_cast<const unsigned char*>(buf), n, deadline);
     }
     return false;
+}
+
+void srv_channel_start_own_cipher(srv_channel& ch, const unsigned char key[srv_cipher_key_size]) {
+    auto c = std::make_unique<srv_cipher>();
+    keystream_init(&c->recv, key, static_cast<int>(srv_cipher_key_size));
+    keystream_init(&c->send, key, static_cast<int>(srv_cipher_key_size));
+    ch.cipher = std::move(c);
+    ch.mode = srv_channel_mode::own_cipher;
 }
 
 void srv_channel_end(srv_channel& ch) {
     if (ch.tls) srv_tls_close(ch.tls);
     ch.tls = nullptr;
+    if (ch.cipher) {
+        srv_wipe(&ch.cipher->recv, sizeof ch.cipher->recv);
+        srv_wipe(&ch.cipher->send, sizeof ch.cipher->send);
+        ch.cipher.reset();
+    }
     ch.mode = srv_channel_mode::clear;
 }
