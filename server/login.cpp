@@ -1,8 +1,9 @@
 // Logs a client in. The first five bytes choose the channel: "~tls~" answers "ok" and runs the
 // TLS handshake, after which the client writes its login text in a zero-filled 256-byte block;
-// "~ssl~" (own cipher) is not served yet; anything else starts a clear login text, sent without
-// zero byte or length, complete once it ends in " version = '<digits>'". The verdict is one
-// byte: 'K' with the database open, or 'E'.
+// "~ssl~" runs the own-cipher handshake (server/own_cipher.cpp), which yields the login text and
+// enciphers everything after it; anything else starts a clear login text, sent without zero
+// byte or length, complete once it ends in " version = '<digits>'". The verdict is one byte:
+// 'K' with the database open, or 'E'.
 #include "server/login.h"
 
 #include <sqlite3.h>
@@ -13,6 +14,7 @@
 
 #include "server/log.h"
 #include "server/login_text.h"
+#include "server/own_cipher.h"
 #include "server/tls.h"
 
 namespace {
@@ -26,7 +28,15 @@ constexpr char verdict_refused = 'E';
 constexpr size_t log_text_max = 64;
 
 const char* channel_name(const srv_session& s) {
-    return s.channel.mode == srv_channel_mode::tls ? "TLS" : "clear";
+    switch (s.channel.mode) {
+        case srv_channel_mode::clear:
+            return "clear";
+        case srv_channel_mode::tls:
+            return "TLS";
+        case srv_channel_mode::own_cipher:
+            return "own cipher";
+    }
+    return "?";
 }
 
 // Sends 'E' if the channel allows it, logs why, and reports the login as failed.
@@ -156,7 +166,9 @@ bool srv_login(srv_session& s, const srv_options& opts) {
             return refused ? refuse(s, deadline, why) : drop(s, why);
         }
     } else if (marker == own_cipher_marker) {
-        return drop(s, "own-cipher channel not supported yet");
+        if (!srv_own_cipher_accept(s.channel, deadline, text, why)) {
+            return drop(s, "own-cipher handshake: " + why);
+        }
     } else {
         text.assign(marker);
         if (!read_clear_text(s.channel, text, deadline, why)) return refuse(s, deadline, why);

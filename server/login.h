@@ -12,7 +12,7 @@
 // On success the client has got 'K', s.db is open and s.user, s.database, s.auto_commit and
 // the settings the login text carries are set: returns true. Otherwise the reason is logged, the
 // client got 'E' where the channel still allowed it, s.db is null and s.channel may still hold TLS
-// for the caller to end. Connection thread.
+// or the own cipher's keystreams for the caller to end. Connection thread.
 bool srv_login(srv_session& s, const srv_options& opts);
 
 // text made safe for one log line: control and non-ASCII bytes become '?', at most 64 kept.

@@ -26,7 +26,7 @@ struct srv_settings {
 struct srv_session {
     int id = 0;                // connection number, for the log
     std::string peer;          // "ADDR:PORT" of the client, for the log
-    srv_channel channel;       // clear until the client asks for TLS
+    srv_channel channel;       // clear until the client asks for TLS or the own cipher
     sqlite3* db = nullptr;     // owned; opened at login, used only by the connection's thread
     std::string user;          // as logged in
     std::string database;      // as logged in; the file is DATA/NAME.db

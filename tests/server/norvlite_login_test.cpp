@@ -138,11 +138,12 @@ TEST_F(norvlite_clear_login, garbage_is_refused_whether_it_stops_short_or_runs_o
               "E");
 }
 
-TEST_F(norvlite_clear_login, own_cipher_marker_is_closed_without_a_verdict) {
+TEST_F(norvlite_clear_login, own_cipher_marker_gets_the_public_key_then_silence_is_dropped) {
     test_socket s = connect_local(server.port);
     ASSERT_TRUE(send_bytes(s, "~ssl~"));
-    EXPECT_EQ(recv_upto(s, 1, 3000), "");
-    EXPECT_TRUE(log_has(server, "own-cipher channel not supported yet"));
+    EXPECT_EQ(recv_upto(s, 65, 3000).size(), 64u);  // exponent and modulus, then no verdict
+    EXPECT_TRUE(closed_within(s, 3000));
+    EXPECT_TRUE(log_has(server, "dropped before login: own-cipher handshake"));
 }
 
 TEST_F(norvlite_clear_login, tls_without_certificate_files_is_dropped_but_clear_still_works) {
