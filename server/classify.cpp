@@ -15,6 +15,9 @@ enum class arg_form {
     quoted,           // exactly one quoted text
     optional_quoted,  // nothing, or one quoted text
     usage,            // no valid form: always bad_command
+    cursor_declare,   // NAME cursor for QUERY
+    cursor_name,      // NAME
+    cursor_fetch,     // [N from] NAME
 };
 
 struct command {
@@ -41,10 +44,16 @@ constexpr command commands[] = {
     {"norvlite fatal", srv_stmt_kind::norvlite_message, arg_form::quoted, 'F'},
     {"norvlite output", srv_stmt_kind::norvlite_output, arg_form::optional_quoted, 0},
     {"norvlite", srv_stmt_kind::bad_command, arg_form::usage, 0},
+    {"declare", srv_stmt_kind::declare_cursor, arg_form::cursor_declare, 0},
+    {"open", srv_stmt_kind::open_cursor, arg_form::cursor_name, 0},
+    {"fetch", srv_stmt_kind::fetch_cursor, arg_form::cursor_fetch, 0},
+    {"close", srv_stmt_kind::close_cursor, arg_form::cursor_name, 0},
 };
 
 constexpr std::string_view norvlite_usage =
     "norvlite statements: norvlite notice|warning|error|fatal 'text', norvlite output ['text']";
+constexpr std::string_view fetch_usage =
+    "usage: fetch N from NAME, N from 1 to 2147483647; or fetch NAME";
 constexpr size_t first_word_max = 32;
 
 bool word_char(char c) {
@@ -97,6 +106,29 @@ bool quoted_literal(std::string_view t, std::string& out) {
         }
     }
     return false;
+}
+
+// A cursor name from the front of t: a letter or '_', then letters, digits and '_'.
+bool take_cursor_name(std::string_view& t, std::string& out) {
+    size_t n = 0;
+    while (n < t.size() && word_char(t[n]))
+        ++n;
+    if (n == 0 || n > srv_cursor_name_max || (t[0] >= '0' && t[0] <= '9')) return false;
+    if (n < t.size() && !srv_blank(t[n])) return false;
+    out.assign(t.substr(0, n));
+    t = srv_trim(t.substr(n));
+    return true;
+}
+
+// A row count of 1 to INT32_MAX from the front of t.
+bool take_row_count(std::string_view& t, int64_t& out) {
+    int32_t n = 0;
+    auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), n);
+    const size_t used = static_cast<size_t>(end - t.data());
+    if (ec != std::errc() || n < 1 || (used < t.size() && !srv_blank(t[used]))) return false;
+    out = n;
+    t = srv_trim(t.substr(used));
+    return true;
 }
 
 void drop_to(std::string_view& t) {
@@ -166,6 +198,27 @@ srv_stmt_class read_argument(const command& cmd, std::string_view rest) {
             return c;
         case arg_form::usage:
             return bad(std::string(norvlite_usage));
+        case arg_form::cursor_declare:
+            if (!take_cursor_name(rest, c.arg) || !take_words(rest, "cursor for") || rest.empty()) {
+                return bad("usage: declare NAME cursor for QUERY");
+            }
+            c.query = rest;
+            return c;
+        case arg_form::cursor_name:
+            if (!take_cursor_name(rest, c.arg) || !rest.empty()) {
+                return bad("usage: " + words + " NAME");
+            }
+            return c;
+        case arg_form::cursor_fetch:
+            c.number = 1;
+            if (!rest.empty() && rest.front() >= '0' && rest.front() <= '9' &&
+                !(take_row_count(rest, c.number) && take_word(rest, "from"))) {
+                return bad(std::string(fetch_usage));
+            }
+            if (!take_cursor_name(rest, c.arg) || !rest.empty()) {
+                return bad(std::string(fetch_usage));
+            }
+            return c;
     }
     return c;
 }

@@ -13,6 +13,10 @@
 //   use NAME                             switch the connection to database NAME
 //   norvlite notice|warning|error|fatal 'TEXT'   reply "M", "W", "E" or "F" with TEXT, then "K"
 //   norvlite output ['TEXT']             reply "O" (0, TEXT or nothing), then "K"
+//   declare NAME cursor for QUERY        the connection's cursors (server/cursor.h); NAME is a
+//   open NAME                            letter or '_' and then letters, digits and '_', at most
+//   fetch N from NAME | fetch NAME       srv_cursor_name_max bytes; N from 1 to INT32_MAX
+//   close NAME
 #pragma once
 
 #include <cstdint>
@@ -36,6 +40,10 @@ enum class srv_stmt_kind {
     use_database,               // arg: the database name
     norvlite_message,           // letter ('M', 'W', 'E', 'F') and arg
     norvlite_output,            // flag: arg given; arg
+    declare_cursor,             // arg: the name as written; query: the text after "for"
+    open_cursor,                // arg: the name
+    fetch_cursor,               // arg: the name; number: rows to send at most (1 without N)
+    close_cursor,               // arg: the name
     bad_command,  // a statement of the list above with a wrong argument; arg: the reason
 };
 
@@ -45,7 +53,10 @@ struct srv_stmt_class {
     char letter = 0;
     bool flag = false;
     int64_t number = 0;
+    std::string query;  // declare_cursor: the cursor's query, without trailing blanks and ';'
 };
+
+inline constexpr size_t srv_cursor_name_max = 128;
 
 // Classifies text (a whole statement message text). Pure; any thread.
 srv_stmt_class srv_classify(std::string_view text);

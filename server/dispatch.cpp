@@ -1,5 +1,5 @@
 // Dispatches a statement by its class (server/classify.h): one small handler per statement that
-// norvlite answers itself, and srv_execute_sql for SQL.
+// norvlite answers itself, the cursor statements (server/cursor.h), and srv_execute_sql for SQL.
 #include "server/dispatch.h"
 
 #include <string_view>
@@ -7,6 +7,7 @@
 #include <sqlite3.h>
 
 #include "server/classify.h"
+#include "server/cursor.h"
 #include "server/execute.h"
 #include "server/log.h"
 #include "server/login.h"
@@ -76,7 +77,7 @@ bool set_auto_commit(srv_session& s, bool on) {
 }
 
 // Switches the connection to another database; the open transaction is committed first, as a
-// change of database ends it.
+// change of database ends it, and the cursors are closed, as they read the old one.
 bool use_database(srv_session& s, const std::string& name) {
     if (!srv_valid_database_name(name)) return reply_error(s, "invalid database name '" + name + "'");
     std::string why;
@@ -90,6 +91,7 @@ bool use_database(srv_session& s, const std::string& name) {
         s.db = old;
         return reply_error(s, why);
     }
+    srv_close_cursors(s);
     sqlite3_close(old);
     s.database = name;
     srv_log("conn %d %s: now on database '%s'", s.id, s.peer.c_str(), s.database.c_str());
@@ -134,6 +136,14 @@ bool srv_dispatch(srv_session& s, const srv_statement& m) {
             return finish(s);
         case srv_stmt_kind::norvlite_output:
             return output(s, c);
+        case srv_stmt_kind::declare_cursor:
+            return srv_declare_cursor(s, c.arg, c.query, m);
+        case srv_stmt_kind::open_cursor:
+            return srv_open_cursor(s, c.arg);
+        case srv_stmt_kind::fetch_cursor:
+            return srv_fetch_cursor(s, c.arg, c.number);
+        case srv_stmt_kind::close_cursor:
+            return srv_close_cursor(s, c.arg);
         case srv_stmt_kind::bad_command:
             return reply_error(s, c.arg);
         case srv_stmt_kind::sql:

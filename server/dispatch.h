@@ -1,5 +1,6 @@
 // The one dispatch point of a statement message: norvlite's own statements (SHOW, SET, the
-// norvlite message statements) are answered here, everything else runs on SQLite.
+// norvlite message statements, the cursor statements) are answered here, everything else runs
+// on SQLite.
 #pragma once
 
 #include "server/session.h"

@@ -8,15 +8,15 @@
 
 #include <string_view>
 
-#include "server/faults.h"
+#include "server/catalogue.h"
+#include "server/cursor.h"
 #include "server/log.h"
-#include "server/value_codec.h"
+#include "server/rows.h"
 
 namespace {
 
 inline constexpr int busy_timeout_ms = 5000;
 inline constexpr size_t pending_max = size_t{16} << 20;  // queued message bytes between rows
-inline constexpr int32_t flag_not_null = 2;
 
 enum class run_status {
     done,    // the reply so far is complete but for "K"
@@ -40,14 +40,8 @@ bool exec_simple(sqlite3* db, const char* sql, std::string& why) {
     return false;
 }
 
-void put_pending(srv_session& s) {
-    if (s.pending.empty()) return;
-    srv_put(s.out, s.pending.data(), s.pending.size());
-    s.pending.clear();
-}
-
 run_status fail(srv_session& s, std::string_view message) {
-    put_pending(s);
+    srv_put_pending(s);
     srv_put_message(s.out, 'E', message);
     return run_status::failed;
 }
@@ -156,7 +150,7 @@ struct insert_watch {
 void on_row_change(void* ctx, int op, const char*, const char* table, sqlite3_int64 rowid) {
     auto* w = static_cast<insert_watch*>(ctx);
     if (op != SQLITE_INSERT || (!w->target.empty() && !same_name(table, w->target))) return;
-    put_pending(*w->s);
+    srv_put_pending(*w->s);
     srv_put_u8(w->s->out, 'I');
     srv_put_i32(w->s->out, 8);
     srv_put_be(w->s->out, static_cast<uint64_t>(rowid), 8);
@@ -164,70 +158,25 @@ void on_row_change(void* ctx, int op, const char*, const char* table, sqlite3_in
 
 // ---- running one statement ----------------------------------------------------------------------
 
-bool declared_not_null(sqlite3* db, sqlite3_stmt* st, int col) {
-    const char* table = sqlite3_column_table_name(st, col);
-    const char* origin = sqlite3_column_origin_name(st, col);
-    if (!table || !origin) return false;
-    int not_null = 0;
-    return sqlite3_table_column_metadata(db, sqlite3_column_database_name(st, col), table, origin,
-                                         nullptr, nullptr, &not_null, nullptr,
-                                         nullptr) == SQLITE_OK &&
-           not_null != 0;
-}
-
-// "A" and its descriptors. A column without a declared type (or with a name outside the
-// table) takes its code from the storage class of the first row; has_row says whether the
-// statement is on one.
-void put_columns(srv_session& s, sqlite3_stmt* st, bool has_row) {
-    const int n = sqlite3_column_count(st);
-    s.col_types.resize(static_cast<size_t>(n));
-    srv_put_u8(s.out, 'A');
-    srv_put_i32(s.out, n);
-    for (int i = 0; i < n; ++i) {
-        const char* decl = sqlite3_column_decltype(st, i);
-        srv_col_type t = decl ? srv_map_declared_type(decl) : srv_col_type{};
-        if (t.code == srv_type_by_storage) {
-            t.code = srv_storage_class_code(has_row ? sqlite3_column_type(st, i) : SQLITE_NULL);
-        }
-        s.col_types[static_cast<size_t>(i)] = t;
-        const char* name = sqlite3_column_name(st, i);
-        srv_put_column(s.out, name ? name : "", t.code, t.type_mod,
-                       declared_not_null(s.db, st, i) ? flag_not_null : 0);
-    }
-}
-
-run_status drop_after_rows(srv_session& s, long long rows) {
-    srv_flush(s.out);
-    srv_log("conn %d %s: fault: connection dropped after %lld rows", s.id, s.peer.c_str(), rows);
-    return run_status::drop;
-}
-
 run_status stream_rows(srv_session& s, sqlite3_stmt* st) {
     int rc = sqlite3_step(st);
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) return fail(s, sqlite3_errmsg(s.db));
-    put_columns(s, st, rc == SQLITE_ROW);
-    const int n = static_cast<int>(s.col_types.size());
+    srv_column_types(st, rc == SQLITE_ROW, s.col_types);
+    srv_put_columns(s, st, s.col_types);
     long long rows = 0;
-    if (srv_fault_drop_after_rows(*s.opts, rows)) return drop_after_rows(s, rows);
+    if (srv_drop_after_rows(s, rows)) return run_status::drop;
     while (rc == SQLITE_ROW) {
-        put_pending(s);
-        srv_put_u8(s.out, 'R');
-        for (int i = 0; i < n; ++i) {
-            const srv_col_type& t = s.col_types[static_cast<size_t>(i)];
-            srv_put_value(s.out, t.code, t.type_mod, st, i, s.scratch);
-        }
+        srv_put_row(s, st, s.col_types);
         ++rows;
         if (s.out.failed) return run_status::drop;
-        if (srv_fault_drop_after_rows(*s.opts, rows)) return drop_after_rows(s, rows);
+        if (srv_drop_after_rows(s, rows)) return run_status::drop;
         rc = sqlite3_step(st);
     }
     if (rc != SQLITE_DONE) {
-        // Rows have gone out already: the code travels in the text, "[CODE] message".
-        std::string text =
-            "[" + std::to_string(sqlite3_errcode(s.db) & 0xff) + "] " + sqlite3_errmsg(s.db);
-        return fail(s, text);
+        // Rows have gone out already: the code travels in the text.
+        return fail(s, srv_error_after_rows(s.db));
     }
-    put_pending(s);
+    srv_put_pending(s);
     return run_status::done;
 }
 
@@ -242,31 +191,12 @@ run_status run_last(srv_session& s, sqlite3_stmt* st) {
     }
     if (insert) sqlite3_update_hook(s.db, nullptr, nullptr);
     if (rc != SQLITE_DONE) return fail(s, sqlite3_errmsg(s.db));
-    put_pending(s);
+    srv_put_pending(s);
     if (first == "update" || first == "delete") {
         srv_put_u8(s.out, first == "update" ? 'U' : 'D');
         srv_put_i32(s.out, sqlite3_changes(s.db));
     }
     return s.out.failed ? run_status::drop : run_status::done;
-}
-
-// Binds params from next on to st's placeholders in order; next advances past those used.
-// A text parameter loses one trailing zero byte: the client sends an empty text as one zero.
-bool bind_params(sqlite3_stmt* st, const std::vector<srv_param>& params, size_t& next) {
-    const int n = sqlite3_bind_parameter_count(st);
-    for (int i = 1; i <= n && next < params.size(); ++i, ++next) {
-        const srv_param& p = params[next];
-        int rc;
-        if (p.type == srv_param_type_text) {
-            size_t len = p.bytes.size();
-            if (len > 0 && p.bytes[len - 1] == '\0') --len;
-            rc = sqlite3_bind_text64(st, i, p.bytes.data(), len, SQLITE_STATIC, SQLITE_UTF8);
-        } else {
-            rc = sqlite3_bind_blob64(st, i, p.bytes.data(), p.bytes.size(), SQLITE_STATIC);
-        }
-        if (rc != SQLITE_OK) return false;
-    }
-    return true;
 }
 
 run_status run_text(srv_session& s, const srv_statement& m) {
@@ -283,7 +213,7 @@ run_status run_text(srv_session& s, const srv_statement& m) {
         p = tail;
         if (!st.p) continue;  // an empty statement: only blanks, comments or ';'
 
-        if (!bind_params(st.p, m.params, next_param)) return fail(s, sqlite3_errmsg(s.db));
+        if (!srv_bind_params(st.p, m.params, next_param)) return fail(s, sqlite3_errmsg(s.db));
         if (srv_skip_trivia(std::string_view(p, static_cast<size_t>(end - p))).empty()) {
             return run_last(s, st.p);
         }
@@ -297,6 +227,23 @@ run_status run_text(srv_session& s, const srv_statement& m) {
 
 }  // namespace
 
+bool srv_bind_params(sqlite3_stmt* st, const std::vector<srv_param>& params, size_t& next) {
+    const int n = sqlite3_bind_parameter_count(st);
+    for (int i = 1; i <= n && next < params.size(); ++i, ++next) {
+        const srv_param& p = params[next];
+        int rc;
+        if (p.type == srv_param_type_text) {
+            size_t len = p.bytes.size();
+            if (len > 0 && p.bytes[len - 1] == '\0') --len;
+            rc = sqlite3_bind_text64(st, i, p.bytes.data(), len, SQLITE_STATIC, SQLITE_UTF8);
+        } else {
+            rc = sqlite3_bind_blob64(st, i, p.bytes.data(), p.bytes.size(), SQLITE_STATIC);
+        }
+        if (rc != SQLITE_OK) return false;
+    }
+    return true;
+}
+
 bool srv_ready_database(srv_session& s, std::string& why) {
     sqlite3_busy_timeout(s.db, busy_timeout_ms);
     for (const message_function_entry& f : message_functions) {
@@ -308,15 +255,12 @@ bool srv_ready_database(srv_session& s, std::string& why) {
             }
         }
     }
-    // The console probes with "SELECT * FROM DUAL" and lists tables from dba_tables; both are
-    // temporary views, so they never land in the database file.
-    return exec_simple(s.db,
-                       "PRAGMA temp_store = MEMORY;"
-                       "CREATE TEMP VIEW dual(dummy) AS SELECT 'X';"
-                       "CREATE TEMP VIEW dba_tables(table_name) AS SELECT name FROM "
-                       "main.sqlite_schema WHERE type = 'table' AND name NOT LIKE 'sqlite\\_%' "
-                       "ESCAPE '\\' ORDER BY name;",
-                       why);
+    return exec_simple(s.db, "PRAGMA temp_store = MEMORY", why) &&
+           srv_create_catalogue_views(s.db, why);
+}
+
+bool srv_begin_implicit(srv_session& s, std::string& why) {
+    return s.auto_commit || !sqlite3_get_autocommit(s.db) || exec_simple(s.db, "BEGIN", why);
 }
 
 bool srv_commit_open(srv_session& s, std::string& why) {
@@ -324,7 +268,10 @@ bool srv_commit_open(srv_session& s, std::string& why) {
 }
 
 void srv_rollback_open(srv_session& s) {
-    if (!s.db || sqlite3_get_autocommit(s.db)) return;
+    if (!s.db) return;
+    // A closing connection's cursors go first: the database handle closes only without them.
+    srv_close_cursors(s);
+    if (sqlite3_get_autocommit(s.db)) return;
     std::string why;
     if (exec_simple(s.db, "ROLLBACK", why)) {
         srv_log("conn %d %s: open transaction rolled back", s.id, s.peer.c_str());
@@ -341,9 +288,9 @@ bool srv_execute_sql(srv_session& s, const srv_statement& m, srv_stmt_kind kind)
     std::string why;
     // COMMIT or ROLLBACK with nothing open ends nothing: answered like an empty transaction.
     if (!((kind == commit || kind == rollback) && !open)) {
-        const bool implicit_begin = !s.auto_commit && !open && kind != begin && kind != commit &&
-                                    kind != rollback && kind != no_transaction;
-        if (implicit_begin && !exec_simple(s.db, "BEGIN", why)) {
+        const bool implicit_begin =
+            kind != begin && kind != commit && kind != rollback && kind != no_transaction;
+        if (implicit_begin && !srv_begin_implicit(s, why)) {
             status = fail(s, why);
         } else {
             status = run_text(s, m);
@@ -355,7 +302,7 @@ bool srv_execute_sql(srv_session& s, const srv_statement& m, srv_stmt_kind kind)
         }
     }
     if (status == run_status::drop) return false;
-    put_pending(s);
+    srv_put_pending(s);
     srv_put_u8(s.out, 'K');
     return srv_flush(s.out);
 }

@@ -4,13 +4,16 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "server/classify.h"
 #include "server/session.h"
 #include "server/statement_message.h"
 
-// Readies a freshly opened database for statements: the DUAL and dba_tables views (temporary,
-// per connection), a busy time-out, and the SQL functions that put messages among rows:
+struct sqlite3_stmt;
+
+// Readies a freshly opened database for statements: the catalogue views (server/catalogue.h),
+// a busy time-out, and the SQL functions that put messages among rows:
 //   norv_notice([x,] text) -> "M", norv_warn([x,] text) -> "W", norv_error([x,] text) -> "E",
 //   norv_fatal([x,] text) -> "F"; each returns x (NULL without it), and its message goes out
 //   before the next row (or before the end of the reply).
@@ -24,8 +27,19 @@ bool srv_ready_database(srv_session& s, std::string& why);
 // (the reply then stops where it is). Connection thread.
 bool srv_execute_sql(srv_session& s, const srv_statement& m, srv_stmt_kind kind);
 
+// Binds params from next on to st's placeholders in order; next advances past those used. A
+// text parameter loses one trailing zero byte (the client sends an empty text as one zero). The
+// bytes are bound in place: params must outlive st's use. Returns false when SQLite refuses.
+bool srv_bind_params(sqlite3_stmt* st, const std::vector<srv_param>& params, size_t& next);
+
+// With auto-commit off and no transaction open, issues the implicit BEGIN that every statement
+// but BEGIN, COMMIT, ROLLBACK, VACUUM, ATTACH and DETACH runs after. Returns false with why set
+// when BEGIN fails. Connection thread.
+bool srv_begin_implicit(srv_session& s, std::string& why);
+
 // Commits the open transaction, if any. Returns false with why set when COMMIT fails.
 bool srv_commit_open(srv_session& s, std::string& why);
 
-// Rolls back the open transaction, if any, and logs that it did. Connection thread.
+// Ends what a closing connection leaves open: finalises its cursors (server/cursor.h), then
+// rolls back the open transaction, if any, and logs that it did. Connection thread.
 void srv_rollback_open(srv_session& s);
