@@ -255,7 +255,13 @@ bool srv_ready_database(srv_session& s, std::string& why) {
             }
         }
     }
-    return exec_simple(s.db, "PRAGMA temp_store = MEMORY", why) &&
+    // Write-ahead logging without a sync per commit: a development server trades the last
+    // commits before a power loss for speed, and an open cursor no longer blocks the writers of
+    // other connections.
+    return exec_simple(s.db,
+                       "PRAGMA temp_store = MEMORY; PRAGMA journal_mode = WAL; "
+                       "PRAGMA synchronous = NORMAL",
+                       why) &&
            srv_create_catalogue_views(s.db, why);
 }
 

@@ -135,6 +135,26 @@ protected:
         return n;
     }
 
+    // The server's descriptors open on files whose path holds name, once that count is want
+    // (or after three seconds).
+    int open_links_to(const std::string& name, int want) {
+        int n = 0;
+        for (int i = 0; i < 300; ++i) {
+            std::error_code ec;
+            n = 0;
+            for (auto it = std::filesystem::directory_iterator(
+                     "/proc/" + std::to_string(server.pid) + "/fd", ec);
+                 !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+                std::error_code link_ec;
+                auto target = std::filesystem::read_symlink(it->path(), link_ec);
+                n += !link_ec && target.string().find(name) != std::string::npos;
+            }
+            if (want < 0 || n == want) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return n;
+    }
+
     temp_dir dir;
     norvlite_server server;
 };
@@ -316,9 +336,9 @@ TEST_F(norvlite_cursors, a_cursor_works_inside_the_implicit_transaction_until_it
 
 TEST_F(norvlite_cursors, cursors_end_with_their_connection_and_free_the_database) {
     start();
+    const int baseline = open_files();
     test_socket b = login();
     expect_reply(b, fill_t(12), inserted(1, 12));
-    const int files = open_files();
     {
         test_socket a = login(login_off);
         expect_reply(a, "insert into t values(13, 'n13')",
@@ -330,10 +350,12 @@ TEST_F(norvlite_cursors, cursors_end_with_their_connection_and_free_the_database
     }  // closed in the middle of c1, its transaction open
     EXPECT_EQ(log_count("open transaction rolled back"), 1) << server.log();
     EXPECT_EQ(log_count("disconnected"), 1);
-    // The database handle closes only once its statements are finalised.
-    EXPECT_EQ(open_files(files), files);
-    // Had the cursor outlived its connection, its read lock would keep this write waiting
-    // and then failing.
+    // A database handle closes only once its statements are finalised: with both connections
+    // gone, every file the server opened for them is closed again.
+    b = test_socket();
+    EXPECT_EQ(open_files(baseline), baseline);
+    b = login();
+    // The table is as the rollback left it.
     expect_reply(b, "insert into t values(13, 'n13')", "I" + be32(8) + be32(0) + be32(13) + "K");
     expect_reply(b, "select count(*) from t", count_reply(13));
     // Cursor names belong to their connection.
@@ -351,12 +373,13 @@ TEST_F(norvlite_cursors, use_of_another_database_closes_the_cursors) {
     start();
     test_socket s = login();
     expect_reply(s, fill_t(3), inserted(1, 3));
-    const int files = open_files();
     expect_reply(s, "declare c cursor for select * from t", "K");
     expect_reply(s, "open c", "K");
     expect_reply(s, "fetch 1 from c", t_head + t_row(1) + "K");
+    EXPECT_GT(open_links_to("/demo.db", -1), 0);
     expect_reply(s, "use other", "K");
-    EXPECT_EQ(open_files(files), files);  // the old database closed, the new one open
+    EXPECT_EQ(open_links_to("/demo.db", 0), 0) << "the old database is closed";
+    EXPECT_GT(open_links_to("/other.db", -1), 0) << "the new one is open";
     expect_reply(s, "fetch 1 from c", error("cursor 'c' is not declared"));
     expect_reply(s, "use demo", "K");
     expect_reply(s, "insert into t values(4, 'n4')", "I" + be32(8) + be32(0) + be32(4) + "K");
