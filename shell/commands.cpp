@@ -15,7 +15,9 @@
 #include "platform/system.h"
 #include "protocol/db.h"
 #include "shell/console_state.h"
+#include "shell/desc.h"
 #include "shell/keywords.h"
+#include "shell/script_files.h"
 #include "shell/settings.h"
 
 namespace {
@@ -229,7 +231,11 @@ const client_command commands[] = {
     {"LOGIN", false, run_login},
     {"SQLLDR", true, run_loader_probe},
     {"TABLDR", true, run_loader_probe},
+    {"EXECFILE", false, command_execfile},
+    {"EXECFILE2", false, command_execfile2},
+    {"DESC", false, command_desc},
     {"USE", false, run_use},
+    {"IMP", false, command_imp},
     {"EDIT", false, run_edit},
 };
 

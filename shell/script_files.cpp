@@ -1,0 +1,307 @@
+// EXECFILE and EXECFILE2: SQL from files, one file or every file under a directory tree, read in
+// blocks of 2 MB so that files of any size run in bounded memory. EXECFILE runs the texts
+// between EXECBEGIN and EXECEND markers; EXECFILE2 sends the file's text in pieces cut at ';'.
+#include "shell/script_files.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "output/execute.h"
+#include "platform/console.h"
+#include "platform/system.h"
+#include "protocol/db.h"
+#include "shell/console_state.h"
+
+namespace {
+
+inline constexpr size_t path_file_str_size = 1024;
+inline constexpr long block_size = 2097152;
+inline constexpr size_t small_read_size = 4096;
+inline constexpr std::string_view begin_marker = "EXECBEGIN";
+inline constexpr std::string_view end_marker = "EXECEND";
+// A wrapped block of the large-file path: the block, "EXECBEGIN\r\n" before it, "EXECEND" after.
+inline constexpr size_t wrapped_block_max = block_size + 50;
+
+const char too_long_sh[] = "sql length >2M  ,the sql in sh-file should less than 2M \n";
+const char too_long_wrapped[] =
+    "sql length >2M  ,the sql in sh-file begin with EXECBEGIN and end with EXECEND should less "
+    "than 2M \n";
+const char no_begin[] =
+    "Not find EXECBEGIN,the sql in sh-file should begin with EXECBEGIN and end with EXECEND \n";
+const char no_end[] =
+    "Not find EXECEND,the sql in sh-file should begin with EXECBEGIN and end with EXECEND \n";
+
+struct file_closer {
+    void operator()(FILE* f) const { std::fclose(f); }
+};
+using file_ptr = std::unique_ptr<FILE, file_closer>;
+
+void progress(long block) { con_printf("正在操作第%ld块数据\n", block + 1); }
+
+// The position just after the last ';' outside single quotes, or npos.
+size_t after_last_unquoted_semicolon(std::string_view text) {
+    bool quoted = false;
+    size_t last = std::string::npos;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\'') quoted = !quoted;
+        else if (text[i] == ';' && !quoted) last = i + 1;
+    }
+    return last;
+}
+
+// Sends a statement text that the console does not report.
+void run_unreported(const std::string& text, bool through_wrapper) {
+    db_result* r = through_wrapper
+                       ? execute_statement(g_console.conn, text.c_str(), g_console.auto_commit)
+                       : db_execute(g_console.conn, text.c_str());
+    db_result_free(r);
+}
+
+// Reads up to n bytes; the count read.
+size_t read_some(FILE* f, char* buf, size_t n) { return std::fread(buf, 1, n, f); }
+
+// EXECFILE, a file under 2 MB: EXECBEGIN ... EXECEND texts, each run as one statement.
+void execfile_small(FILE* f) {
+    std::string text;
+    size_t begin = std::string::npos;
+    bool begin_unchecked = true;
+    bool end_missing = true;
+    char chunk[small_read_size];
+    for (;;) {
+        size_t got = read_some(f, chunk, sizeof chunk);
+        if (got == 0) break;
+        text.append(chunk, got);
+        if (text.size() > size_t(block_size)) {
+            con_printf("%s", too_long_sh);
+            break;
+        }
+        bool full_read = got == sizeof chunk;
+        for (;;) {
+            if (begin == std::string::npos) {
+                size_t b = find_unquoted(text, begin_marker);
+                if (b == std::string::npos) {
+                    if (begin_unchecked) {
+                        con_printf("%s", no_begin);
+                        return;
+                    }
+                    break;
+                }
+                begin_unchecked = false;
+                begin = b + begin_marker.size();
+            }
+            size_t e = find_unquoted(std::string_view(text).substr(begin), end_marker);
+            if (e == std::string::npos) break;
+            end_missing = false;
+            std::string statement = text.substr(begin, e);
+            if (full_read) con_printf("%s", statement.c_str());
+            con_printf("\n");
+            run_unreported(statement, true);
+            // The rest starts at the marker's second letter.
+            text.erase(0, begin + e + 1);
+            begin = std::string::npos;
+            if (text.size() < 17) break;
+        }
+        if (!full_read && end_missing) {
+            con_printf("%s", no_end);
+            break;
+        }
+    }
+}
+
+// Reads one block at the file's current position; complete when the whole block came.
+bool read_block(FILE* f, std::string& block) {
+    block.resize(size_t(block_size));
+    size_t got = read_some(f, block.data(), block.size());
+    block.resize(got);
+    return got == size_t(block_size);
+}
+
+// Cuts text after its last unquoted ';' and moves the file back to just after it. False when
+// the text holds no such ';' (a statement longer than a block).
+bool cut_at_statement_end(FILE* f, std::string& text, size_t read_len) {
+    size_t cut = after_last_unquoted_semicolon(text);
+    if (cut == std::string::npos) return false;
+    std::fseek(f, -long(read_len - cut), SEEK_CUR);
+    text.resize(cut);
+    return true;
+}
+
+// EXECFILE, a file of 2 MB or more: each block is wrapped in markers, cut at a statement end,
+// and sent as one statement text.
+void execfile_large(FILE* f) {
+    std::string block, wrapped;
+    wrapped.reserve(wrapped_block_max);
+    for (long number = 0;; ++number) {
+        bool complete = read_block(f, block);
+        if (complete) progress(number);
+        wrapped.clear();
+        if (number == 0) {
+            wrapped = block;
+            if (complete && !cut_at_statement_end(f, wrapped, block.size())) {
+                con_printf("%s", too_long_wrapped);
+                return;
+            }
+            if (complete) wrapped += end_marker;
+        } else {
+            size_t skip = block.find_first_not_of("\n\r\t");
+            wrapped = "EXECBEGIN\r\n";
+            std::string_view body = std::string_view(block).substr(skip == std::string::npos ? block.size() : skip);
+            wrapped += body;
+            if (find_unquoted(wrapped, end_marker) == std::string::npos) {
+                size_t cut = after_last_unquoted_semicolon(body);
+                if (complete && cut == std::string::npos) {
+                    con_printf("%s", too_long_wrapped);
+                    return;
+                }
+                if (cut != std::string::npos) {
+                    if (complete) std::fseek(f, -long(body.size() - cut), SEEK_CUR);
+                    wrapped.resize(11 + cut);
+                }
+                wrapped += end_marker;
+            }
+        }
+        if (wrapped.size() >= size_t(block_size) + 51) {
+            con_printf("%s", too_long_wrapped);
+            return;
+        }
+        size_t b = wrapped.find(begin_marker);
+        if (b == std::string::npos) {
+            con_printf("%s", no_begin);
+            return;
+        }
+        size_t start = b + begin_marker.size();
+        size_t e = find_unquoted(std::string_view(wrapped).substr(start), end_marker);
+        run_unreported(wrapped.substr(start, e == std::string::npos ? std::string::npos : e), false);
+        if (!complete) return;
+    }
+}
+
+// EXECFILE2, a file under 2 MB: the whole text, sent when it ends with ';'.
+void execfile2_small(FILE* f) {
+    std::string text;
+    char chunk[small_read_size];
+    size_t got;
+    while ((got = read_some(f, chunk, sizeof chunk)) > 0) {
+        text.append(chunk, got);
+        if (text.size() > size_t(block_size)) {
+            con_printf("%s", too_long_sh);
+            return;
+        }
+    }
+    size_t last = text.find_last_not_of("\n\r\t");
+    if (last == std::string::npos || text[last] != ';') return;
+    text.resize(last + 1);
+    con_printf("%s\n", text.c_str());
+    run_unreported(text, false);
+}
+
+// EXECFILE2, a file of 2 MB or more: blocks cut after their last unquoted ';'.
+void execfile2_large(FILE* f) {
+    std::string block;
+    for (long number = 0;; ++number) {
+        bool complete = read_block(f, block);
+        progress(number);
+        if (complete) {
+            block.resize(size_t(block_size) - 1);
+            if (!cut_at_statement_end(f, block, size_t(block_size))) {
+                con_printf("%s", too_long_sh);
+                return;
+            }
+        }
+        size_t skip = block.find_first_not_of("\n\r");
+        if (skip != std::string::npos) run_unreported(block.substr(skip), false);
+        if (!complete || std::feof(f)) return;
+        int next = std::fgetc(f);
+        if (next == EOF) return;
+        std::ungetc(next, f);
+    }
+}
+
+void run_file(const std::string& path, bool second_form) {
+    con_printf("Current file is %s\n", path.c_str());
+    file_ptr f(std::fopen(path.c_str(), "rb"));
+    struct stat st {};
+    if (!f || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        con_printf("the file_path is not a file \r\n");
+        return;
+    }
+    long size = long(st.st_size);
+    int blocks = int(size / block_size);
+    int64_t start = 0;
+    if (second_form) {
+        con_printf("file_size %ld\n", size);
+        start = plat_clock_ms();
+    } else {
+        con_printf("%ld %d\n", size, blocks + 1);
+        start = plat_clock_ms();
+    }
+    if (second_form)
+        blocks == 0 ? execfile2_small(f.get()) : execfile2_large(f.get());
+    else
+        blocks == 0 ? execfile_small(f.get()) : execfile_large(f.get());
+    con_printf("\r\nUse time:%d ms.      \r\n", int(plat_clock_ms() - start));
+}
+
+command_result run_script_command(command_line& cl, bool second_form) {
+    g_console.line_count = 0;
+    const char* p = cl.rest;
+    p += std::strspn(p, " '\"");
+    std::string path = p;
+    if (path.size() >= path_file_str_size) {
+        con_printf("the file_path is too long! \r\n");
+        return command_result::done;
+    }
+    while (!path.empty() && std::strchr(" '\"\t;", path.back())) path.pop_back();
+    std::vector<std::string> files;
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec))
+        list_directory(path, files);
+    else
+        files.push_back(path);
+    for (const std::string& file : files) run_file(file, second_form);
+    return command_result::done;
+}
+
+}  // namespace
+
+size_t find_unquoted(std::string_view text, std::string_view marker) {
+    bool quoted = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\'') {
+            quoted = !quoted;
+            continue;
+        }
+        if (!quoted && text.compare(i, marker.size(), marker) == 0) return i;
+    }
+    return std::string_view::npos;
+}
+
+void list_directory(const std::string& dir, std::vector<std::string>& files) {
+    std::error_code ec;
+    std::filesystem::directory_iterator it(dir, ec);
+    if (ec) {
+        con_printf("Failed to find first file!\n");
+        return;
+    }
+    for (const auto& entry : it) {
+        std::string path = dir + "/" + entry.path().filename().string();
+        if (path.size() >= path_file_str_size) {
+            con_printf("the file_path is too long! \r\n");
+            continue;
+        }
+        std::error_code kind_ec;
+        if (entry.is_directory(kind_ec))
+            list_directory(path, files);
+        else
+            files.push_back(path);
+    }
+}
+
+command_result command_execfile(command_line& cl) { return run_script_command(cl, false); }
+command_result command_execfile2(command_line& cl) { return run_script_command(cl, true); }

@@ -1,0 +1,61 @@
+// DESC name checking and the unquoted-marker search of script files, as pure functions.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "shell/desc.h"
+#include "shell/script_files.h"
+
+namespace {
+
+const std::string joined =
+    "\ndescCommand uses the error, the correct usage：desc [schemaname.]tablename[;]\n";
+const std::string spaced =
+    "\ndesc Command uses the error, the correct usage：desc [schemaname.]tablename[;]\n";
+const std::string spaced_crlf =
+    "\ndesc Command uses the error, the correct usage：desc [schemaname.]tablename[;]\r\n";
+
+std::string message_of(const char* text) { return desc_parse(text).message; }
+
+}  // namespace
+
+TEST(desc_parse, accepts_plain_and_quoted_names_and_measures_the_table_part) {
+    for (const char* ok : {" emp", " scott.emp", "\t\"my table\"", " \"s\".\"t x\"", " s.\"t\"",
+                           " \"s\".t", " e_1"}) {
+        desc_parse_result r = desc_parse(ok);
+        EXPECT_EQ(r.message, "") << ok;
+        EXPECT_FALSE(r.empty);
+    }
+    EXPECT_EQ(desc_parse(" scott.emp").last_part_len, 3);
+    EXPECT_EQ(desc_parse(" \"a\".\"t x\"").last_part_len, 3);
+    EXPECT_TRUE(desc_parse(" \"a\".\"b\"").both_quoted);
+    EXPECT_FALSE(desc_parse(" a.\"b\"").both_quoted);
+    EXPECT_TRUE(desc_parse("   ").empty);
+}
+
+TEST(desc_parse, refuses_bad_symbols_quotes_and_lengths) {
+    EXPECT_EQ(message_of(" 1emp"), "Unexpected symbol:1\r\n");
+    EXPECT_EQ(message_of(" emp$"), "Unexpected symbol:$\r\n");
+    EXPECT_EQ(message_of(" s.1t"), "Unexpected symbol:1\r\n");
+    EXPECT_EQ(message_of(" \"emp"), "Double quotation marks do not match\r\n");
+    EXPECT_EQ(message_of(" \"em\tp\""), "Double quotation marks do not match\r\n");
+    EXPECT_EQ(message_of((" " + std::string(255, 'e')).c_str()), "");
+    EXPECT_EQ(message_of((" " + std::string(256, 'e')).c_str()), "Character too many\r\n");
+    EXPECT_EQ(message_of((" \"" + std::string(256, 'e') + "\"").c_str()), "Character too many\r\n");
+}
+
+TEST(desc_parse, text_after_the_name_gives_the_usage_form_of_the_name) {
+    EXPECT_EQ(message_of(" emp x"), joined);
+    EXPECT_EQ(message_of(" \"s\".\"t\" x"), joined);
+    EXPECT_EQ(message_of(" \"t\" x"), spaced);
+    EXPECT_EQ(message_of(" \"s\".t x"), spaced);
+    EXPECT_EQ(message_of(" s.t x"), spaced);
+    EXPECT_EQ(message_of(" s.\"t\" x"), spaced_crlf);
+}
+
+TEST(find_unquoted, skips_markers_inside_single_quotes) {
+    EXPECT_EQ(find_unquoted("a EXECEND b", "EXECEND"), 2u);
+    EXPECT_EQ(find_unquoted("'EXECEND' EXECEND", "EXECEND"), 10u);
+    EXPECT_EQ(find_unquoted("'it''s EXECEND'", "EXECEND"), std::string_view::npos);
+    EXPECT_EQ(find_unquoted("EXECEN", "EXECEND"), std::string_view::npos);
+}
