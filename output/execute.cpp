@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "output/grid.h"
+#include "output/redirect.h"
 #include "platform/console.h"
 #include "platform/system.h"
 #include "protocol/db.h"
@@ -206,6 +207,12 @@ void run_statement() {
     size_t n = std::strlen(text);
     while (n > 0 && (text[n - 1] == ';' || text[n - 1] == '\n' || text[n - 1] == ' '))
         text[--n] = '\0';
+    redirections files = scan_redirections(text);
+    if (files.any()) {
+        g_console.line_count = 0;
+        run_redirections(text, files);
+        return;
+    }
     // The statement buffer always keeps room for the one ';' appended here.
     text[n] = ';';
     text[n + 1] = '\0';

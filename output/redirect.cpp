@@ -1,0 +1,322 @@
+// Statements with file markers: parameter files bound to the statement, the first column of every
+// row written into a file, and the export of a query through the server cursor printf_cur1,
+// 5000 rows per fetch, into a '|'-separated file.
+#include "output/redirect.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "output/execute.h"
+#include "output/grid.h"
+#include "output/render.h"
+#include "platform/console.h"
+#include "platform/system.h"
+#include "protocol/db.h"
+#include "shell/console_state.h"
+
+namespace {
+
+inline constexpr size_t obj_filename_size = 1024;
+inline constexpr int export_batch = 5000;
+inline constexpr int export_progress_every = 100000;
+inline constexpr int export_fetch_attempts = 3;
+const char cursor_declare[] = "declare printf_cur1 cursor for ";
+const char cursor_open[] = "open printf_cur1";
+const char cursor_fetch[] = "fetch 5000 from printf_cur1;";
+const char cursor_close[] = "close printf_cur1";
+
+struct result_deleter {
+    void operator()(db_result* r) const { db_result_free(r); }
+};
+using result_ptr = std::unique_ptr<db_result, result_deleter>;
+
+struct stmt_deleter {
+    void operator()(db_stmt* s) const { db_stmt_free(s); }
+};
+
+struct fd_closer {
+    int fd;
+    ~fd_closer() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+struct file_closer {
+    void operator()(FILE* f) const { std::fclose(f); }
+};
+
+// A lost connection in these paths reconnects like any missing reply; the statement is not run
+// again, as its files may have changed meanwhile.
+void connection_lost() {
+    con_printf("Net disconnect,reconnect.\r\n\r\n");
+    reconnect_and_replay();
+}
+
+// Reads a whole file; false when it cannot be opened or read.
+bool read_whole_file(const char* name, std::vector<char>& data) {
+    int fd = ::open(name, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    fd_closer closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return false;
+    data.resize(size_t(st.st_size));
+    size_t got = 0;
+    while (got < data.size()) {
+        ssize_t r = ::read(fd, data.data() + got, data.size() - got);
+        if (r < 0) return false;
+        if (r == 0) break;  // the file shrank: what is there is what is bound
+        got += size_t(r);
+    }
+    data.resize(got);
+    return true;
+}
+
+// "<%", "<#", "<$": the listed files become the statement's parameters in order.
+void run_with_parameter_files(const char* text, const char* list) {
+    std::unique_ptr<db_stmt, stmt_deleter> stmt(db_stmt_new(text));
+    const char* p = list;
+    int index = 0;
+    std::vector<char> data;
+    for (;;) {
+        p += std::strspn(p, " \t");
+        if (*p == '\0') break;
+        char tag[3] = {p[0], p[1] ? p[1] : '\0', '\0'};
+        p += p[1] ? 2 : 1;
+        p += std::strspn(p, " \t");
+        size_t len = std::strcspn(p, " ");
+        if (len >= obj_filename_size) {
+            con_printf("File name too long: at most %zu characters\r\n", obj_filename_size - 1);
+            g_console.line_count = 0;
+            return;
+        }
+        std::string name(p, len);
+        p += len;
+        // A statement with a file missing from its parameters is not run at all.
+        if (!read_whole_file(name.c_str(), data)) {
+            con_printf("Open file %s failed.\r\n", name.c_str());
+            g_console.line_count = 0;
+            return;
+        }
+        if (std::strcmp(tag, "<%") == 0) {
+            data.push_back('\0');
+            db_stmt_bind(stmt.get(), index, data.data(), int(data.size() - 1), db_param_text);
+        } else if (std::strcmp(tag, "<#") == 0 || std::strcmp(tag, "<$") == 0) {
+            db_stmt_bind(stmt.get(), index, data.data(), int(data.size()), db_param_bytes);
+        }
+        ++index;
+    }
+    int64_t start = plat_clock_ms();
+    result_ptr r(db_execute_params(g_console.conn, stmt.get()));
+    if (g_console.show_use_time)
+        con_printf("Use time:%d ms.     \r\n", int(plat_clock_ms() - start));
+    g_console.line_count = 0;
+    if (!r) return connection_lost();
+    if (db_result_ok(r.get()) == 0)
+        con_printf("Error:%s\r\n", db_result_message(r.get()) ? db_result_message(r.get()) : "");
+}
+
+// Writes data to fd through a buffer; in text mode every LF is written as CR LF.
+struct buffered_file {
+    int fd;
+    bool text_mode;
+    std::string buf;
+    bool failed = false;
+
+    void write(const char* data, size_t n) {
+        if (!text_mode) {
+            buf.append(data, n);
+        } else {
+            for (size_t i = 0; i < n; ++i) {
+                if (data[i] == '\n') buf += '\r';
+                buf += data[i];
+            }
+        }
+        if (buf.size() >= 65536) flush();
+    }
+    void flush() {
+        size_t at = 0;
+        while (at < buf.size() && !failed) {
+            ssize_t w = ::write(fd, buf.data() + at, buf.size() - at);
+            if (w <= 0) failed = true;
+            else at += size_t(w);
+        }
+        buf.clear();
+    }
+};
+
+// ">#" and ">%": the first column of every row into a file.
+void run_to_file(const char* text, const char* name, bool text_mode) {
+    int64_t start = plat_clock_ms();
+    result_ptr r(execute_statement(g_console.conn, text, g_console.auto_commit));
+    int elapsed = int(plat_clock_ms() - start);
+    if (!r) return connection_lost();
+    con_printf(text_mode ? "\r\nUse time:%d ms.      \r\n" : "Use time:%d ms.      \r\n", elapsed);
+    g_console.line_count = 0;
+    if (db_result_ok(r.get()) == 0) {
+        con_printf("Error:%s\r\n", db_result_message(r.get()) ? db_result_message(r.get()) : "");
+        return;
+    }
+    // The file is emptied first: older, longer contents must not trail after the new ones.
+    int fd = ::open(name, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        con_printf("Open file %s failed.\r\n", name);
+        return;
+    }
+    fd_closer closer{fd};
+    buffered_file out{fd, text_mode, {}};
+    if (db_result_col_count(r.get()) > 0) {
+        while (db_row* row = db_result_next(r.get()))
+            out.write(db_row_value(row, 0), size_t(db_row_value_len(row, 0)));
+    }
+    out.flush();
+    con_printf("\r\nTotal %d records.\r\n\r\n", db_result_row_count(r.get()));
+}
+
+// One cursor statement of the export: false (with the message printed) when it failed.
+bool cursor_step(const std::string& sql, bool& lost) {
+    result_ptr r(execute_statement(g_console.conn, sql.c_str(), g_console.auto_commit));
+    if (!r) {
+        lost = true;
+        return false;
+    }
+    if (const char* message = db_result_message(r.get())) {
+        con_printf("%s", message);
+        return false;
+    }
+    return true;
+}
+
+void export_heading(db_result* batch, std::string& line) {
+    for (int c = 0; c < db_result_col_count(batch); ++c) {
+        line += column_display_name(db_result_col_name(batch, c));
+        line += '|';
+    }
+    line += "\r\n";
+}
+
+// ">$": the query through the server cursor printf_cur1 into a '|'-separated file.
+void run_export(const char* text, const char* name) {
+    std::unique_ptr<FILE, file_closer> file(std::fopen(name, "w+"));
+    if (!file) {
+        con_printf("ERROR:文件操作异常或指定盘符无操作权限！\\r\n");
+        return;
+    }
+    g_console.line_count = 0;
+    bool lost = false;
+    if (!cursor_step(std::string(cursor_declare) + text, lost)) {
+        if (lost) connection_lost();
+        return;
+    }
+    if (!cursor_step(cursor_open, lost)) {
+        if (lost) return connection_lost();
+        db_result_free(execute_statement(g_console.conn, cursor_close, g_console.auto_commit));
+        return;
+    }
+    long long count = 0;
+    bool first = true;
+    std::string line;
+    int failures = 0;
+    for (;;) {
+        result_ptr batch(execute_statement(g_console.conn, cursor_fetch, g_console.auto_commit));
+        if (!batch) {
+            con_printf("\r\nExport stopped: the connection was lost after %lld records.\r\n", count);
+            connection_lost();
+            return;
+        }
+        if (const char* message = db_result_message(batch.get())) {
+            con_printf("%s", message);
+            if (++failures == export_fetch_attempts) {
+                con_printf("\r\nExport stopped after %d failed fetches.\r\n", failures);
+                break;
+            }
+            continue;
+        }
+        failures = 0;
+        if (first && g_console.sput_head) {
+            line.clear();
+            export_heading(batch.get(), line);
+            std::fwrite(line.data(), 1, line.size(), file.get());
+        }
+        first = false;
+        const int cols = db_result_col_count(batch.get());
+        while (db_row* row = db_result_next(batch.get())) {
+            ++count;
+            line.clear();
+            for (int c = 0; c < cols; ++c)
+                render_export_value(db_result_col_type(batch.get(), c), db_row_value(row, c),
+                                    db_row_value_len(row, c), line);
+            line += "\r\n";
+            std::fwrite(line.data(), 1, line.size(), file.get());
+        }
+        if (count % export_batch != 0 || db_result_row_count(batch.get()) == 0) break;
+        if (count % export_progress_every == 0) con_printf("\r\nHave export %lld redords", count);
+    }
+    con_printf("\r\nTotal:%lld record", count);
+    file.reset();
+    db_result_free(execute_statement(g_console.conn, cursor_close, g_console.auto_commit));
+}
+
+// The first unquoted occurrence of a two-character marker, or null.
+char* find_marker(char* text, const char* marker) {
+    bool quoted = false;
+    for (char* p = text; *p; ++p) {
+        if (*p == '\'') quoted = !quoted;
+        else if (!quoted && p[0] == marker[0] && p[1] == marker[1]) return p;
+    }
+    return nullptr;
+}
+
+char* skip_blanks(char* p) {
+    while (*p == ' ' || *p == '\t') ++p;
+    return p;
+}
+
+}  // namespace
+
+redirections scan_redirections(char* text) {
+    redirections r;
+    char* bt = find_marker(text, ">#");
+    char* t = find_marker(text, ">%");
+    char* e = find_marker(text, ">$");
+    char* lt = nullptr;
+    bool quoted = false;
+    for (char* p = text; *p; ++p) {
+        if (*p == '\'') quoted = !quoted;
+        else if (*p == '<' && !quoted) {
+            lt = p;
+            break;
+        }
+    }
+    for (char* m : {bt, t, e})
+        if (m) *m = '\0';
+    if (bt) r.btfilename = skip_blanks(bt + 2);
+    if (t) r.tfilename = skip_blanks(t + 2);
+    if (e) r.efilename = skip_blanks(e + 2);
+    if (lt && (lt[1] == '#' || lt[1] == '%' || lt[1] == '$') && lt - text >= 2) {
+        char kind = lt[1];
+        lt[-2] = '\0';
+        char* list = lt - 1;
+        if (kind == '#') r.bfilename = list;
+        else if (kind == '%') r.sfilename = list;
+        else r.bifilename = list;
+    }
+    return r;
+}
+
+void run_redirections(const char* text, const redirections& r) {
+    if (const char* list = r.sfilename ? r.sfilename : r.bfilename ? r.bfilename : r.bifilename)
+        run_with_parameter_files(text, list);
+    else if (r.btfilename)
+        run_to_file(text, r.btfilename, false);
+    else if (r.tfilename)
+        run_to_file(text, r.tfilename, true);
+    else if (r.efilename)
+        run_export(text, r.efilename);
+}
