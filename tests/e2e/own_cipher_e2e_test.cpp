@@ -1,0 +1,65 @@
+// The own-cipher channel end to end: login in "ssl" mode and a listing that crosses several
+// keystream blocks, byte for byte the same as over the clear channel.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/e2e/harness.h"
+
+class own_cipher_e2e : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        certs = new temp_dir;
+        certs_ok = make_certs(certs->path + "/set");
+    }
+    static void TearDownTestSuite() {
+        delete certs;
+        certs = nullptr;
+    }
+    void SetUp() override {
+        ASSERT_TRUE(certs_ok) << "scripts/gen-certs failed";
+        // The own cipher sets up the TLS context too, so the console needs its certificates.
+        ASSERT_TRUE(install_client_certs(certs->path + "/set", cwd.path, "driver"));
+        server = start_norvlite({"--certs", certs->path + "/set"});
+        ASSERT_NE(server, nullptr);
+        port = std::to_string(server->port);
+    }
+    run_result console(const std::string& mode, const std::string& password,
+                       const std::string& input) {
+        return run_norvsql({mode, "127.0.0.1", port, "demo", "norv", password}, input, cwd.path);
+    }
+    static temp_dir* certs;
+    static bool certs_ok;
+    temp_dir cwd;
+    std::unique_ptr<norvlite> server;
+    std::string port;
+};
+
+temp_dir* own_cipher_e2e::certs = nullptr;
+bool own_cipher_e2e::certs_ok = false;
+
+TEST_F(own_cipher_e2e, a_listing_is_the_same_as_over_the_clear_channel) {
+    // About 20 KB of rows: several 3400-byte keystream periods in the reply.
+    std::string setup =
+        "create table t(a int, b varchar(200));\n"
+        "insert into t with recursive c(x) as (select 1 union all select x + 1 from c where "
+        "x < 200) select x, 'row ' || x || ' ' || printf('%.80c', '*') from c;\n";
+    run_result made = console("NSSL", "norv", setup + "exit\n");
+    ASSERT_EQ(made.status, 0);
+    std::string query = "set pagesize 0\nselect a, b from t;\nexit\n";
+    run_result clear = console("NSSL", "norv", query);
+    run_result own = console("ssl", "norv", query);
+    run_result upper = console("SSL", "norv", query);
+    EXPECT_EQ(own.status, 0);
+    ASSERT_NE(clear.out.find("Total 200 records."), std::string::npos) << clear.out;
+    EXPECT_EQ(normalise_use_time(own.out), normalise_use_time(clear.out));
+    EXPECT_EQ(normalise_use_time(upper.out), normalise_use_time(clear.out));
+    EXPECT_NE(server->proc.log().find("login accepted (own cipher)"), std::string::npos)
+        << server->proc.log();
+}
+
+TEST_F(own_cipher_e2e, a_wrong_password_restarts_the_login_cycle) {
+    run_result r = console("ssl", "wrong", "");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, banner + banner + "Please input server URL:");
+}
