@@ -206,7 +206,9 @@ run_status run_text(srv_session& s, const srv_statement& m) {
     while (p < end) {
         stmt_holder st;
         const char* tail = nullptr;
-        if (sqlite3_prepare_v2(s.db, p, static_cast<int>(end - p), &st.p, &tail) != SQLITE_OK) {
+        // The length counts the text's terminating zero byte: SQLite then reads the text in place
+        // instead of copying the rest of it for every statement of a long script.
+        if (sqlite3_prepare_v2(s.db, p, static_cast<int>(end - p + 1), &st.p, &tail) != SQLITE_OK) {
             return fail(s, sqlite3_errmsg(s.db));
         }
         if (!tail || tail <= p) break;
