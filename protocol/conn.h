@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -44,6 +45,8 @@ struct db_conn {
     std::unique_ptr<turing_state> recv_ks;  // own cipher: keystream of the bytes received
     std::unique_ptr<turing_state> send_ks;  // own cipher: keystream of the bytes sent
     std::unique_ptr<unsigned char[]> cipher_scratch;  // enciphered copies of direct sends
+    // Two threads at once (one sends, one receives): the TLS object is shared under this lock.
+    std::unique_ptr<std::mutex> duplex_lock;
 
     unsigned char send_buff[send_buff_size];  // bytes waiting to be sent
     int32_t send_len = 0;
@@ -110,4 +113,9 @@ bool tls_client_context_setup();
 ssl_st* tls_client_connect(int sock);
 int tls_write(ssl_st* ssl, const void* data, int n);  // SSL_write's result
 int tls_read(ssl_st* ssl, void* buf, int n);          // SSL_read's result
+// The same on a non-blocking socket shared by a sending and a receiving thread: each call takes
+// the lock only around the TLS object and waits for the socket outside it. tls_write_shared
+// writes all n bytes; both return what SSL_write/SSL_read returned last.
+int tls_write_shared(ssl_st* ssl, std::mutex& lock, int sock, const void* data, int n);
+int tls_read_shared(ssl_st* ssl, std::mutex& lock, int sock, void* buf, int n);
 void tls_free(ssl_st* ssl);

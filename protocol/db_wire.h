@@ -22,6 +22,20 @@ int db_recv_exact(db_conn* conn, void* buf, int n);
 // Returns the count received; 0 or less when the peer closed or the receive failed.
 int db_recv_raw(db_conn* conn, void* buf, int size);
 
+// Prepares the connection for two threads at once: from now on one thread sends while another
+// receives (the bulk load's reply reader). On a TLS channel the TLS object is then shared under
+// a lock and the socket does not block. Call db_duplex_end when the second thread has ended.
+void db_duplex_begin(db_conn* conn);
+void db_duplex_end(db_conn* conn);
+
+// Shuts the connection's socket down in both directions, so that a receive blocked on another
+// thread returns. The connection is unusable afterwards. Any thread.
+void db_shutdown(db_conn* conn);
+
+// Ends the exchange under way as failed: for a reply that cannot be right. Only inside
+// db_run_exchange.
+[[noreturn]] void db_abort_exchange(db_conn* conn);
+
 // Runs body as one exchange: a failed send or receive inside it returns here with false.
 // REQUIRES: body calls only the primitives above (and their statement-level callers).
 bool db_run_exchange_fn(db_conn* conn, void (*fn)(void*), void* ctx);

@@ -1,6 +1,11 @@
 // Everything OpenSSL of the protocol client: the process's TLS client context with the driver
 // certificate, the CA and its revocation list, and the TLS connection of a socket.
+#include <poll.h>
+
+#include <cerrno>
+
 #include <mutex>
+#include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
 
@@ -77,3 +82,46 @@ int tls_write(ssl_st* ssl, const void* data, int n) { return SSL_write(ssl, data
 int tls_read(ssl_st* ssl, void* buf, int n) { return SSL_read(ssl, buf, n); }
 
 void tls_free(ssl_st* ssl) { SSL_free(ssl); }
+
+namespace {
+
+// Waits until the socket is ready for what the TLS object asked for. A short time-out lets the
+// caller look again: the other thread may have moved the TLS object on meanwhile.
+bool wait_for(int sock, int ssl_error) {
+    short events = ssl_error == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN;
+    pollfd p{sock, events, 0};
+    int r = ::poll(&p, 1, 50);
+    return r >= 0 || errno == EINTR;
+}
+
+}  // namespace
+
+int tls_write_shared(ssl_st* ssl, std::mutex& lock, int sock, const void* data, int n) {
+    for (;;) {
+        int r, err;
+        {
+            std::lock_guard guard(lock);
+            ERR_clear_error();
+            r = SSL_write(ssl, data, n);
+            err = r > 0 ? SSL_ERROR_NONE : SSL_get_error(ssl, r);
+        }
+        if (r > 0) return r;
+        if ((err != SSL_ERROR_WANT_READ && err != SSL_ERROR_WANT_WRITE) || !wait_for(sock, err))
+            return r;
+    }
+}
+
+int tls_read_shared(ssl_st* ssl, std::mutex& lock, int sock, void* buf, int n) {
+    for (;;) {
+        int r, err;
+        {
+            std::lock_guard guard(lock);
+            ERR_clear_error();
+            r = SSL_read(ssl, buf, n);
+            err = r > 0 ? SSL_ERROR_NONE : SSL_get_error(ssl, r);
+        }
+        if (r > 0) return r;
+        if ((err != SSL_ERROR_WANT_READ && err != SSL_ERROR_WANT_WRITE) || !wait_for(sock, err))
+            return r;
+    }
+}

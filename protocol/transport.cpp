@@ -3,6 +3,7 @@
 // Login (login.cpp) and the statement messages are built from these primitives.
 #include <arpa/inet.h>
 #include <cerrno>
+#include <fcntl.h>
 #include <cstring>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -21,7 +22,9 @@ namespace {
 // On an own-cipher channel the bytes are deciphered here, once, in the order they arrived.
 int receive(db_conn* c, void* buf, int cap) {
     int r;
-    if (c->tls_handle) {
+    if (c->tls_handle && c->duplex_lock) {
+        r = tls_read_shared(c->tls_handle, *c->duplex_lock, c->sock, buf, cap);
+    } else if (c->tls_handle) {
         r = tls_read(c->tls_handle, buf, cap);
     } else {
         ssize_t got;
@@ -45,6 +48,8 @@ int recv_once(db_conn* c, void* buf, int cap) {
 // send on a blocking socket happens only on a signal; dropping the rest would corrupt the stream).
 bool send_block(db_conn* c, const unsigned char* p, int n) {
     if (n <= 0) return true;
+    if (c->tls_handle && c->duplex_lock)
+        return tls_write_shared(c->tls_handle, *c->duplex_lock, c->sock, p, n) >= 1;
     if (c->tls_handle) return tls_write(c->tls_handle, p, n) >= 1;
     while (n > 0) {
         ssize_t w = ::send(c->sock, p, static_cast<size_t>(n), MSG_NOSIGNAL);
@@ -254,6 +259,26 @@ void db_recv_plain(db_conn* c, void* buf, int n) {
         p += r;
         n -= static_cast<int>(r);
     }
+}
+
+void db_duplex_begin(db_conn* c) {
+    if (!c->tls_handle || c->duplex_lock) return;
+    c->duplex_lock = std::make_unique<std::mutex>();
+    int flags = ::fcntl(c->sock, F_GETFL);
+    if (flags >= 0) ::fcntl(c->sock, F_SETFL, flags | O_NONBLOCK);
+}
+
+void db_duplex_end(db_conn* c) {
+    if (!c->duplex_lock) return;
+    int flags = ::fcntl(c->sock, F_GETFL);
+    if (flags >= 0) ::fcntl(c->sock, F_SETFL, flags & ~O_NONBLOCK);
+    c->duplex_lock.reset();
+}
+
+void db_abort_exchange(db_conn*) { db_fail(); }
+
+void db_shutdown(db_conn* c) {
+    if (c->sock != closed_socket) ::shutdown(c->sock, SHUT_RDWR);
 }
 
 bool db_run_exchange_fn(db_conn* conn, void (*fn)(void*), void* ctx) {

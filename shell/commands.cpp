@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "loader/load.h"
 #include "output/execute.h"
 #include "platform/console.h"
 #include "platform/system.h"
@@ -131,8 +132,9 @@ command_result run_login(command_line&) {
     return command_result::done;
 }
 
-// SQLLDR and TABLDR first check that the connection is alive.
-command_result run_loader_probe(command_line& cl) {
+// SQLLDR and TABLDR first check that the connection is alive (the loader's parser needs a
+// separator after the last value: a tab goes after the line). Only TABLDR then loads.
+command_result run_loader(command_line& cl) {
     g_console.line_count = 0;
     cl.line[cl.raw] = '\t';
     cl.line[cl.raw + 1] = '\0';
@@ -142,6 +144,8 @@ command_result run_loader_probe(command_line& cl) {
         return command_result::done;
     }
     db_result_free(r);
+    if (strncasecmp(cl.keyword.data(), "TABLDR", 6) == 0)
+        run_load_command(g_console.conn, cl.line + cl.lead);
     return command_result::done;
 }
 
@@ -229,8 +233,8 @@ const client_command commands[] = {
     {"CLS", false, run_cls},
     {"CLBUFF", false, run_clbuff},
     {"LOGIN", false, run_login},
-    {"SQLLDR", true, run_loader_probe},
-    {"TABLDR", true, run_loader_probe},
+    {"SQLLDR", true, run_loader},
+    {"TABLDR", true, run_loader},
     {"EXECFILE", false, command_execfile},
     {"EXECFILE2", false, command_execfile2},
     {"DESC", false, command_desc},

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "loader/load.h"
 #include "output/execute.h"
 #include "platform/console.h"
 #include "platform/system.h"
@@ -235,6 +236,6 @@ command_result command_imp(command_line& cl) {
                       "sqlldr table=%s datafile=%s ft='|' rt=X'0a' log = ./load.log "
                       "errlog=./loaderr.log",
                       table.c_str(), filepath.c_str());
-    con_printf("%s\r\n", cmd_buff);
+    run_load_command(s.conn, cmd_buff);
     return command_result::done;
 }

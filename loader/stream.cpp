@@ -1,0 +1,282 @@
+// Load streaming: the load statement, then the data file in chunks of 8 MiB cut into records
+// at the row terminator and sent as length-prefixed batches, while load_reply_reader reads the
+// server's replies on a second thread (rejected rows, errors, the final acknowledgement).
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "loader/load.h"
+#include "platform/console.h"
+#include "protocol/db.h"
+#include "protocol/db_wire.h"
+
+namespace {
+
+inline constexpr size_t chunk_size = size_t(8) << 20;   // file bytes per chunk
+inline constexpr size_t batch_size = size_t(16) << 20;  // body bytes per batch at most
+inline constexpr int32_t reply_text_max = 64 << 20;
+const char default_log[] = "./norv_load.log";
+const char default_errlog[] = "./norv_load_err.log";
+// "导入错误:%s\r\n" in the GBK encoding, as the server's operators expect it.
+const char load_error_line[] = "\xb5\xbc\xc8\xeb\xb4\xed\xce\xf3:%s\r\n";
+
+// One load at a time: the chunk and the batch buffers are the process's.
+char load_read_buf[chunk_size + 1];
+char load_batch_buf[batch_size];
+
+// Shared by the console thread and the reply reader; each value has one writer.
+struct load_state {
+    std::atomic<bool> failed{false};       // written by the reader: an 'E' came
+    std::atomic<bool> receiving{false};    // set by the console thread, cleared by the reader
+    std::atomic<uint32_t> bad_rows{0};     // written by the reader: 'W' replies
+    uint64_t total = 0;                    // console thread: records sent
+    FILE* err_file = nullptr;              // the console thread before the reader, then the reader
+};
+
+struct file_closer {
+    void operator()(FILE* f) const { std::fclose(f); }
+};
+using file_ptr = std::unique_ptr<FILE, file_closer>;
+
+struct fd_closer {
+    int fd;
+    ~fd_closer() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+int32_t be32_at(const unsigned char* p) {
+    return int32_t(uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]);
+}
+
+void put_be32(db_conn* c, uint32_t v) {
+    unsigned char b[4] = {static_cast<unsigned char>(v >> 24), static_cast<unsigned char>(v >> 16),
+                          static_cast<unsigned char>(v >> 8), static_cast<unsigned char>(v)};
+    db_put_bytes(c, b, 4);
+}
+
+// A reply text: int32 n, then n bytes. Ends the exchange on a bad length.
+std::string get_reply_text(db_conn* c) {
+    unsigned char len[4];
+    db_recv_exact(c, len, 4);
+    int32_t n = be32_at(len);
+    if (n < 0 || n > reply_text_max) db_abort_exchange(c);
+    std::string text(size_t(n), '\0');
+    if (n > 0) db_recv_exact(c, text.data(), n);
+    return text;
+}
+
+// The second thread: reads replies until 'K' or a failed receive.
+void load_reply_reader(db_conn* c, load_state* st) {
+    for (;;) {
+        int letter = 'K';
+        std::string text;
+        bool ok = db_run_exchange(c, [&] {
+            unsigned char b;
+            db_recv_exact(c, &b, 1);
+            letter = b;
+            if (letter == 'E' || letter == 'W') text = get_reply_text(c);
+        });
+        if (!ok) break;
+        if (letter == 'E') {
+            std::fprintf(st->err_file, "E\t%s", text.c_str());
+            con_printf(load_error_line, text.c_str());
+            st->failed = true;
+        } else if (letter == 'W') {
+            std::fprintf(st->err_file, "W\t%s", text.c_str());
+            st->bad_rows.fetch_add(1);
+        } else if (letter == 'K') {
+            break;
+        }
+    }
+    st->receiving = false;
+}
+
+// Reads up to n bytes, as many as the file holds; a read error ends the data like its end.
+size_t read_fully(int fd, char* buf, size_t n) {
+    size_t got = 0;
+    while (got < n) {
+        ssize_t r = ::read(fd, buf + got, n - got);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) break;
+        got += size_t(r);
+    }
+    return got;
+}
+
+// Assembles records into batches and sends a batch when the next record would not fit.
+struct batcher {
+    db_conn* conn;
+    char separator;
+    size_t length = 0;   // body bytes
+    int32_t count = 0;   // records
+    uint64_t sent = 0;   // records sent so far
+
+    void send() {
+        if (count == 0) return;  // a batch of no records would read as the end of the data
+        put_be32(conn, uint32_t(count));
+        put_be32(conn, uint32_t(length));
+        db_put_bytes(conn, load_batch_buf, int(length));
+        sent += uint64_t(count);
+        length = 0;
+        count = 0;
+    }
+    // A record with one separator byte after it, unless the terminator starts with one.
+    void add(const char* record, size_t len, bool ends_with_separator) {
+        size_t wire = len + (ends_with_separator ? 0 : 1);
+        if (length + 4 + wire > batch_size) send();
+        char* at = load_batch_buf + length;
+        uint32_t n = uint32_t(wire);
+        at[0] = char(n >> 24);
+        at[1] = char(n >> 16);
+        at[2] = char(n >> 8);
+        at[3] = char(n);
+        std::memcpy(at + 4, record, len);
+        if (!ends_with_separator) at[4 + len] = separator;
+        length += 4 + wire;
+        ++count;
+    }
+};
+
+// The distance to the next terminator at or after from, or -1.
+long find_row_end(const char* from, const char* end, const unsigned char* lt, int t) {
+    if (t == 1) {
+        const void* p = std::memchr(from, lt[0], size_t(end - from));
+        return p ? static_cast<const char*>(p) - from : -1;
+    }
+    const void* p = memmem(from, size_t(end - from), lt, size_t(t));
+    return p ? static_cast<const char*>(p) - from : -1;
+}
+
+void progress(const load_state& st) {
+    con_printf("\rload total %u record %u bad rows.", static_cast<uint32_t>(st.total),
+               st.bad_rows.load());
+}
+
+// The chunk loop: read, cut into records, send. Returns false when a record does not fit a chunk.
+bool stream_chunks(db_conn* conn, int fd, const unsigned char* lt, int t, char sep, load_state& st) {
+    batcher batch{conn, sep};
+    const bool terminator_is_separator = static_cast<unsigned char>(sep) == lt[0];
+    size_t carry = 0;
+    bool more = true;
+    while (!st.failed && more) {
+        size_t got = read_fully(fd, load_read_buf + carry, chunk_size - carry);
+        more = got == chunk_size - carry;
+        size_t len = carry + got;
+        load_read_buf[len] = '\0';
+        if (len == 0) break;
+        const char* end = load_read_buf + len;
+        size_t offset = 0;
+        long r;
+        while ((r = find_row_end(load_read_buf + offset, end, lt, t)) >= 0) {
+            batch.add(load_read_buf + offset, size_t(r), terminator_is_separator);
+            offset += size_t(r) + size_t(t);
+        }
+        size_t left = len - offset;
+        if (!more && left > 0) {
+            // The file's last record, without its terminator, is a record all the same.
+            batch.add(load_read_buf + offset, left, false);
+            left = 0;
+        } else if (left == chunk_size) {
+            batch.send();
+            st.total = batch.sent;
+            con_printf("\r\nRecord %llu is longer than 8 MiB: the load stops here.\r\n",
+                       static_cast<unsigned long long>(batch.sent + 1));
+            return false;
+        }
+        batch.send();
+        st.total = batch.sent;
+        progress(st);
+        std::memmove(load_read_buf, load_read_buf + len - left, left);
+        carry = left;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool load_table_stream(db_conn* conn, const load_request& r) {
+    load_state st;
+    unsigned char lt_char[row_terminator_max + 1] = {};
+    int t = decode_row_terminator(r.rt, lt_char);
+    if (t < 0) {
+        con_printf("Row separator error\r\n\r\n");
+        return false;
+    }
+    const char separator = r.ft[0] ? r.ft[1] : '\0';
+    if (!r.datafile) {
+        con_printf("Loss data file path\r\n\r\n");
+        return false;
+    }
+    const char* log_path = r.log ? r.log : default_log;
+    const char* err_path = r.errlog ? r.errlog : default_errlog;
+    fd_closer data{::open(r.datafile, O_RDONLY | O_CLOEXEC)};
+    if (data.fd < 0) {
+        con_printf("Open data file %s failed\r\n\r\n", r.datafile);
+        return false;
+    }
+    file_ptr log(std::fopen(log_path, "w+"));
+    if (!log) {
+        con_printf("Open log file %s failed\r\n\r\n", log_path);
+        return false;
+    }
+    file_ptr err(std::fopen(err_path, "w+"));
+    if (!err) {
+        con_printf("Open error log file %s failed\r\n\r\n", err_path);
+        return false;
+    }
+    st.err_file = err.get();
+    con_printf("append_mode:%d\r\n", r.mode);
+
+    std::string sql = build_load_statement(r);
+    if (!db_send_statement(conn, sql.c_str())) return false;
+    bool refused = false;
+    bool ok = db_run_exchange(conn, [&] {
+        unsigned char letter;
+        db_recv_exact(conn, &letter, 1);
+        if (letter == 'E') {
+            std::string text = get_reply_text(conn);
+            if (!text.empty()) {
+                std::fputs(text.c_str(), err.get());
+                con_printf("%s\r\n\r\n", text.c_str());
+            }
+            db_recv_exact(conn, &letter, 1);
+            refused = true;
+            return;
+        }
+        static const unsigned char zero[8] = {};
+        db_put_bytes(conn, zero, 8);
+        db_flush(conn);
+        unsigned char ignored[8];
+        db_recv_exact(conn, ignored, 8);
+    });
+    if (!ok || refused) return false;
+
+    st.receiving = true;
+    db_duplex_begin(conn);
+    std::thread reader(load_reply_reader, conn, &st);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+
+    bool whole = true;
+    bool sent = db_run_exchange(conn, [&] {
+        whole = stream_chunks(conn, data.fd, lt_char, t, separator, st);
+        put_be32(conn, 0);
+        db_flush(conn);
+    });
+    // The reader is waited for (or stopped, when the connection failed) before the files it
+    // writes to are closed.
+    if (!sent) db_shutdown(conn);
+    while (st.receiving) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    reader.join();
+    db_duplex_end(conn);
+    if (!sent) return false;
+    progress(st);
+    return whole && !st.failed;
+}
