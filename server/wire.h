@@ -30,8 +30,9 @@ struct srv_reader {
     size_t end = 0;  // bytes held
 };
 
-// Fills dst with exactly n bytes, waiting until the deadline. On closed or failed, an unknown
-// part of dst has been written. Connection thread.
+// Fills dst with exactly n bytes, waiting until the deadline. What the buffer holds is served
+// first; once it is empty, a remainder of srv_in_buff_size or more is received straight into
+// dst. On closed or failed, an unknown part of dst has been written. Connection thread.
 srv_recv_status srv_read_exact(srv_reader& r, void* dst, size_t n, srv_deadline deadline);
 
 // The reply buffer of one connection. Bytes go to the channel, or (in tests) to a string.
