@@ -74,6 +74,7 @@ bool finish(srv_session& s) {
 }
 
 bool reply_error(srv_session& s, std::string_view text) {
+    s.outcome = {srv_outcome_kind::error, 0, std::string(text)};
     srv_put_pending(s);
     srv_put_message(s.out, 'E', text);
     return finish(s);
@@ -202,6 +203,7 @@ bool srv_fetch_cursor(srv_session& s, const std::string& name, int64_t rows) {
         return reply_error(s, why);
     }
     log_fetch(s, *c, rows, sent, nullptr);
+    s.outcome = {srv_outcome_kind::rows, sent, {}};
     return finish(s);
 }
 

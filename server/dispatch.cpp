@@ -24,12 +24,14 @@ bool finish(srv_session& s) {
 }
 
 bool reply_error(srv_session& s, std::string_view text) {
+    s.outcome = {srv_outcome_kind::error, 0, std::string(text)};
     srv_put_message(s.out, 'E', text);
     return finish(s);
 }
 
 // One column named name, one row.
 bool reply_setting(srv_session& s, std::string_view name, std::string_view text) {
+    s.outcome = {srv_outcome_kind::rows, 1, {}};
     srv_put_u8(s.out, 'A');
     srv_put_i32(s.out, 1);
     srv_put_column(s.out, name, code_char, -1, 0);
@@ -39,6 +41,7 @@ bool reply_setting(srv_session& s, std::string_view name, std::string_view text)
 }
 
 bool reply_setting(srv_session& s, std::string_view name, int32_t value) {
+    s.outcome = {srv_outcome_kind::rows, 1, {}};
     srv_put_u8(s.out, 'A');
     srv_put_i32(s.out, 1);
     srv_put_column(s.out, name, code_integer, -1, 0);
@@ -132,6 +135,9 @@ bool srv_dispatch(srv_session& s, const srv_statement& m) {
         case srv_stmt_kind::use_database:
             return use_database(s, c.arg);
         case srv_stmt_kind::norvlite_message:
+            if (c.letter == 'E' || c.letter == 'F') {
+                s.outcome = {srv_outcome_kind::error, 0, c.arg};
+            }
             srv_put_message(s.out, c.letter, c.arg);
             return finish(s);
         case srv_stmt_kind::norvlite_output:

@@ -41,6 +41,7 @@ bool exec_simple(sqlite3* db, const char* sql, std::string& why) {
 }
 
 run_status fail(srv_session& s, std::string_view message) {
+    s.outcome = {srv_outcome_kind::error, 0, std::string(message)};
     srv_put_pending(s);
     srv_put_message(s.out, 'E', message);
     return run_status::failed;
@@ -177,6 +178,7 @@ run_status stream_rows(srv_session& s, sqlite3_stmt* st) {
         return fail(s, srv_error_after_rows(s.db));
     }
     srv_put_pending(s);
+    s.outcome = {srv_outcome_kind::rows, rows, {}};
     return run_status::done;
 }
 
@@ -195,6 +197,9 @@ run_status run_last(srv_session& s, sqlite3_stmt* st) {
     if (first == "update" || first == "delete") {
         srv_put_u8(s.out, first == "update" ? 'U' : 'D');
         srv_put_i32(s.out, sqlite3_changes(s.db));
+    }
+    if (insert || first == "update" || first == "delete") {
+        s.outcome = {srv_outcome_kind::changed, sqlite3_changes64(s.db), {}};
     }
     return s.out.failed ? run_status::drop : run_status::done;
 }

@@ -79,6 +79,7 @@ void serve_statements(srv_session& s, const srv_options& opts) {
             return;
         }
         s.out.deadline = std::chrono::steady_clock::now() + idle_limit;
+        s.outcome = srv_outcome{};
         if (!srv_dispatch(s, m)) {
             if (s.out.failed) {
                 srv_log("conn %d %s: client gone during a reply", s.id, s.peer.c_str());

@@ -23,6 +23,21 @@ struct srv_settings {
     std::string authorization;               // set session authorization; empty = the user
 };
 
+// What the reply to a statement said, for the debug pipe's line (server/debug_pipe.h).
+enum class srv_outcome_kind {
+    ok,       // "ok"
+    rows,     // "N rows": rows sent
+    changed,  // "N changed": rows inserted, updated or deleted
+    error,    // "error TEXT": the reply's "E" text
+    note,     // TEXT as it is (a load's summary)
+};
+
+struct srv_outcome {
+    srv_outcome_kind kind = srv_outcome_kind::ok;
+    long long count = 0;  // rows, changed
+    std::string text;     // error, note
+};
+
 struct srv_session {
     int id = 0;                // connection number, for the log
     std::string peer;          // "ADDR:PORT" of the client, for the log
@@ -38,6 +53,7 @@ struct srv_session {
     std::string pending;  // messages queued by the norv_* SQL functions (wire bytes)
     std::string scratch;  // value conversion space, reused by every value
     std::vector<srv_col_type> col_types;  // types of the row stream being sent, reused
+    srv_outcome outcome;  // of the statement being answered; reset before each one
 };
 
 // Serves the client on fd (a non-blocking accepted socket) from login until the client closes,
