@@ -18,6 +18,7 @@ enum class arg_form {
     cursor_declare,   // NAME cursor for QUERY
     cursor_name,      // NAME
     cursor_fetch,     // [N from] NAME
+    whole_statement,  // anything: the handler reads the whole text
 };
 
 struct command {
@@ -48,6 +49,7 @@ constexpr command commands[] = {
     {"open", srv_stmt_kind::open_cursor, arg_form::cursor_name, 0},
     {"fetch", srv_stmt_kind::fetch_cursor, arg_form::cursor_fetch, 0},
     {"close", srv_stmt_kind::close_cursor, arg_form::cursor_name, 0},
+    {"load", srv_stmt_kind::load_stream, arg_form::whole_statement, 0},
 };
 
 constexpr std::string_view norvlite_usage =
@@ -142,7 +144,7 @@ srv_stmt_class bad(std::string reason) {
     return c;
 }
 
-srv_stmt_class read_argument(const command& cmd, std::string_view rest) {
+srv_stmt_class read_argument(const command& cmd, std::string_view body, std::string_view rest) {
     srv_stmt_class c;
     c.kind = cmd.kind;
     c.letter = cmd.letter;
@@ -219,6 +221,9 @@ srv_stmt_class read_argument(const command& cmd, std::string_view rest) {
                 return bad(std::string(fetch_usage));
             }
             return c;
+        case arg_form::whole_statement:
+            c.query = body;
+            return c;
     }
     return c;
 }
@@ -250,7 +255,7 @@ srv_stmt_class srv_classify(std::string_view text) {
     std::string_view body = statement_body(text);
     for (const command& cmd : commands) {
         std::string_view rest = body;
-        if (take_words(rest, cmd.words)) return read_argument(cmd, rest);
+        if (take_words(rest, cmd.words)) return read_argument(cmd, body, rest);
     }
     srv_stmt_class c;
     c.kind = sql_kind(body);

@@ -17,6 +17,7 @@
 //   open NAME                            letter or '_' and then letters, digits and '_', at most
 //   fetch N from NAME | fetch NAME       srv_cursor_name_max bytes; N from 1 to INT32_MAX
 //   close NAME
+//   load ...                             a streamed load (server/load.h); query: the whole text
 #pragma once
 
 #include <cstdint>
@@ -44,6 +45,7 @@ enum class srv_stmt_kind {
     open_cursor,                // arg: the name
     fetch_cursor,               // arg: the name; number: rows to send at most (1 without N)
     close_cursor,               // arg: the name
+    load_stream,                // query: the statement text, without trailing blanks and ';'
     bad_command,  // a statement of the list above with a wrong argument; arg: the reason
 };
 
@@ -53,7 +55,8 @@ struct srv_stmt_class {
     char letter = 0;
     bool flag = false;
     int64_t number = 0;
-    std::string query;  // declare_cursor: the cursor's query, without trailing blanks and ';'
+    std::string query;  // declare_cursor: the cursor's query, without trailing blanks and ';';
+                        // load_stream: the whole statement
 };
 
 inline constexpr size_t srv_cursor_name_max = 128;

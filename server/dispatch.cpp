@@ -9,6 +9,7 @@
 #include "server/classify.h"
 #include "server/cursor.h"
 #include "server/execute.h"
+#include "server/load.h"
 #include "server/log.h"
 #include "server/login.h"
 #include "server/login_text.h"
@@ -150,6 +151,8 @@ bool srv_dispatch(srv_session& s, const srv_statement& m) {
             return srv_fetch_cursor(s, c.arg, c.number);
         case srv_stmt_kind::close_cursor:
             return srv_close_cursor(s, c.arg);
+        case srv_stmt_kind::load_stream:
+            return srv_run_load(s, c.query);
         case srv_stmt_kind::bad_command:
             return reply_error(s, c.arg);
         case srv_stmt_kind::sql:

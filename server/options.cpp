@@ -64,6 +64,10 @@ bool srv_parse_args(std::span<const char* const> args, srv_options& out, std::st
             out.log_statements = true;
             continue;
         }
+        if (name == "--load-sink" && !inline_value) {
+            out.load_sink = true;
+            continue;
+        }
         if (name != "--data" && name != "--port" && name != "--user" && name != "--listen" &&
             name != "--certs" && name != "--login-timeout-ms" && name != "--max-idle-time" &&
             name != "--drop-on" && name != "--drop-after-rows") {
@@ -143,6 +147,7 @@ std::string_view srv_usage() {
     return "usage: norvlite --data DIR [--port N] [--user NAME:PASSWORD]... [--listen ADDR]\n"
            "                [--certs DIR] [--login-timeout-ms MS] [--max-idle-time SECONDS]\n"
            "                [--drop-on TEXT] [--drop-after-rows N] [--log-statements]\n"
+           "                [--load-sink]\n"
            "  --data DIR          directory of databases; database NAME is the file DIR/NAME.db,\n"
            "                      created on first use (DIR too)\n"
            "  --port N            TCP port, default 5138; 0 picks a free port\n"
@@ -155,6 +160,8 @@ std::string_view srv_usage() {
            "  --max-idle-time S   a connection without a statement for S seconds is closed;\n"
            "                      \"show max_idle_time\" reports S. Default 28800\n"
            "  --log-statements    log the text of every statement received, escaped\n"
+           "  --load-sink         read and count the records of every LOAD ... FROM STREAM and\n"
+           "                      discard them (no table needed), for measuring the client\n"
            "  --drop-on TEXT      test fault: the first statement (of the whole run) holding\n"
            "                      TEXT, in any case, closes its connection without a reply\n"
            "  --drop-after-rows N test fault: the first row stream to reach N rows closes its\n"

@@ -27,6 +27,7 @@ struct srv_options {
     std::string drop_on;             // fault: drop at the first statement holding it; empty = off
     long long drop_after_rows = -1;  // fault: drop after this many rows of a stream; -1 = off
     bool log_statements = false;     // log every statement text received (tests read it)
+    bool load_sink = false;          // --load-sink: loads are read and counted, nothing stored
     bool help = false;               // --help: print srv_usage and exit 0
 };
 

@@ -121,6 +121,14 @@ TEST(srv_classify, sql_keywords_steer_the_transaction_rules) {
     });
 }
 
+TEST(srv_classify, loads_are_norvlites_own) {
+    srv_stmt_class c = srv_classify("LOAD TABLE t  FROM STREAM ... '|'  PARALLEL 1,1 ;");
+    EXPECT_EQ(c.kind, load_stream);
+    EXPECT_EQ(c.query, "LOAD TABLE t  FROM STREAM ... '|'  PARALLEL 1,1");
+    EXPECT_EQ(srv_classify("load").kind, load_stream);  // refused by the load's own reader
+    EXPECT_EQ(srv_classify("loader x").kind, sql);
+}
+
 TEST(srv_skip_trivia, skips_blanks_semicolons_and_both_comment_forms) {
     EXPECT_EQ(srv_skip_trivia(" ;\n-- a\n /* b */ ; x"), "x");
     EXPECT_EQ(srv_skip_trivia("-- only a comment"), "");

@@ -60,6 +60,16 @@ TEST(srv_parse_args, idle_limit_defaults_to_28800_and_fault_switches_to_off) {
     EXPECT_EQ(o.drop_after_rows, 9223372036854775807LL);
 }
 
+TEST(srv_parse_args, load_sink_is_a_switch_without_a_value) {
+    srv_options o;
+    std::string error;
+    ASSERT_TRUE(parse({"--data", "d"}, o, error)) << error;
+    EXPECT_FALSE(o.load_sink);
+    ASSERT_TRUE(parse({"--load-sink", "--data", "d"}, o, error)) << error;
+    EXPECT_TRUE(o.load_sink);
+    EXPECT_FALSE(parse({"--data", "d", "--load-sink=1"}, o, error));
+}
+
 TEST(srv_parse_args, refuses_missing_malformed_and_unknown_arguments) {
     const std::vector<std::vector<const char*>> bad = {
         {},
