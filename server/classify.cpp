@@ -38,6 +38,7 @@ constexpr command commands[] = {
     {"set transaction isolation", srv_stmt_kind::set_isolation, arg_form::value, 0},
     {"set lock_timeout", srv_stmt_kind::set_lock_timeout, arg_form::number, 0},
     {"set session authorization", srv_stmt_kind::set_session_authorization, arg_form::value, 0},
+    {"set debug_pipe", srv_stmt_kind::set_debug_pipe, arg_form::on_off, 0},
     {"use", srv_stmt_kind::use_database, arg_form::value, 0},
     {"norvlite notice", srv_stmt_kind::norvlite_message, arg_form::quoted, 'M'},
     {"norvlite warning", srv_stmt_kind::norvlite_message, arg_form::quoted, 'W'},

@@ -17,6 +17,7 @@
 //   open NAME                            letter or '_' and then letters, digits and '_', at most
 //   fetch N from NAME | fetch NAME       srv_cursor_name_max bytes; N from 1 to INT32_MAX
 //   close NAME
+//   set debug_pipe [to|=] on|off         turn the connection into a debug pipe (server/debug_pipe.h)
 //   load ...                             a streamed load (server/load.h); query: the whole text
 #pragma once
 
@@ -45,6 +46,7 @@ enum class srv_stmt_kind {
     open_cursor,                // arg: the name
     fetch_cursor,               // arg: the name; number: rows to send at most (1 without N)
     close_cursor,               // arg: the name
+    set_debug_pipe,             // flag: on
     load_stream,                // query: the statement text, without trailing blanks and ';'
     bad_command,  // a statement of the list above with a wrong argument; arg: the reason
 };

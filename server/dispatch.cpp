@@ -151,6 +151,11 @@ bool srv_dispatch(srv_session& s, const srv_statement& m) {
             return srv_fetch_cursor(s, c.arg, c.number);
         case srv_stmt_kind::close_cursor:
             return srv_close_cursor(s, c.arg);
+        case srv_stmt_kind::set_debug_pipe:
+            // "on" is answered by the pipe itself once it is registered (server/session.cpp),
+            // so the client sees "K" only when every later statement reaches it.
+            s.debug_pipe = c.flag;
+            return c.flag || finish(s);
         case srv_stmt_kind::load_stream:
             return srv_run_load(s, c.query);
         case srv_stmt_kind::bad_command:

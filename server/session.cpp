@@ -1,6 +1,7 @@
 // The life of one connection on its own thread: login, then one statement message after another
 // until the client closes, stays idle past the limit or sends something that is not a statement
-// message; at the end an open transaction is rolled back and the database closed.
+// message (or turns into a debug pipe); at the end an open transaction is rolled back and the
+// database closed. Every statement answered is handed to the debug pipes.
 #include "server/session.h"
 
 #include <sqlite3.h>
@@ -8,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "server/debug_pipe.h"
 #include "server/dispatch.h"
 #include "server/execute.h"
 #include "server/faults.h"
@@ -80,10 +82,17 @@ void serve_statements(srv_session& s, const srv_options& opts) {
         }
         s.out.deadline = std::chrono::steady_clock::now() + idle_limit;
         s.outcome = srv_outcome{};
-        if (!srv_dispatch(s, m)) {
+        const bool go_on = srv_dispatch(s, m);
+        srv_pipe_note(s, m.text);
+        if (!go_on) {
             if (s.out.failed) {
                 srv_log("conn %d %s: client gone during a reply", s.id, s.peer.c_str());
             }
+            return;
+        }
+        if (s.debug_pipe) {
+            // The pipe's own statement went to the other pipes; this one starts after it.
+            srv_serve_debug_pipe(s);
             return;
         }
     }

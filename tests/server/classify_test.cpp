@@ -121,8 +121,17 @@ TEST(srv_classify, sql_keywords_steer_the_transaction_rules) {
     });
 }
 
-TEST(srv_classify, loads_are_norvlites_own) {
-    srv_stmt_class c = srv_classify("LOAD TABLE t  FROM STREAM ... '|'  PARALLEL 1,1 ;");
+TEST(srv_classify, debug_pipe_switch_and_loads_are_norvlites_own) {
+    srv_stmt_class c = srv_classify("Set debug_pipe on;");
+    EXPECT_EQ(c.kind, set_debug_pipe);
+    EXPECT_TRUE(c.flag);
+    c = srv_classify("  SET  DEBUG_PIPE = OFF ");
+    EXPECT_EQ(c.kind, set_debug_pipe);
+    EXPECT_FALSE(c.flag);
+    EXPECT_EQ(srv_classify("set debug_pipe maybe").kind, bad_command);
+    EXPECT_EQ(srv_classify("set debug_piper on").kind, sql);
+
+    c = srv_classify("LOAD TABLE t  FROM STREAM ... '|'  PARALLEL 1,1 ;");
     EXPECT_EQ(c.kind, load_stream);
     EXPECT_EQ(c.query, "LOAD TABLE t  FROM STREAM ... '|'  PARALLEL 1,1");
     EXPECT_EQ(srv_classify("load").kind, load_stream);  // refused by the load's own reader
