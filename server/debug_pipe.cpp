@@ -21,6 +21,9 @@
 namespace {
 
 constexpr int pipe_socket_buffer = 65536;  // bytes; the kernel doubles it
+// How long the read of what a pipe's client sent (or of its close) may wait once poll said there
+// is something: only a TLS record cut in the middle could make it wait at all.
+constexpr auto discard_read_time = std::chrono::seconds(1);
 
 struct pipe_entry {
     srv_pipe_queue queue;
@@ -205,7 +208,7 @@ void srv_serve_debug_pipe(srv_session& s) {
         if (fds[0].revents) {
             // The client sends nothing on a pipe; a read of 0 is its close.
             long got = srv_recv_some(s.channel, ignored, sizeof ignored,
-                                     std::chrono::steady_clock::now() + std::chrono::seconds(1));
+                                     std::chrono::steady_clock::now() + discard_read_time);
             if (got <= 0) break;
         }
     }
