@@ -11,6 +11,7 @@
 #include <string>
 
 #include "loader/load.h"
+#include "monitor/monitor.h"
 #include "output/execute.h"
 #include "platform/console.h"
 #include "platform/system.h"
@@ -277,7 +278,10 @@ void command_set_user(command_line& cl) {
     db_result_free(r);
 }
 
-void command_monitor(command_line&) { g_console.line_count = 0; }
+void command_monitor(command_line&) {
+    g_console.line_count = 0;
+    monitor_toggle();
+}
 
 void command_replace(command_line& cl) {
     console_state& s = g_console;

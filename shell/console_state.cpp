@@ -27,6 +27,7 @@ void console_state_reset(console_state& s) {
     s.spool_file = nullptr;
     s.conn = nullptr;
     s.monitor_conn = nullptr;
+    s.monitor_running = false;
     s.host = s.database = s.user = s.password = s.encryptor = nullptr;
     s.monitor_stop = false;
     s.cancel_requested = false;

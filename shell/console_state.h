@@ -55,6 +55,7 @@ struct console_state {
     FILE* spool_file;     // the spool file while it is open for one write
     db_conn* conn;        // the console's connection; null while logged out
     std::atomic<db_conn*> monitor_conn;  // written by the debug monitor thread only
+    std::atomic<bool> monitor_running;   // set by the console thread, cleared by the monitor
     const char* host;                    // into argv or host_input; null when missing
     const char* database;
     const char* user;

@@ -150,18 +150,21 @@ TEST_F(files_e2e, desc_checks_the_name_and_describes_the_columns) {
     EXPECT_EQ(count_of(sent, "select * from  scott.emp limit 0"), 1);
 }
 
-TEST_F(files_e2e, imp_checks_the_file_and_the_table) {
-    write_file(file("data.txt"), "1|a\n");
+TEST_F(files_e2e, imp_checks_the_file_and_the_table_then_loads_it) {
+    write_file(file("data.txt"), "1|a\n2|b\n");
     std::string out = session("create table t(a int, b varchar(5));\nimp s.t data.txt\nimp t nofile.txt\n"
-                              "imp nosuch data.txt\nimp T data.txt\nimp main.t data.txt\n");
+                              "imp nosuch data.txt\nimp T data.txt\nimp main.t data.txt\n"
+                              "select count(*) as n from t;\n");
     EXPECT_NE(out.find(prompt + "tab:t   scs"), std::string::npos) << out;
     EXPECT_NE(out.find(prompt + "Open file nofile.txt failed!\r\n"), std::string::npos) << out;
     EXPECT_NE(out.find(prompt + "There something wrong!Unable to identify the table!\r\n"), std::string::npos);
-    EXPECT_NE(out.find("sqlldr table=T datafile=data.txt ft='|' rt=X'0a' log = ./load.log "
-                       "errlog=./loaderr.log"),
-              std::string::npos)
-        << out;
-    EXPECT_NE(out.find("tab:t   scmainsqlldr table=main.t datafile=data.txt"), std::string::npos) << out;
+    // The command IMP builds runs through the loader: '|' fields, LF rows, ./load.log.
+    EXPECT_NE(out.find(prompt + "append_mode:0\r\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("\r\nLoad table T Sucessed\r\n\r\n"), std::string::npos) << out;
+    EXPECT_NE(out.find(prompt + "tab:t   scmainappend_mode:0\r\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("\r\nLoad table main.t Sucessed\r\n\r\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("\r\nn | " + rule + "4 |\r\n"), std::string::npos) << out;
+    EXPECT_TRUE(fs::exists(file("load.log")));
 }
 
 TEST_F(files_e2e, parameter_files_are_stored_byte_for_byte) {
