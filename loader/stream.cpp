@@ -259,10 +259,11 @@ bool load_table_stream(db_conn* conn, const load_request& r) {
     });
     if (!ok || refused) return false;
 
+    // The reader needs no head start: replies only follow batches, and until then it waits in
+    // its receive. (A fixed pause here would add a second to every load.)
     st.receiving = true;
     db_duplex_begin(conn);
     std::thread reader(load_reply_reader, conn, &st);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
 
     bool whole = true;
     bool sent = db_run_exchange(conn, [&] {
