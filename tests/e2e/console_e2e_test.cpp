@@ -11,45 +11,13 @@
 
 namespace {
 
-const std::string prompt = "\r\nSQL> ";
+const std::string& prompt = sql_prompt;
 
 std::string ok_line(const char* what) { return std::string("\r\n") + what + "Use time:N ms.     \r\n"; }
 
 }  // namespace
 
-class console_e2e : public ::testing::Test {
-protected:
-    void SetUp() override { start(); }
-
-    void start(const std::vector<std::string>& extra = {}) {
-        server = start_norvlite(extra);
-        ASSERT_NE(server, nullptr);
-        port = std::to_string(server->port);
-    }
-
-    std::vector<std::string> login() const {
-        return {"NSSL", "127.0.0.1", port, "demo", "norv", "norv"};
-    }
-
-    // Runs the lines (then EXIT) and returns what followed the login, "Use time" normalised.
-    std::string session(const std::string& lines) {
-        run_result r = run_norvsql(login(), lines + "exit\n");
-        EXPECT_EQ(r.status, 0);
-        return after_login(r.out);
-    }
-
-    std::string after_login(const std::string& out) {
-        std::string head = banner + "\r\nConnect to 127.0.0.1:" + port + " demo norv \r\nConnect ok.\r\n";
-        EXPECT_EQ(out.substr(0, head.size()), head);
-        return normalise_use_time(out.substr(std::min(head.size(), out.size())));
-    }
-
-    // The statements norvlite received, in order.
-    std::vector<std::string> received() { return server_statements(*server); }
-
-    std::unique_ptr<norvlite> server;
-    std::string port;
-};
+class console_e2e : public norvlite_test {};
 
 TEST_F(console_e2e, single_line_statements_run_at_the_end_of_their_line) {
     std::string out = session("commit\ngrant select on t to u\nLOADX\nwithdraw\n/x\n@file.sql\n");

@@ -4,23 +4,15 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 
 #include "tests/e2e/harness.h"
 
 namespace {
 
-const std::string prompt = "\r\nSQL> ";
-const std::string rule =
-    "\r\n------------------------------------------------------------------------------\r\n";
+const std::string& prompt = sql_prompt;
+const std::string& rule = heading_rule;
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // Creates table n(a) holding 1..count.
 std::string numbers_table(int count) {
@@ -31,27 +23,7 @@ std::string numbers_table(int count) {
 
 }  // namespace
 
-class display_e2e : public ::testing::Test {
-protected:
-    void SetUp() override {
-        server = start_norvlite();
-        ASSERT_NE(server, nullptr);
-        port = std::to_string(server->port);
-    }
-    std::vector<std::string> login() const {
-        return {"NSSL", "127.0.0.1", port, "demo", "norv", "norv"};
-    }
-    // Output after the login, "Use time" normalised; cwd for files the console writes.
-    std::string session(const std::string& lines, const std::string& cwd = "") {
-        run_result r = run_norvsql(login(), lines + "exit\n", cwd);
-        EXPECT_EQ(r.status, 0);
-        std::string head = banner + "\r\nConnect to 127.0.0.1:" + port + " demo norv \r\nConnect ok.\r\n";
-        EXPECT_EQ(r.out.substr(0, head.size()), head);
-        return normalise_use_time(r.out.substr(std::min(head.size(), r.out.size())));
-    }
-    std::unique_ptr<norvlite> server;
-    std::string port;
-};
+class display_e2e : public norvlite_test {};
 
 TEST_F(display_e2e, set_show_and_reset_print_their_messages) {
     std::string out = session(

@@ -3,7 +3,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "tests/e2e/harness.h"
@@ -12,21 +11,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string prompt = "\r\nSQL> ";
-const std::string rule =
-    "\r\n------------------------------------------------------------------------------\r\n";
+const std::string& prompt = sql_prompt;
+const std::string& rule = heading_rule;
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
-void write_file(const std::string& path, const std::string& bytes) {
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << bytes;
-}
 
 int count_of(const std::vector<std::string>& v, const std::string& s) {
     int n = 0;
@@ -36,23 +24,10 @@ int count_of(const std::vector<std::string>& v, const std::string& s) {
 
 }  // namespace
 
-class files_e2e : public ::testing::Test {
+class files_e2e : public norvlite_test {
 protected:
-    void SetUp() override {
-        server = start_norvlite();
-        ASSERT_NE(server, nullptr);
-        port = std::to_string(server->port);
-    }
-    std::string session(const std::string& lines) {
-        run_result r = run_norvsql({"NSSL", "127.0.0.1", port, "demo", "norv", "norv"},
-                                   lines + "exit\n", cwd.path);
-        EXPECT_EQ(r.status, 0);
-        std::string head = banner + "\r\nConnect to 127.0.0.1:" + port + " demo norv \r\nConnect ok.\r\n";
-        EXPECT_EQ(r.out.substr(0, head.size()), head);
-        return normalise_use_time(r.out.substr(std::min(head.size(), r.out.size())));
-    }
+    std::string session(const std::string& lines) { return norvlite_test::session(lines, cwd.path); }
     std::string file(const std::string& name) const { return cwd.path + "/" + name; }
-    std::vector<std::string> received() { return server_statements(*server); }
     // The log lines of the fetches norvlite answered.
     int fetches() const {
         std::string log = server->proc.log();
@@ -61,8 +36,6 @@ protected:
         return n;
     }
     temp_dir cwd;
-    std::unique_ptr<norvlite> server;
-    std::string port;
 };
 
 TEST_F(files_e2e, execfile_runs_each_marked_text_and_strips_the_path) {

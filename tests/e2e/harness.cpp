@@ -10,6 +10,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -253,4 +255,54 @@ std::vector<std::string> server_statements(const norvlite& s) {
         found.push_back(text);
     }
     return found;
+}
+
+const std::string sql_prompt = "\r\nSQL> ";
+const std::string heading_rule =
+    "\r\n------------------------------------------------------------------------------\r\n";
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void write_file(const std::string& path, const std::string& bytes) {
+    std::error_code ec;
+    fs::create_directories(fs::path(path).parent_path(), ec);
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+const std::string& test_certs() {
+    static temp_dir* dir = new temp_dir;  // kept to the end of the process
+    static const std::string path = make_certs(dir->path + "/set") ? dir->path + "/set" : "";
+    return path;
+}
+
+void norvlite_test::start(const std::vector<std::string>& extra) {
+    server = start_norvlite(extra);
+    ASSERT_NE(server, nullptr);
+    port = std::to_string(server->port);
+}
+
+std::vector<std::string> norvlite_test::login(const std::string& mode) const {
+    return {mode, "127.0.0.1", port, "demo", "norv", "norv"};
+}
+
+std::string norvlite_test::run_console(const std::string& lines, const std::string& cwd,
+                                       const std::string& mode, int timeout_ms) {
+    run_result r = run_norvsql(login(mode), lines + "exit\n", cwd, timeout_ms);
+    EXPECT_EQ(r.status, 0);
+    return r.out;
+}
+
+std::string norvlite_test::session(const std::string& lines, const std::string& cwd) {
+    return after_login(run_console(lines, cwd));
+}
+
+std::string norvlite_test::after_login(const std::string& out) const {
+    std::string head = banner + "\r\nConnect to 127.0.0.1:" + port + " demo norv \r\nConnect ok.\r\n";
+    EXPECT_EQ(out.substr(0, head.size()), head);
+    return normalise_use_time(out.substr(std::min(head.size(), out.size())));
 }

@@ -11,6 +11,8 @@
 
 #include "tests/support/process.h"
 
+#include <gtest/gtest.h>
+
 // A running norvlite with a database directory of its own.
 struct norvlite {
     temp_dir data;
@@ -66,3 +68,34 @@ std::string normalise_use_time(const std::string& out);
 
 // The statement texts norvlite received (it runs with --log-statements), in order.
 std::vector<std::string> server_statements(const norvlite& s);
+
+// The console's prompt at the start of a statement, and the rule under every heading.
+extern const std::string sql_prompt;
+extern const std::string heading_rule;
+
+std::string read_file(const std::string& path);
+// Writes bytes to path, making its folders first.
+void write_file(const std::string& path, const std::string& bytes);
+
+// A certificate set made once per test process with scripts/gen-certs (its folder lives until
+// the process ends); empty when it could not be made.
+const std::string& test_certs();
+
+// A fixture with a norvlite of its own, and console runs logged in to its database "demo".
+class norvlite_test : public ::testing::Test {
+protected:
+    void SetUp() override { start(); }
+    void start(const std::vector<std::string>& extra = {});
+    std::vector<std::string> login(const std::string& mode = "NSSL") const;
+    // The whole output of a console run with lines (then EXIT) on its input, in cwd.
+    std::string run_console(const std::string& lines, const std::string& cwd = "",
+                            const std::string& mode = "NSSL", int timeout_ms = 20000);
+    // What followed "Connect ok." in such a run, "Use time" normalised.
+    std::string session(const std::string& lines, const std::string& cwd = "");
+    std::string after_login(const std::string& out) const;
+    // The statements norvlite received, in order.
+    std::vector<std::string> received() const { return server_statements(*server); }
+
+    std::unique_ptr<norvlite> server;
+    std::string port;
+};

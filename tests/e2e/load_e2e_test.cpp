@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "tests/e2e/harness.h"
@@ -14,39 +13,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string rule =
-    "\r\n------------------------------------------------------------------------------\r\n";
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 }  // namespace
 
-class load_e2e : public ::testing::Test {
+class load_e2e : public norvlite_test {
 protected:
-    void SetUp() override { start(); }
-    void start(const std::vector<std::string>& extra = {}) {
-        server = start_norvlite(extra);
-        ASSERT_NE(server, nullptr);
-        port = std::to_string(server->port);
-    }
     std::string session(const std::string& lines, const std::string& mode = "NSSL") {
-        run_result r = run_norvsql({mode, "127.0.0.1", port, "demo", "norv", "norv"}, lines + "exit\n",
-                                   cwd.path, 120000);
-        EXPECT_EQ(r.status, 0);
-        return r.out;
+        return run_console(lines, cwd.path, mode, 120000);
     }
     std::string file(const std::string& name) const { return cwd.path + "/" + name; }
-    void write(const std::string& name, const std::string& bytes) {
-        std::ofstream(file(name), std::ios::binary) << bytes;
-    }
+    void write(const std::string& name, const std::string& bytes) { write_file(file(name), bytes); }
     temp_dir cwd;
-    std::unique_ptr<norvlite> server;
-    std::string port;
 };
 
 TEST_F(load_e2e, rows_land_in_the_table_with_their_line_ends_as_the_terminator_says) {
@@ -94,11 +71,10 @@ TEST_F(load_e2e, bad_rows_errors_and_refusals_end_as_they_should) {
 }
 
 TEST_F(load_e2e, a_100_mb_file_is_counted_exactly_on_every_channel) {
-    temp_dir certs;
-    ASSERT_TRUE(make_certs(certs.path + "/set"));
-    ASSERT_TRUE(install_client_certs(certs.path + "/set", cwd.path, "driver"));
+    ASSERT_FALSE(test_certs().empty());
+    ASSERT_TRUE(install_client_certs(test_certs(), cwd.path, "driver"));
     server.reset();
-    start({"--load-sink", "--certs", certs.path + "/set"});
+    start({"--load-sink", "--certs", test_certs()});
     std::string data;
     long long rows = 0;
     {

@@ -18,20 +18,11 @@ std::string connected(int port, const std::string& db = "demo", const std::strin
            " \r\nConnect ok.\r\n";
 }
 
-const std::string prompt = "\r\nSQL> ";
+const std::string& prompt = sql_prompt;
 
 }  // namespace
 
-class login_e2e : public ::testing::Test {
-protected:
-    void SetUp() override {
-        server = start_norvlite();
-        ASSERT_NE(server, nullptr);
-        port = std::to_string(server->port);
-    }
-    std::unique_ptr<norvlite> server;
-    std::string port;
-};
+class login_e2e : public norvlite_test {};
 
 TEST_F(login_e2e, clear_login_from_the_command_line_prints_banner_and_connect_lines) {
     run_result r = run_norvsql({"NSSL", "127.0.0.1", port, "demo", "norv", "norv"}, "exit\n");
@@ -85,34 +76,17 @@ TEST_F(login_e2e, mixed_case_mode_words_are_not_secure) {
     }
 }
 
-class tls_login_e2e : public ::testing::Test {
+class tls_login_e2e : public norvlite_test {
 protected:
-    static void SetUpTestSuite() {
-        certs = new temp_dir;
-        certs_ok = make_certs(certs->path + "/set");
-    }
-    static void TearDownTestSuite() {
-        delete certs;
-        certs = nullptr;
-    }
     void SetUp() override {
-        ASSERT_TRUE(certs_ok) << "scripts/gen-certs failed";
-        server = start_norvlite({"--certs", certs->path + "/set"});
-        ASSERT_NE(server, nullptr);
-        port = std::to_string(server->port);
+        ASSERT_FALSE(test_certs().empty()) << "scripts/gen-certs failed";
+        start({"--certs", test_certs()});
     }
-    static temp_dir* certs;
-    static bool certs_ok;
-    std::unique_ptr<norvlite> server;
-    std::string port;
 };
-
-temp_dir* tls_login_e2e::certs = nullptr;
-bool tls_login_e2e::certs_ok = false;
 
 TEST_F(tls_login_e2e, tls_login_with_the_driver_certificate_connects) {
     temp_dir cwd;
-    ASSERT_TRUE(install_client_certs(certs->path + "/set", cwd.path, "driver"));
+    ASSERT_TRUE(install_client_certs(test_certs(), cwd.path, "driver"));
     run_result r = run_norvsql({"tls", "127.0.0.1", port, "demo", "norv", "norv", "enc"},
                                "exit\n", cwd.path);
     EXPECT_EQ(r.status, 0);
@@ -121,7 +95,7 @@ TEST_F(tls_login_e2e, tls_login_with_the_driver_certificate_connects) {
 
 TEST_F(tls_login_e2e, a_revoked_certificate_or_wrong_password_restarts_the_cycle) {
     temp_dir revoked;
-    ASSERT_TRUE(install_client_certs(certs->path + "/set", revoked.path, "revoked"));
+    ASSERT_TRUE(install_client_certs(test_certs(), revoked.path, "revoked"));
     run_result r =
         run_norvsql({"TLS", "127.0.0.1", port, "demo", "norv", "norv"}, "", revoked.path);
     EXPECT_EQ(r.status, 0);
@@ -129,7 +103,7 @@ TEST_F(tls_login_e2e, a_revoked_certificate_or_wrong_password_restarts_the_cycle
     EXPECT_NE(r.out.find(banner + "Please input server URL:"), std::string::npos) << r.out;
 
     temp_dir good;
-    ASSERT_TRUE(install_client_certs(certs->path + "/set", good.path, "driver"));
+    ASSERT_TRUE(install_client_certs(test_certs(), good.path, "driver"));
     r = run_norvsql({"tls", "127.0.0.1", port, "demo", "norv", "bad"}, "", good.path);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, banner + banner + "Please input server URL:");

@@ -6,17 +6,11 @@
 
 #include "tests/e2e/harness.h"
 
-class monitor_e2e : public ::testing::Test {
+class monitor_e2e : public norvlite_test {
 protected:
-    void SetUp() override { start(); }
-    void start(const std::vector<std::string>& extra = {}) {
-        server = start_norvlite(extra);
-        ASSERT_NE(server, nullptr);
-        port = std::to_string(server->port);
-    }
     std::unique_ptr<console_session> console(const std::string& mode = "NSSL",
                                              const std::string& cwd = "") {
-        auto s = start_norvsql_piped({mode, "127.0.0.1", port, "demo", "norv", "norv"}, cwd);
+        auto s = start_norvsql_piped(login(mode), cwd);
         EXPECT_TRUE(s && s->expect("SQL> "));
         return s;
     }
@@ -25,8 +19,6 @@ protected:
         for (size_t at = 0; (at = text.find(what, at)) != std::string::npos; ++at) ++n;
         return n;
     }
-    std::unique_ptr<norvlite> server;
-    std::string port;
 };
 
 TEST_F(monitor_e2e, hash_starts_the_monitor_and_hash_again_stops_it_after_the_next_output) {
@@ -74,11 +66,11 @@ TEST_F(monitor_e2e, a_server_closing_the_pipe_stops_the_monitor_and_hash_starts_
 }
 
 TEST_F(monitor_e2e, a_tls_console_opens_its_monitor_in_clear) {
-    temp_dir certs, cwd;
-    ASSERT_TRUE(make_certs(certs.path + "/set"));
-    ASSERT_TRUE(install_client_certs(certs.path + "/set", cwd.path, "driver"));
+    temp_dir cwd;
+    ASSERT_FALSE(test_certs().empty());
+    ASSERT_TRUE(install_client_certs(test_certs(), cwd.path, "driver"));
     server.reset();
-    start({"--certs", certs.path + "/set"});
+    start({"--certs", test_certs()});
     auto c = console("tls", cwd.path);
     c->type("#\n");
     ASSERT_TRUE(c->expect("Debug monitor beging:\r\n")) << c->seen;

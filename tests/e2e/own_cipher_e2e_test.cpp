@@ -6,37 +6,20 @@
 
 #include "tests/e2e/harness.h"
 
-class own_cipher_e2e : public ::testing::Test {
+class own_cipher_e2e : public norvlite_test {
 protected:
-    static void SetUpTestSuite() {
-        certs = new temp_dir;
-        certs_ok = make_certs(certs->path + "/set");
-    }
-    static void TearDownTestSuite() {
-        delete certs;
-        certs = nullptr;
-    }
     void SetUp() override {
-        ASSERT_TRUE(certs_ok) << "scripts/gen-certs failed";
+        ASSERT_FALSE(test_certs().empty()) << "scripts/gen-certs failed";
         // The own cipher sets up the TLS context too, so the console needs its certificates.
-        ASSERT_TRUE(install_client_certs(certs->path + "/set", cwd.path, "driver"));
-        server = start_norvlite({"--certs", certs->path + "/set"});
-        ASSERT_NE(server, nullptr);
-        port = std::to_string(server->port);
+        ASSERT_TRUE(install_client_certs(test_certs(), cwd.path, "driver"));
+        start({"--certs", test_certs()});
     }
     run_result console(const std::string& mode, const std::string& password,
                        const std::string& input) {
         return run_norvsql({mode, "127.0.0.1", port, "demo", "norv", password}, input, cwd.path);
     }
-    static temp_dir* certs;
-    static bool certs_ok;
     temp_dir cwd;
-    std::unique_ptr<norvlite> server;
-    std::string port;
 };
-
-temp_dir* own_cipher_e2e::certs = nullptr;
-bool own_cipher_e2e::certs_ok = false;
 
 TEST_F(own_cipher_e2e, a_listing_is_the_same_as_over_the_clear_channel) {
     // About 20 KB of rows: several 3400-byte keystream periods in the reply.
