@@ -59,9 +59,6 @@ constexpr std::string_view fetch_usage =
     "usage: fetch N from NAME, N from 1 to 2147483647; or fetch NAME";
 constexpr size_t first_word_max = 32;
 
-bool word_char(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-}
 // The text without surrounding blanks and trailing semicolons.
 std::string_view statement_body(std::string_view t) {
     t = srv_trim(t);
@@ -70,27 +67,18 @@ std::string_view statement_body(std::string_view t) {
     return t;
 }
 
-// Takes word (lower case) from the front of t, case-insensitively, when a whole word matches.
+// Takes word (lower case) from the front of t, case-insensitively, when a whole word matches;
+// what is left is trimmed.
 bool take_word(std::string_view& t, std::string_view word) {
-    std::string_view s = srv_trim(t);
-    if (s.size() < word.size()) return false;
-    for (size_t i = 0; i < word.size(); ++i) {
-        if (srv_lower(s[i]) != word[i]) return false;
-    }
-    if (s.size() > word.size() && word_char(s[word.size()])) return false;
-    t = srv_trim(s.substr(word.size()));
+    if (!srv_take_word(t, word)) return false;
+    t = srv_trim(t);
     return true;
 }
 
-// Takes the words of a command ("set time zone") from the front of t.
+// Takes the words of a command ("set time zone") from the front of t; what is left is trimmed.
 bool take_words(std::string_view& t, std::string_view words) {
-    std::string_view s = t;
-    while (!words.empty()) {
-        size_t sp = words.find(' ');
-        if (!take_word(s, words.substr(0, sp))) return false;
-        words = sp == std::string_view::npos ? std::string_view() : words.substr(sp + 1);
-    }
-    t = s;
+    if (!srv_take_words(t, words)) return false;
+    t = srv_trim(t);
     return true;
 }
 
@@ -114,7 +102,7 @@ bool quoted_literal(std::string_view t, std::string& out) {
 // A cursor name from the front of t: a letter or '_', then letters, digits and '_'.
 bool take_cursor_name(std::string_view& t, std::string& out) {
     size_t n = 0;
-    while (n < t.size() && word_char(t[n]))
+    while (n < t.size() && srv_word_char(t[n]))
         ++n;
     if (n == 0 || n > srv_cursor_name_max || (t[0] >= '0' && t[0] <= '9')) return false;
     if (n < t.size() && !srv_blank(t[n])) return false;
@@ -282,7 +270,7 @@ std::string_view srv_skip_trivia(std::string_view t) {
 std::string srv_first_word(std::string_view text) {
     std::string_view t = srv_skip_trivia(text);
     std::string word;
-    for (size_t i = 0; i < t.size() && word_char(t[i]) && word.size() < first_word_max; ++i)
+    for (size_t i = 0; i < t.size() && srv_word_char(t[i]) && word.size() < first_word_max; ++i)
         word += srv_lower(t[i]);
     return word;
 }

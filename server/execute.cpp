@@ -97,22 +97,7 @@ bool read_identifier(std::string_view& t, std::string& out) {
         t.remove_prefix(1);
     out.clear();
     if (t.empty()) return false;
-    char open = t.front();
-    char close = open == '"' ? '"' : open == '`' ? '`' : open == '[' ? ']' : 0;
-    if (close) {
-        for (size_t i = 1; i < t.size(); ++i) {
-            if (t[i] != close) {
-                out += t[i];
-            } else if (close != ']' && i + 1 < t.size() && t[i + 1] == close) {
-                out += close;
-                ++i;
-            } else {
-                t.remove_prefix(i + 1);
-                return true;
-            }
-        }
-        return false;
-    }
+    if (srv_name_close(t.front())) return srv_take_quoted_name(t, out);
     size_t n = 0;
     while (n < t.size() && !srv_blank(t[n]) && t[n] != '(' && t[n] != '.' && t[n] != ',' && t[n] != ';')
         ++n;

@@ -10,38 +10,9 @@
 
 namespace {
 
-bool word_char(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-}
-
 void skip_blanks(std::string_view& t) {
     while (!t.empty() && srv_blank(t.front()))
         t.remove_prefix(1);
-}
-
-// Takes word (lower case) from the front of t when a whole word matches, in any case.
-bool take_word(std::string_view& t, std::string_view word) {
-    std::string_view s = t;
-    skip_blanks(s);
-    if (s.size() < word.size()) return false;
-    for (size_t i = 0; i < word.size(); ++i) {
-        if (srv_lower(s[i]) != word[i]) return false;
-    }
-    if (s.size() > word.size() && word_char(s[word.size()])) return false;
-    t = s.substr(word.size());
-    return true;
-}
-
-// Takes a run of words ("from stream records") from the front of t.
-bool take_words(std::string_view& t, std::string_view words) {
-    std::string_view s = t;
-    while (!words.empty()) {
-        size_t sp = words.find(' ');
-        if (!take_word(s, words.substr(0, sp))) return false;
-        words = sp == std::string_view::npos ? std::string_view() : words.substr(sp + 1);
-    }
-    t = s;
-    return true;
 }
 
 // One part of a table name: "quoted" ("" for a quote), `quoted` (`` for a backquote),
@@ -49,22 +20,7 @@ bool take_words(std::string_view& t, std::string_view words) {
 bool take_name_part(std::string_view& t, std::string& out) {
     out.clear();
     if (t.empty()) return false;
-    const char open = t.front();
-    const char close = open == '"' ? '"' : open == '`' ? '`' : open == '[' ? ']' : 0;
-    if (close) {
-        for (size_t i = 1; i < t.size(); ++i) {
-            if (t[i] != close) {
-                out += t[i];
-            } else if (close != ']' && i + 1 < t.size() && t[i + 1] == close) {
-                out += close;
-                ++i;
-            } else {
-                t.remove_prefix(i + 1);
-                return !out.empty();
-            }
-        }
-        return false;
-    }
+    if (srv_name_close(t.front())) return srv_take_quoted_name(t, out) && !out.empty();
     size_t n = 0;
     while (n < t.size() && !srv_blank(t[n]) && t[n] != '.' && t[n] != ';' && t[n] != '"' &&
            t[n] != '`' && t[n] != '[')
@@ -97,7 +53,7 @@ bool take_int(std::string_view& t, int32_t& out) {
     auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), out);
     if (ec != std::errc() || end == t.data()) return false;
     t.remove_prefix(static_cast<size_t>(end - t.data()));
-    return t.empty() || !word_char(t.front());
+    return t.empty() || !srv_word_char(t.front());
 }
 
 // The separator literal: a quote, one byte, a quote (''' gives a quote, as the console takes
@@ -130,11 +86,11 @@ bool take_clauses(std::string_view t, srv_load_statement& out, std::string& why)
         if (t.empty()) return true;
         const std::string_view at = t;
         bool ok = false;
-        if (!reindex && take_words(t, "with reindex")) {
+        if (!reindex && srv_take_words(t, "with reindex")) {
             ok = reindex = out.reindex = true;
-        } else if (!use_mode && take_words(t, "use mode")) {
+        } else if (!use_mode && srv_take_words(t, "use mode")) {
             ok = use_mode = take_int(t, out.use_mode);
-        } else if (!parallel && take_word(t, "parallel")) {
+        } else if (!parallel && srv_take_word(t, "parallel")) {
             ok = parallel = take_int(t, out.parallel_insert) && (skip_blanks(t), t.starts_with(',')) &&
                             (t.remove_prefix(1), take_int(t, out.parallel_parse));
         }
@@ -149,7 +105,7 @@ bool take_clauses(std::string_view t, srv_load_statement& out, std::string& why)
 
 bool srv_is_load_statement(std::string_view text) {
     std::string_view t = text;
-    return take_word(t, "load");
+    return srv_take_word(t, "load");
 }
 
 bool srv_parse_load_statement(std::string_view text, srv_load_statement& out, std::string& why) {
@@ -158,16 +114,16 @@ bool srv_parse_load_statement(std::string_view text, srv_load_statement& out, st
     constexpr std::string_view usage =
         "usage: LOAD [APPEND|REPLACE] TABLE name FROM STREAM RECORDS DELIMITED BY NEWLINE "
         "FIELDS TERMINATED BY 'c' [WITH REINDEX] [USE MODE n] [PARALLEL a,b]";
-    if (!take_word(t, "load")) {
+    if (!srv_take_word(t, "load")) {
         why = usage;
         return false;
     }
-    if (take_word(t, "append")) {
+    if (srv_take_word(t, "append")) {
         out.mode = srv_load_mode::append;
-    } else if (take_word(t, "replace")) {
+    } else if (srv_take_word(t, "replace")) {
         out.mode = srv_load_mode::replace;
     }
-    if (!take_word(t, "table")) {
+    if (!srv_take_word(t, "table")) {
         why = usage;
         return false;
     }
@@ -175,7 +131,7 @@ bool srv_parse_load_statement(std::string_view text, srv_load_statement& out, st
         why = "a load needs a table name, [schema.]name, before FROM STREAM";
         return false;
     }
-    if (!take_words(t, "from stream records delimited by newline fields terminated by")) {
+    if (!srv_take_words(t, "from stream records delimited by newline fields terminated by")) {
         why = usage;
         return false;
     }
