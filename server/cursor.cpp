@@ -17,6 +17,7 @@
 #include "server/execute.h"
 #include "server/log.h"
 #include "server/rows.h"
+#include "server/sqlite_stmt.h"
 #include "server/text.h"
 
 namespace {
@@ -84,14 +85,6 @@ std::string not_declared(std::string_view name) {
     return "cursor '" + std::string(name) + "' is not declared";
 }
 
-struct stmt_guard {
-    sqlite3_stmt* p = nullptr;
-    stmt_guard() = default;
-    stmt_guard(const stmt_guard&) = delete;
-    stmt_guard& operator=(const stmt_guard&) = delete;
-    ~stmt_guard() { sqlite3_finalize(p); }
-};
-
 void log_fetch(const srv_session& s, const cursor& c, int64_t asked, int64_t sent,
                const char* failure) {
     if (failure) {
@@ -121,7 +114,7 @@ bool srv_declare_cursor(srv_session& s, const std::string& name, const std::stri
         return reply_error(s, "too many cursors: at most " + std::to_string(srv_cursors_max) +
                                   " at once on a connection");
     }
-    stmt_guard st;
+    srv_stmt_holder st;
     const char* tail = nullptr;
     if (sqlite3_prepare_v3(s.db, query.data(), static_cast<int>(query.size()),
                            SQLITE_PREPARE_PERSISTENT, &st.p, &tail) != SQLITE_OK) {

@@ -12,6 +12,7 @@
 #include "server/cursor.h"
 #include "server/log.h"
 #include "server/rows.h"
+#include "server/sqlite_stmt.h"
 
 namespace {
 
@@ -22,14 +23,6 @@ enum class run_status {
     done,    // the reply so far is complete but for "K"
     failed,  // an "E" has been written; the text stopped
     drop,    // the connection must end now
-};
-
-struct stmt_holder {
-    sqlite3_stmt* p = nullptr;
-    stmt_holder() = default;
-    stmt_holder(const stmt_holder&) = delete;
-    stmt_holder& operator=(const stmt_holder&) = delete;
-    ~stmt_holder() { sqlite3_finalize(p); }
 };
 
 bool exec_simple(sqlite3* db, const char* sql, std::string& why) {
@@ -194,7 +187,7 @@ run_status run_text(srv_session& s, const srv_statement& m) {
     const char* end = p + m.text.size();
     size_t next_param = 0;
     while (p < end) {
-        stmt_holder st;
+        srv_stmt_holder st;
         const char* tail = nullptr;
         // The length counts the text's terminating zero byte: SQLite then reads the text in place
         // instead of copying the rest of it for every statement of a long script.

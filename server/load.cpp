@@ -14,16 +14,9 @@
 #include "server/load_batch.h"
 #include "server/load_statement.h"
 #include "server/log.h"
+#include "server/sqlite_stmt.h"
 
 namespace {
-
-struct stmt_holder {
-    sqlite3_stmt* p = nullptr;
-    stmt_holder() = default;
-    stmt_holder(const stmt_holder&) = delete;
-    stmt_holder& operator=(const stmt_holder&) = delete;
-    ~stmt_holder() { sqlite3_finalize(p); }
-};
 
 // "name" with doubled quotes: safe for any name in SQL text.
 std::string quoted(std::string_view name) {
@@ -37,15 +30,15 @@ std::string quoted(std::string_view name) {
 
 // The prepared statements of a load into SQLite.
 struct table_target {
-    stmt_holder insert;    // INSERT INTO t(c1, ..., cn) VALUES(?1, ..., ?n)
-    stmt_holder begin;     // BEGIN IMMEDIATE: the write lock for the batch up front
-    stmt_holder commit;    // COMMIT
-    stmt_holder rollback;  // ROLLBACK
-    stmt_holder empty;     // DELETE FROM t, for REPLACE
-    int columns = 0;       // the table's columns that take a value (generated ones do not)
+    srv_stmt_holder insert;    // INSERT INTO t(c1, ..., cn) VALUES(?1, ..., ?n)
+    srv_stmt_holder begin;     // BEGIN IMMEDIATE: the write lock for the batch up front
+    srv_stmt_holder commit;    // COMMIT
+    srv_stmt_holder rollback;  // ROLLBACK
+    srv_stmt_holder empty;     // DELETE FROM t, for REPLACE
+    int columns = 0;           // the table's columns that take a value (generated ones do not)
 };
 
-bool prepare(sqlite3* db, const std::string& sql, stmt_holder& st, std::string& why) {
+bool prepare(sqlite3* db, const std::string& sql, srv_stmt_holder& st, std::string& why) {
     if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st.p, nullptr) == SQLITE_OK) return true;
     why = sqlite3_errmsg(db);
     return false;
@@ -53,7 +46,7 @@ bool prepare(sqlite3* db, const std::string& sql, stmt_holder& st, std::string& 
 
 // Prepares everything a load into l's table needs. why is the refusal text on failure.
 bool prepare_target(sqlite3* db, const srv_load_statement& l, table_target& t, std::string& why) {
-    stmt_holder cols;
+    srv_stmt_holder cols;
     if (!prepare(db, "SELECT name FROM pragma_table_xinfo(?1, ?2) WHERE hidden = 0 ORDER BY cid",
                  cols, why)) {
         return false;
