@@ -5,6 +5,7 @@
 
 #include <thread>
 
+#include "tests/server/statement_client.h"
 #include "tests/support/wire_bytes.h"
 
 namespace {
@@ -31,10 +32,6 @@ bool read_text(const test_socket& s, int timeout_ms, std::string& text) {
 }
 
 }  // namespace
-
-std::string load_statement_message(std::string_view text) {
-    return "?" + be32(static_cast<uint32_t>(text.size())) + std::string(text) + '\0' + be32(0);
-}
 
 std::string load_statement_text(std::string_view table, char separator, int mode) {
     const char* head = mode == 0   ? "LOAD TABLE "
@@ -112,7 +109,7 @@ size_t statement_reply_length(std::string_view b) {
 }
 
 std::string ask_statement(const test_socket& s, std::string_view sql, int timeout_ms) {
-    if (!send_bytes(s, load_statement_message(sql))) return "";
+    if (!send_bytes(s, statement_message(sql))) return "";
     std::string got;
     while (statement_reply_length(got) == 0) {
         std::string more = recv_upto(s, 1, timeout_ms);
@@ -144,7 +141,7 @@ size_t parse_load_replies(std::string_view bytes, std::vector<load_reply>& out, 
 load_outcome run_clear_load(const test_socket& s, std::string_view statement_text,
                             std::string_view data, int timeout_ms) {
     load_outcome o;
-    if (!send_bytes(s, load_statement_message(statement_text))) {
+    if (!send_bytes(s, statement_message(statement_text))) {
         o.why = "statement not sent";
         return o;
     }

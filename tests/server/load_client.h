@@ -11,9 +11,6 @@
 
 #include "tests/server/test_client.h"
 
-// The statement message of text, without parameters.
-std::string load_statement_message(std::string_view text);
-
 // "LOAD TABLE t         FROM STREAM ... TERMINATED BY 'c'  PARALLEL 1,1 ;" as the console spaces
 // it; mode 0 insert, 1 append, 2 replace.
 std::string load_statement_text(std::string_view table, char separator = '|', int mode = 0);

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/server/statement_client.h"
 #include "tests/server/test_client.h"
 #include "tests/support/process.h"
 #include "tests/support/wire_bytes.h"
@@ -17,15 +18,6 @@
 using namespace std::literals;
 
 namespace {
-
-// The statement message as the console sends it; parameters are text (type 32).
-std::string statement(std::string_view sql, const std::vector<std::string>& params = {}) {
-    std::string m = "?" + be32(static_cast<uint32_t>(sql.size())) + std::string(sql) + '\0' +
-                    be32(static_cast<uint32_t>(params.size()));
-    for (const std::string& p : params)
-        m += be16(0) + be16(1) + be16(32) + be32(static_cast<uint32_t>(p.size())) + p;
-    return m;
-}
 
 std::string message(char letter, const std::string& text) {
     return letter + wire_text(text);
@@ -66,11 +58,6 @@ std::string count_reply(uint32_t n) {
     return "A" + be32(1) + column("count(*)", 6, -1, 0) + "R" + be32(8) + be32(0) + be32(n) + "K";
 }
 
-constexpr std::string_view login_on =
-    "login database = demo user='norv' password='norv' auto_commit = 'on' version = '202'";
-constexpr std::string_view login_off =
-    "login database = demo user='norv' password='norv' auto_commit = 'off' version = '202'";
-
 // Fills t(id, name) with rows 1..n.
 std::string fill_t(uint32_t n) {
     return "create table t(id integer not null, name varchar(10)); insert into t select i, 'n' || "
@@ -78,29 +65,13 @@ std::string fill_t(uint32_t n) {
            std::to_string(n) + ") select i from c)";
 }
 
-class norvlite_cursors : public ::testing::Test {
+class norvlite_cursors : public norvlite_session_test {
 protected:
-    void SetUp() override { ASSERT_FALSE(dir.path.empty()); }
-
-    void start(std::vector<std::string> extra = {}) {
-        std::vector<std::string> args = {"--data", dir.path + "/data", "--port", "0"};
-        args.insert(args.end(), extra.begin(), extra.end());
-        std::string why;
-        ASSERT_TRUE(server.start(args, dir.path + "/server.log", why)) << why;
-    }
-
-    test_socket login(std::string_view text = login_on) {
-        test_socket s = connect_local(server.port);
-        EXPECT_TRUE(send_bytes(s, text));
-        EXPECT_EQ(recv_upto(s, 1, 3000), "K");
-        return s;
-    }
-
     // Sends sql and compares the reply with expected; a byte beyond it fails the comparison.
     static void expect_reply(const test_socket& s, std::string_view sql,
                              const std::string& expected,
-                             const std::vector<std::string>& params = {}) {
-        ASSERT_TRUE(send_bytes(s, statement(sql, params)));
+                             const std::vector<test_param>& params = {}) {
+        ASSERT_TRUE(send_bytes(s, statement_message(sql, params)));
         std::string got = recv_upto(s, expected.size(), 5000);
         EXPECT_EQ(got + recv_upto(s, 1, 50), expected) << sql;
     }
@@ -154,9 +125,6 @@ protected:
         }
         return n;
     }
-
-    temp_dir dir;
-    norvlite_server server;
 };
 
 TEST_F(norvlite_cursors, twelve_rows_fetched_five_at_a_time_come_as_5_5_2_then_none) {
@@ -249,8 +217,8 @@ TEST_F(norvlite_cursors, messages_of_a_row_travel_with_it_and_parameters_stay_bo
     expect_reply(s, fill_t(12), inserted(1, 12));
     // The parameter's bytes must live as long as the cursor: the message buffer is reused.
     expect_reply(s, "declare p cursor for select id, name from t where id > ? order by id", "K",
-                 {"9"});
-    expect_reply(s, "select count(*) from t where id > ?", count_reply(0), {"99"});
+                 {{32, "9"}});
+    expect_reply(s, "select count(*) from t where id > ?", count_reply(0), {{32, "99"}});
     expect_reply(s, "open p", "K");
     expect_reply(s, "fetch 2 from p", t_head + t_rows(10, 11) + "K");
     expect_reply(s, "fetch 2 from p", t_head + t_row(12) + "K");
@@ -391,9 +359,10 @@ TEST_F(norvlite_cursors, batches_larger_than_the_reply_buffer_stream_whole) {
     test_socket s = login();
     // 20000 rows of 60 bytes: each batch of 5000 is some 300 KB, far beyond one reply buffer.
     ASSERT_TRUE(send_bytes(
-        s, statement("create table big(id integer, pad char(50)); insert into big select i, "
-                     "printf('%050d', i) from (with recursive c(i) as (select 1 union all "
-                     "select i + 1 from c where i < 20000) select i from c)")));
+        s,
+        statement_message("create table big(id integer, pad char(50)); insert into big select i, "
+                          "printf('%050d', i) from (with recursive c(i) as (select 1 union all "
+                          "select i + 1 from c where i < 20000) select i from c)")));
     EXPECT_EQ(recv_upto(s, 20000 * 13 + 1, 10000).size(), 20000u * 13 + 1);
     expect_reply(s, "declare printf_cur1 cursor for select id, pad from big order by id", "K");
     expect_reply(s, "open printf_cur1", "K");
@@ -421,7 +390,7 @@ TEST_F(norvlite_cursors, drop_after_rows_counts_the_rows_of_one_fetch) {
     expect_reply(s, "open c", "K");
     expect_reply(s, "fetch 2 from c", t_head + t_rows(1, 2) + "K");
     expect_reply(s, "fetch 2 from c", t_head + t_rows(3, 4) + "K");
-    ASSERT_TRUE(send_bytes(s, statement("fetch 5 from c")));
+    ASSERT_TRUE(send_bytes(s, statement_message("fetch 5 from c")));
     EXPECT_EQ(recv_upto(s, 10000, 3000), t_head + t_rows(5, 7));
     EXPECT_TRUE(closed_within(s, 3000));
     EXPECT_EQ(log_count("fault: connection dropped after 3 rows"), 1);

@@ -14,6 +14,7 @@
 
 #include "tests/server/load_client.h"
 #include "tests/server/own_cipher_client.h"
+#include "tests/server/statement_client.h"
 #include "tests/server/test_client.h"
 #include "tests/support/process.h"
 #include "tests/support/wire_bytes.h"
@@ -21,17 +22,6 @@
 using namespace std::literals;
 
 namespace {
-
-constexpr std::string_view login_on =
-    "login database = demo user='norv' password='norv' auto_commit = 'on' version = '202'";
-
-bool log_has(const norvlite_server& server, std::string_view text) {
-    for (int i = 0; i < 500; ++i) {
-        if (server.log().find(text) != std::string::npos) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
 
 size_t count_lines(std::string_view t) {
     size_t n = 0;
@@ -82,7 +72,7 @@ protected:
 
     test_socket open_pipe(std::string_view statement = "Set debug_pipe on;") {
         test_socket s = login();
-        EXPECT_TRUE(send_bytes(s, load_statement_message(statement)));
+        EXPECT_TRUE(send_bytes(s, statement_message(statement)));
         EXPECT_EQ(recv_upto(s, 1, 3000), "K");
         return s;
     }
@@ -99,7 +89,7 @@ protected:
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         EXPECT_EQ(connect(pipe.fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
         EXPECT_TRUE(login_on_socket(pipe));
-        EXPECT_TRUE(send_bytes(pipe, load_statement_message("set debug_pipe on")));
+        EXPECT_TRUE(send_bytes(pipe, statement_message("set debug_pipe on")));
         EXPECT_EQ(recv_upto(pipe, 1, 3000), "K");
         return pipe;
     }
@@ -259,7 +249,7 @@ TEST_F(norvlite_debug_pipe, a_pipe_opened_over_the_own_cipher_gets_its_lines_enc
     own_cipher_client c;
     ASSERT_TRUE(c.open(server.port)) << c.why;
     ASSERT_EQ(c.login(login_on, "norv"), "K") << c.why;
-    ASSERT_TRUE(c.send(load_statement_message("set debug_pipe on;")));
+    ASSERT_TRUE(c.send(statement_message("set debug_pipe on;")));
     ASSERT_EQ(c.recv(1, 3000), "K");
     test_socket s = login();
     ask(s, "create table t(a)");

@@ -7,10 +7,10 @@
 #include <openssl/ssl.h>
 
 #include <string>
-#include <thread>
 
 #include "tests/server/load_client.h"
 #include "tests/server/own_cipher_client.h"
+#include "tests/server/statement_client.h"
 #include "tests/server/test_client.h"
 #include "tests/support/process.h"
 #include "tests/support/wire_bytes.h"
@@ -18,19 +18,6 @@
 using namespace std::literals;
 
 namespace {
-
-constexpr std::string_view login_on =
-    "login database = demo user='norv' password='norv' auto_commit = 'on' version = '202'";
-constexpr std::string_view login_off =
-    "login database = demo user='norv' password='norv' auto_commit = 'off' version = '202'";
-
-bool log_has(const norvlite_server& server, std::string_view text) {
-    for (int i = 0; i < 500; ++i) {
-        if (server.log().find(text) != std::string::npos) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
 
 uint32_t be32_at(std::string_view b, size_t at) {
     return static_cast<uint32_t>(static_cast<unsigned char>(b[at])) << 24 |
@@ -61,41 +48,22 @@ std::string first_value(std::string_view reply) {
 
 // Sends sql and returns the first value of its reply (read until the closing "K").
 std::string query(const test_socket& s, std::string_view sql) {
-    EXPECT_TRUE(send_bytes(s, load_statement_message(sql)));
+    EXPECT_TRUE(send_bytes(s, statement_message(sql)));
     std::string got;
     for (int i = 0; i < 3000 && first_value(got) == "<partial>"; ++i)
         got += recv_upto(s, 1, 1000);
     return first_value(got);
 }
 
-class norvlite_load : public ::testing::Test {
+class norvlite_load : public norvlite_session_test {
 protected:
-    void SetUp() override { ASSERT_FALSE(dir.path.empty()); }
-
-    void start(std::vector<std::string> extra = {}) {
-        std::vector<std::string> args = {"--data", dir.path + "/data", "--port", "0"};
-        args.insert(args.end(), extra.begin(), extra.end());
-        std::string error;
-        ASSERT_TRUE(server.start(args, dir.path + "/server.log", error)) << error;
-    }
-
-    test_socket login(std::string_view text = login_on) {
-        test_socket s = connect_local(server.port);
-        EXPECT_TRUE(send_bytes(s, text));
-        EXPECT_EQ(recv_upto(s, 1, 3000), "K");
-        return s;
-    }
-
     // Runs sql and expects a bare "K".
     static void run(const test_socket& s, std::string_view sql) {
-        EXPECT_TRUE(send_bytes(s, load_statement_message(sql)));
+        EXPECT_TRUE(send_bytes(s, statement_message(sql)));
         std::string reply = recv_upto(s, 1, 3000);
         reply += recv_upto(s, 1, 20);  // nothing may follow
         EXPECT_EQ(reply, "K") << sql;
     }
-
-    temp_dir dir;
-    norvlite_server server;
 };
 
 TEST_F(norvlite_load, lf_records_land_with_their_fields_split_at_the_separator) {
@@ -166,7 +134,7 @@ TEST_F(norvlite_load, replace_empties_the_table_first_and_append_and_insert_add)
     start();
     test_socket s = login();
     run(s, "create table t(a integer, b text)");
-    EXPECT_TRUE(send_bytes(s, load_statement_message("insert into t values (1, 'x'), (2, 'y')")));
+    EXPECT_TRUE(send_bytes(s, statement_message("insert into t values (1, 'x'), (2, 'y')")));
     EXPECT_EQ(recv_upto(s, 27, 3000).back(), 'K');
     auto load = [&](int mode, std::string data) {
         load_outcome o = run_clear_load(s, load_statement_text("t", '|', mode), data + load_end());
@@ -224,7 +192,7 @@ TEST_F(norvlite_load, a_load_commits_what_the_connection_had_open_and_then_each_
     test_socket a = login(login_off);
     test_socket b = login(login_on);
     run(a, "create table t(a integer)");
-    EXPECT_TRUE(send_bytes(a, load_statement_message("insert into t values (1)")));
+    EXPECT_TRUE(send_bytes(a, statement_message("insert into t values (1)")));
     EXPECT_EQ(recv_upto(a, 14, 3000).back(), 'K');
     load_outcome o = run_clear_load(a, load_statement_text("t"), load_batch({"2|"}) + load_end());
     ASSERT_TRUE(o.ended) << o.why;
@@ -321,7 +289,7 @@ TEST_F(norvlite_load, a_load_runs_through_the_own_cipher) {
     own_cipher_client c;
     ASSERT_TRUE(c.open(server.port)) << c.why;
     ASSERT_EQ(c.login(login_on, "norv"), "K") << c.why;
-    ASSERT_TRUE(c.send(load_statement_message(load_statement_text("t"))));
+    ASSERT_TRUE(c.send(statement_message(load_statement_text("t"))));
     ASSERT_EQ(c.recv(1, 3000), "K");
     ASSERT_TRUE(c.send(std::string(8, '\0')));
     ASSERT_EQ(c.recv(8, 3000), std::string(8, '\0'));
@@ -332,7 +300,7 @@ TEST_F(norvlite_load, a_load_runs_through_the_own_cipher) {
     ASSERT_TRUE(c.send(load_batch(records) + load_end()));
     const std::string w = "record 3001: 1 fields, table t has 2: x\n";
     EXPECT_EQ(c.recv(5 + w.size() + 1, 5000), "W" + wire_text(w) + "K");
-    ASSERT_TRUE(c.send(load_statement_message("select count(*) || '' from t")));
+    ASSERT_TRUE(c.send(statement_message("select count(*) || '' from t")));
     std::string reply;
     while (first_value(reply) == "<partial>") {
         std::string more = c.recv(1, 3000);
@@ -379,14 +347,14 @@ TEST_F(norvlite_tls_load, a_load_runs_through_tls) {
     tls_client c;
     ASSERT_TRUE(c.open(server.port, dir.path + "/certs", "driver")) << c.why;
     ASSERT_EQ(c.login(login_on), "K") << c.why;
-    ASSERT_TRUE(tls_write(c, load_statement_message(load_statement_text("t"))));
+    ASSERT_TRUE(tls_write(c, statement_message(load_statement_text("t"))));
     ASSERT_EQ(tls_read(c, 1), "K");
     ASSERT_TRUE(tls_write(c, std::string(8, '\0')));
     ASSERT_EQ(tls_read(c, 8), std::string(8, '\0'));
     ASSERT_TRUE(tls_write(c, load_batch({"1|a|", "2|b|", "bad|"}) + load_end()));
     const std::string w = "record 3: 1 fields, table t has 2: bad\n";
     EXPECT_EQ(tls_read(c, 5 + w.size() + 1), "W" + wire_text(w) + "K");
-    ASSERT_TRUE(tls_write(c, load_statement_message("select group_concat(a) from t")));
+    ASSERT_TRUE(tls_write(c, statement_message("select group_concat(a) from t")));
     std::string reply;
     while (first_value(reply) == "<partial>") {
         std::string more = tls_read(c, 1);

@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "tests/server/statement_client.h"
 #include "tests/server/test_client.h"
 #include "tests/support/process.h"
 
@@ -15,18 +16,10 @@ using namespace std::literals;
 
 namespace {
 
-constexpr std::string_view good_login =
-    "login database = demo user='norv' password='norv' auto_commit = 'off' version = '202'";
+constexpr std::string_view good_login = login_off;
 
-// True once the server's log holds text; the server writes a line just after the bytes it sends,
-// so a test that has read them may have to wait a moment for the line.
-bool log_has(const norvlite_server& server, std::string_view text) {
-    for (int i = 0; i < 200; ++i) {
-        if (server.log().find(text) != std::string::npos) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
+// How long a test waits for a line in the server's log.
+constexpr int log_wait_ms = 2000;
 
 class norvlite_clear_login : public ::testing::Test {
 protected:
@@ -97,8 +90,8 @@ TEST_F(norvlite_clear_login, bad_credentials_get_E_and_the_connection_closes) {
         EXPECT_EQ(login_reply(text), "E") << text;
     }
     EXPECT_FALSE(fs::exists(data + "/demo.db"));
-    EXPECT_TRUE(log_has(server, "wrong password for user 'norv'"));
-    EXPECT_TRUE(log_has(server, "unknown user 'nobody'"));
+    EXPECT_TRUE(log_has(server, "wrong password for user 'norv'", log_wait_ms));
+    EXPECT_TRUE(log_has(server, "unknown user 'nobody'", log_wait_ms));
 }
 
 TEST_F(norvlite_clear_login, database_names_outside_the_data_directory_are_refused) {
@@ -143,14 +136,15 @@ TEST_F(norvlite_clear_login, own_cipher_marker_gets_the_public_key_then_silence_
     ASSERT_TRUE(send_bytes(s, "~ssl~"));
     EXPECT_EQ(recv_upto(s, 65, 3000).size(), 64u);  // exponent and modulus, then no verdict
     EXPECT_TRUE(closed_within(s, 3000));
-    EXPECT_TRUE(log_has(server, "dropped before login: own-cipher handshake"));
+    EXPECT_TRUE(log_has(server, "dropped before login: own-cipher handshake", log_wait_ms));
 }
 
 TEST_F(norvlite_clear_login, tls_without_certificate_files_is_dropped_but_clear_still_works) {
     std::string why;
     EXPECT_EQ(tls_login(server.port, dir.path, "driver", good_login, why), "");
     EXPECT_EQ(why, "no 2 bytes after the marker");
-    EXPECT_TRUE(log_has(server, "TLS unavailable: cannot load server certificate")) << server.log();
+    EXPECT_TRUE(log_has(server, "TLS unavailable: cannot load server certificate", log_wait_ms))
+        << server.log();
     EXPECT_EQ(login_reply(good_login), "K");
 }
 
@@ -192,7 +186,7 @@ TEST_F(norvlite_tls_login, good_client_certificate_gets_K_over_tls) {
     std::string why;
     EXPECT_EQ(tls_login(server.port, certs, "driver", good_login, why), "K") << why;
     EXPECT_TRUE(fs::exists(dir.path + "/demo.db"));
-    EXPECT_TRUE(log_has(server, "login accepted (TLS)")) << server.log();
+    EXPECT_TRUE(log_has(server, "login accepted (TLS)", log_wait_ms)) << server.log();
 }
 
 TEST_F(norvlite_tls_login, wrong_password_over_tls_gets_E) {
@@ -207,7 +201,7 @@ TEST_F(norvlite_tls_login, wrong_password_over_tls_gets_E) {
 TEST_F(norvlite_tls_login, revoked_or_missing_client_certificate_is_refused) {
     std::string why;
     EXPECT_EQ(tls_login(server.port, certs, "revoked", good_login, why), "");
-    EXPECT_TRUE(log_has(server, "certificate revoked")) << server.log();
+    EXPECT_TRUE(log_has(server, "certificate revoked", log_wait_ms)) << server.log();
     EXPECT_EQ(tls_login(server.port, certs, "", good_login, why), "");
     EXPECT_FALSE(fs::exists(dir.path + "/demo.db"));
     // The server is still there for a good client.
@@ -224,7 +218,7 @@ TEST_F(norvlite_tls_login, silent_or_garbage_peer_after_the_marker_is_dropped) {
     ASSERT_TRUE(send_bytes(garbage, std::string(300, 'g')));
     EXPECT_TRUE(closed_within(garbage, 1000));
     EXPECT_TRUE(closed_within(silent, 3000));  // at the 1 s login time-out
-    EXPECT_TRUE(log_has(server, "TLS handshake timed out")) << server.log();
+    EXPECT_TRUE(log_has(server, "TLS handshake timed out", log_wait_ms)) << server.log();
 }
 
 TEST_F(norvlite_tls_login, sigterm_with_a_tls_session_open_exits_0) {
@@ -255,7 +249,7 @@ TEST(norvlite_stop, sigterm_and_sigint_end_the_server_with_status_0_despite_open
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
         EXPECT_TRUE(closed_within(logged_in, 1000));
         EXPECT_TRUE(closed_within(mid_login, 1000));
-        EXPECT_TRUE(log_has(server, "stopped")) << server.log();
+        EXPECT_TRUE(log_has(server, "stopped", log_wait_ms)) << server.log();
     }
 }
 

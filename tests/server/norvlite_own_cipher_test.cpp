@@ -6,9 +6,9 @@
 
 #include <filesystem>
 #include <string>
-#include <thread>
 
 #include "tests/server/own_cipher_client.h"
+#include "tests/server/statement_client.h"
 #include "tests/server/test_client.h"
 #include "tests/support/process.h"
 #include "tests/support/wire_bytes.h"
@@ -17,8 +17,8 @@ using namespace std::literals;
 
 namespace {
 
-constexpr std::string_view login_norv =
-    "login database = demo user='norv' password='norv' auto_commit = 'on' version = '202'";
+// How long a test waits for a line in the server's log.
+constexpr int log_wait_ms = 3000;
 
 // A password that makes user max's login text exactly 209 characters, the most the channel
 // carries.
@@ -27,18 +27,6 @@ const std::string long_password(130, 'p');
 std::string login_text(std::string_view user, std::string_view password) {
     return "login database = demo user='" + std::string(user) + "' password='" +
            std::string(password) + "' auto_commit = 'on' version = '202'";
-}
-
-std::string statement(std::string_view sql) {
-    return "?" + be32(static_cast<uint32_t>(sql.size())) + std::string(sql) + '\0' + be32(0);
-}
-
-bool log_has(const norvlite_server& server, std::string_view text) {
-    for (int i = 0; i < 300; ++i) {
-        if (server.log().find(text) != std::string::npos) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
 }
 
 class norvlite_own_cipher : public ::testing::Test {
@@ -54,7 +42,7 @@ protected:
     }
 
     // A logged-in own-cipher connection.
-    void login(own_cipher_client& c, std::string_view text = login_norv,
+    void login(own_cipher_client& c, std::string_view text = login_on,
                std::string_view password = "norv") {
         ASSERT_TRUE(c.open(server.port)) << c.why;
         ASSERT_EQ(c.login(text, password), "K") << c.why << "\n" << server.log();
@@ -63,17 +51,15 @@ protected:
     // Sends sql on a clear connection and returns a reply of expected_size bytes and whatever
     // runs on past it.
     std::string clear_reply(std::string_view sql, size_t expected_size) {
-        test_socket s = connect_local(server.port);
-        EXPECT_TRUE(send_bytes(s, login_norv));
-        EXPECT_EQ(recv_upto(s, 1, 3000), "K");
-        EXPECT_TRUE(send_bytes(s, statement(sql)));
+        test_socket s = clear_login(server.port);
+        EXPECT_TRUE(send_bytes(s, statement_message(sql)));
         std::string got = recv_upto(s, expected_size, 5000);
         return got + recv_upto(s, 1, 50);
     }
 
     static std::string cipher_reply(own_cipher_client& c, std::string_view sql,
                                     size_t expected_size) {
-        EXPECT_TRUE(c.send(statement(sql)));
+        EXPECT_TRUE(c.send(statement_message(sql)));
         std::string got = c.recv(expected_size, 5000);
         return got + c.recv(1, 50);
     }
@@ -115,11 +101,12 @@ TEST_F(norvlite_own_cipher, accepts_a_login_with_the_verdict_enciphered_by_the_f
     ASSERT_TRUE(c.open(server.port)) << c.why;
     const std::string key = test_connection_key("norv");
     ASSERT_TRUE(
-        send_bytes(c.sock, test_wrap_blocks(c.public_key, key + test_spread_text(login_norv))));
+        send_bytes(c.sock, test_wrap_blocks(c.public_key, key + test_spread_text(login_on))));
     const std::string raw = recv_upto(c.sock, 1, 3000);
     ASSERT_EQ(raw.size(), 1u);
     EXPECT_EQ(raw[0] ^ test_keystream(key, 1)[0], 'K');
-    EXPECT_TRUE(log_has(server, "login accepted (own cipher): user 'norv', database 'demo'"))
+    EXPECT_TRUE(
+        log_has(server, "login accepted (own cipher): user 'norv', database 'demo'", log_wait_ms))
         << server.log();
     EXPECT_TRUE(std::filesystem::exists(dir.path + "/data/demo.db"));
 }
@@ -171,9 +158,10 @@ TEST_F(norvlite_own_cipher, wrong_password_and_unknown_user_get_an_enciphered_E_
         EXPECT_EQ(c.login(login_text(user, password), password), "E") << user;
         EXPECT_TRUE(closed_within(c.sock, 3000)) << user;
     }
-    EXPECT_TRUE(log_has(server, "login refused (own cipher): wrong password for user 'norv'"))
+    EXPECT_TRUE(
+        log_has(server, "login refused (own cipher): wrong password for user 'norv'", log_wait_ms))
         << server.log();
-    EXPECT_TRUE(log_has(server, "login refused (own cipher): unknown user 'nobody'"));
+    EXPECT_TRUE(log_has(server, "login refused (own cipher): unknown user 'nobody'", log_wait_ms));
     // A text that unwraps cleanly but is no login text is refused the same way.
     own_cipher_client c;
     ASSERT_TRUE(c.open(server.port)) << c.why;
@@ -184,7 +172,8 @@ TEST_F(norvlite_own_cipher, wrong_password_and_unknown_user_get_an_enciphered_E_
 TEST_F(norvlite_own_cipher, garbage_after_the_marker_is_dropped_without_a_verdict_or_a_hang) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(dropped_after(std::string(256, '\xff'), 3000));  // not below the modulus
-    EXPECT_TRUE(log_has(server, "own-cipher handshake: block 0 is not below the modulus"));
+    EXPECT_TRUE(
+        log_has(server, "own-cipher handshake: block 0 is not below the modulus", log_wait_ms));
     std::string noise(300, '\0');
     for (size_t i = 0; i < noise.size(); ++i)
         noise[i] = static_cast<char>(i * 37 + 11);
@@ -197,12 +186,13 @@ TEST_F(norvlite_own_cipher, garbage_after_the_marker_is_dropped_without_a_verdic
     own_cipher_client c;
     ASSERT_TRUE(c.open(server.port)) << c.why;
     const std::string wrapped =
-        test_wrap_blocks(c.public_key, test_connection_key("norv") + test_spread_text(login_norv));
+        test_wrap_blocks(c.public_key, test_connection_key("norv") + test_spread_text(login_on));
     EXPECT_TRUE(dropped_after(wrapped.substr(0, 48), 3000));
-    EXPECT_TRUE(log_has(server, "login blocks not complete (closed or late) after 1 of them"));
+    EXPECT_TRUE(
+        log_has(server, "login blocks not complete (closed or late) after 1 of them", log_wait_ms));
     // Nothing at all after the marker.
     EXPECT_TRUE(dropped_after("", 3000));
-    EXPECT_TRUE(log_has(server, "after 0 of them"));
+    EXPECT_TRUE(log_has(server, "after 0 of them", log_wait_ms));
 }
 
 TEST_F(norvlite_own_cipher, a_text_without_its_end_within_209_characters_is_dropped) {
@@ -214,7 +204,8 @@ TEST_F(norvlite_own_cipher, a_text_without_its_end_within_209_characters_is_drop
     ASSERT_TRUE(send_bytes(c.sock, wire));
     EXPECT_EQ(recv_upto(c.sock, 1, 3000), "");
     EXPECT_TRUE(closed_within(c.sock, 100));
-    EXPECT_TRUE(log_has(server, "no end of the login text within 209 characters")) << server.log();
+    EXPECT_TRUE(log_has(server, "no end of the login text within 209 characters", log_wait_ms))
+        << server.log();
 }
 
 }  // namespace

@@ -8,28 +8,17 @@
 #include <string>
 #include <thread>
 
-#include "tests/support/wire_bytes.h"
+#include "tests/server/statement_client.h"
 #include "tests/server/test_client.h"
 #include "tests/support/process.h"
+#include "tests/support/wire_bytes.h"
 
 using namespace std::literals;
 
 namespace {
 
-struct test_param {
-    uint16_t type;  // 32 text, 34 bytes
-    std::string bytes;
-};
-
-// The statement message as the console sends it.
-std::string statement(std::string_view sql, const std::vector<test_param>& params = {}) {
-    std::string m = "?" + be32(static_cast<uint32_t>(sql.size())) + std::string(sql) + '\0' +
-                    be32(static_cast<uint32_t>(params.size()));
-    for (const test_param& p : params)
-        m += be16(0) + be16(1) + be16(p.type) + be32(static_cast<uint32_t>(p.bytes.size())) +
-             p.bytes;
-    return m;
-}
+// How long a test waits for a line in the server's log.
+constexpr int log_wait_ms = 3000;
 
 // A message reply: letter, int32 length, text.
 std::string message(char letter, std::string_view text) {
@@ -42,42 +31,13 @@ std::string count_reply(uint32_t n) {
            "R\0\0\0\x08\0\0\0\0"s + be32(n) + "K";
 }
 
-constexpr std::string_view login_on =
-    "login database = demo user='norv' password='norv' auto_commit = 'on' version = '202'";
-constexpr std::string_view login_off =
-    "login database = demo user='norv' password='norv' auto_commit = 'off' version = '202'";
-
-bool log_has(const norvlite_server& server, std::string_view text) {
-    for (int i = 0; i < 300; ++i) {
-        if (server.log().find(text) != std::string::npos) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
-
-class norvlite_statements : public ::testing::Test {
+class norvlite_statements : public norvlite_session_test {
 protected:
-    void SetUp() override { ASSERT_FALSE(dir.path.empty()); }
-
-    void start(std::vector<std::string> extra = {}) {
-        std::vector<std::string> args = {"--data", dir.path + "/data", "--port", "0"};
-        args.insert(args.end(), extra.begin(), extra.end());
-        std::string error;
-        ASSERT_TRUE(server.start(args, dir.path + "/server.log", error)) << error;
-    }
-
-    test_socket login(std::string_view text = login_on) {
-        test_socket s = connect_local(server.port);
-        EXPECT_TRUE(send_bytes(s, text));
-        EXPECT_EQ(recv_upto(s, 1, 3000), "K");
-        return s;
-    }
-
     // Sends sql and returns the reply, read until expected_size bytes have come (or 3 s pass);
     // a byte beyond that is appended too, so a reply that runs on fails the comparison.
     static std::string ask(const test_socket& s, std::string_view sql, size_t expected_size,
                            const std::vector<test_param>& params = {}) {
-        EXPECT_TRUE(send_bytes(s, statement(sql, params)));
+        EXPECT_TRUE(send_bytes(s, statement_message(sql, params)));
         std::string got = recv_upto(s, expected_size, 3000);
         return got + recv_upto(s, 1, 50);
     }
@@ -86,9 +46,6 @@ protected:
                              const std::vector<test_param>& params = {}) {
         EXPECT_EQ(ask(s, sql, expected.size(), params), expected) << sql;
     }
-
-    temp_dir dir;
-    norvlite_server server;
 };
 
 TEST_F(norvlite_statements, create_insert_select_update_delete_reply_byte_for_byte) {
@@ -197,7 +154,7 @@ TEST_F(norvlite_statements, closing_with_an_open_transaction_rolls_it_back) {
         test_socket a = login(login_off);
         expect_reply(a, "insert into t values(1)", "I\0\0\0\x08\0\0\0\0\0\0\0\x01K"sv);
     }
-    EXPECT_TRUE(log_has(server, "open transaction rolled back")) << server.log();
+    EXPECT_TRUE(log_has(server, "open transaction rolled back", log_wait_ms)) << server.log();
     expect_reply(b, "insert into t values(5)", "I\0\0\0\x08\0\0\0\0\0\0\0\x01K"sv);
     expect_reply(b, "select count(*) as n from t", count_reply(1));
 }
@@ -275,11 +232,12 @@ TEST_F(norvlite_statements, a_bad_message_closes_the_connection_with_a_log_line)
     test_socket s = login();
     ASSERT_TRUE(send_bytes(s, "X"));
     EXPECT_TRUE(closed_within(s, 3000));
-    EXPECT_TRUE(log_has(server, "closed on a bad message: unknown message letter 0x58"));
+    EXPECT_TRUE(
+        log_has(server, "closed on a bad message: unknown message letter 0x58", log_wait_ms));
     test_socket t = login();
     ASSERT_TRUE(send_bytes(t, "?\xff\xff\xff\xff"sv));
     EXPECT_TRUE(closed_within(t, 3000));
-    EXPECT_TRUE(log_has(server, "text length -1 outside 0..67108864")) << server.log();
+    EXPECT_TRUE(log_has(server, "text length -1 outside 0..67108864", log_wait_ms)) << server.log();
     test_socket u = login();  // still serving
     expect_reply(u, "norvlite output", "O\0\0\0\0\0\0\0\0K"sv);
 }
@@ -297,17 +255,19 @@ TEST_F(norvlite_statements, an_idle_connection_is_closed_after_the_limit_but_not
     expect_reply(s, "norvlite output", "O\0\0\0\0\0\0\0\0K"sv);
     EXPECT_TRUE(closed_within(s, 3000));
     EXPECT_GE(std::chrono::steady_clock::now() - start_time, std::chrono::milliseconds(2100));
-    EXPECT_TRUE(log_has(server, "closed after 1 s without a statement")) << server.log();
+    EXPECT_TRUE(log_has(server, "closed after 1 s without a statement", log_wait_ms))
+        << server.log();
 }
 
 TEST_F(norvlite_statements, drop_on_closes_at_the_first_matching_statement_only) {
     start({"--drop-on", "Boom"});
     test_socket s = login();
     expect_reply(s, "create table t(a)", "K");
-    ASSERT_TRUE(send_bytes(s, statement("insert into t values('BOOM')")));
+    ASSERT_TRUE(send_bytes(s, statement_message("insert into t values('BOOM')")));
     EXPECT_EQ(recv_upto(s, 1, 3000), "");
     EXPECT_TRUE(closed_within(s, 1000));
-    EXPECT_TRUE(log_has(server, "fault: connection dropped at a statement containing 'Boom'"));
+    EXPECT_TRUE(
+        log_has(server, "fault: connection dropped at a statement containing 'Boom'", log_wait_ms));
     test_socket t = login();
     expect_reply(t, "select count(*) as n from t", count_reply(0));  // it never ran
     expect_reply(t, "insert into t values('boom')", "I\0\0\0\x08\0\0\0\0\0\0\0\x01K"sv);
@@ -324,9 +284,9 @@ TEST_F(norvlite_statements, drop_after_rows_sends_that_many_rows_then_closes_onc
         "A\0\0\0\x01\0\0\0\x01"
         "a\0\0\0\x04\xff\xff\xff\xff\0\0\0\0"s;
     const std::string rows[] = {"R\0\0\0\x02\0\x01"s, "R\0\0\0\x02\0\x02"s, "R\0\0\0\x02\0\x03"s};
-    ASSERT_TRUE(send_bytes(s, statement("select a from t order by a")));
+    ASSERT_TRUE(send_bytes(s, statement_message("select a from t order by a")));
     EXPECT_EQ(recv_upto(s, 1000, 3000), head + rows[0] + rows[1]);  // then the close
-    EXPECT_TRUE(log_has(server, "fault: connection dropped after 2 rows"));
+    EXPECT_TRUE(log_has(server, "fault: connection dropped after 2 rows", log_wait_ms));
     test_socket t = login();
     expect_reply(t, "select a from t order by a", head + rows[0] + rows[1] + rows[2] + "K");
 }
@@ -343,10 +303,10 @@ TEST_F(norvlite_statements, a_client_gone_in_the_middle_of_a_large_result_ends_o
                      "from (with recursive c(i) as (select 1 union all select i + 1 from c "
                      "where i < 200) select i from c)",
                      ids + "K");
-        ASSERT_TRUE(send_bytes(s, statement("select v from big")));
+        ASSERT_TRUE(send_bytes(s, statement_message("select v from big")));
         EXPECT_EQ(recv_upto(s, 1000, 3000).size(), 1000u);
     }  // closed with some 20 MB unread
-    EXPECT_TRUE(log_has(server, "client gone during a reply")) << server.log();
+    EXPECT_TRUE(log_has(server, "client gone during a reply", log_wait_ms)) << server.log();
     test_socket t = login();
     expect_reply(t, "select count(*) as n from big", count_reply(200));
 }
