@@ -1,25 +1,73 @@
-// The fired flags of the fault switches. Each is taken with one atomic exchange, so two
-// connections reaching a switch together cannot both fire it.
-#include "server/text.h"
+// The fired flags of the fault switches and the garbage pattern. Each flag is taken with one
+// atomic exchange, so two connections reaching a switch together cannot both fire it.
 #include "server/faults.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
+#include <cstdint>
+
+#include "server/text.h"
 
 namespace {
 
 std::atomic<bool> drop_on_fired{false};
 std::atomic<bool> drop_after_rows_fired{false};
+std::atomic<bool> drop_at_login_fired{false};
+std::atomic<bool> garbage_on_fired{false};
+std::atomic<bool> drop_in_load_batch_fired{false};
+std::atomic<bool> drop_at_load_handshake_fired{false};
+
+bool take(std::atomic<bool>& fired) {
+    return !fired.load(std::memory_order_relaxed) && !fired.exchange(true);
+}
+
+bool contains(std::string_view text, std::string_view part) {
+    auto hit = std::search(text.begin(), text.end(), part.begin(), part.end(),
+                           [](char a, char b) { return srv_lower(a) == srv_lower(b); });
+    return hit != text.end();
+}
+
+constexpr std::array<char, srv_fault_garbage_size> make_garbage() {
+    std::array<char, srv_fault_garbage_size> bytes{};
+    uint32_t x = 0x6e6f7276;
+    for (char& b : bytes) {
+        x = x * 1103515245u + 12345u;
+        b = static_cast<char>(x >> 24);
+    }
+    return bytes;
+}
+
+constexpr std::array<char, srv_fault_garbage_size> garbage = make_garbage();
 
 }  // namespace
 
 bool srv_fault_drop_on(const srv_options& opts, std::string_view text) {
     if (opts.drop_on.empty() || drop_on_fired.load(std::memory_order_relaxed)) return false;
-    auto hit = std::search(text.begin(), text.end(), opts.drop_on.begin(), opts.drop_on.end(),
-                           [](char a, char b) { return srv_lower(a) == srv_lower(b); });
-    return hit != text.end() && !drop_on_fired.exchange(true);
+    return contains(text, opts.drop_on) && take(drop_on_fired);
 }
 
 bool srv_fault_take_drop_after_rows() {
-    return !drop_after_rows_fired.exchange(true);
+    return take(drop_after_rows_fired);
+}
+
+bool srv_fault_drop_at_login(const srv_options& opts) {
+    return opts.drop_at_login && take(drop_at_login_fired);
+}
+
+bool srv_fault_garbage_on(const srv_options& opts, std::string_view text) {
+    if (opts.garbage_on.empty() || garbage_on_fired.load(std::memory_order_relaxed)) return false;
+    return contains(text, opts.garbage_on) && take(garbage_on_fired);
+}
+
+bool srv_fault_drop_in_load_batch(const srv_options& opts, long long batch) {
+    return opts.drop_in_load_batch == batch && take(drop_in_load_batch_fired);
+}
+
+bool srv_fault_drop_at_load_handshake(const srv_options& opts) {
+    return opts.drop_at_load_handshake && take(drop_at_load_handshake_fired);
+}
+
+std::string_view srv_fault_garbage() {
+    return {garbage.data(), garbage.size()};
 }

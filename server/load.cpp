@@ -8,9 +8,11 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "server/execute.h"
+#include "server/faults.h"
 #include "server/load_batch.h"
 #include "server/load_statement.h"
 #include "server/log.h"
@@ -269,16 +271,34 @@ bool srv_run_load(srv_session& s, std::string_view text) {
         srv_log("conn %d %s: client gone at the start of a load", s.id, s.peer.c_str());
         return false;
     }
+    if (srv_fault_drop_at_load_handshake(*s.opts)) {
+        srv_log("conn %d %s: fault: connection dropped at a load's int64 exchange", s.id,
+                s.peer.c_str());
+        return false;
+    }
     srv_put_be(s.out, 0, 8);
     if (!srv_flush(s.out)) return false;
 
     load_run r{s, l};
     if (!s.opts->load_sink) r.target = &target;
     srv_load_buffer body;
+    long long batches = 0;
     for (;;) {
         int32_t count = 0;
-        srv_batch_status st = srv_load_read_batch(s.in, body, count, next_deadline(), why);
+        int32_t length = 0;
+        srv_batch_status st = srv_load_read_header(s.in, count, length, next_deadline(), why);
         if (st == srv_batch_status::end) break;
+        if (st == srv_batch_status::batch) {
+            ++batches;
+            if (srv_fault_drop_in_load_batch(*s.opts, batches)) {
+                // The batch's transaction is not open yet: the batches before it stay.
+                srv_log("conn %d %s: fault: connection dropped in load batch %lld after %lld "
+                        "records",
+                        s.id, s.peer.c_str(), batches, r.records);
+                return false;
+            }
+            st = srv_load_read_body(s.in, body, length, next_deadline());
+        }
         if (st == srv_batch_status::batch && !take_batch(r, body, count, why)) {
             st = srv_batch_status::malformed;
         }
@@ -299,6 +319,13 @@ bool srv_run_load(srv_session& s, std::string_view text) {
         }
         s.out.deadline = next_deadline();
         if (!srv_flush(s.out)) return false;
+        if (s.opts->load_delay_ms > 0) {
+            if (batches == 1) {
+                srv_log("conn %d %s: fault: load paused %d ms after each batch", s.id,
+                        s.peer.c_str(), s.opts->load_delay_ms);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(s.opts->load_delay_ms));
+        }
     }
     // REPLACE empties the table even when no record came.
     if (r.target && l.mode == srv_load_mode::replace && !r.emptied && !r.stopped) {

@@ -48,10 +48,9 @@ bool srv_load_check_header(int32_t count, int32_t body_length, std::string& why)
     return true;
 }
 
-srv_batch_status srv_load_read_batch(srv_reader& r, srv_load_buffer& body, int32_t& count,
-                                     srv_deadline deadline, std::string& why) {
+srv_batch_status srv_load_read_header(srv_reader& r, int32_t& count, int32_t& length,
+                                      srv_deadline deadline, std::string& why) {
     char head[4];
-    body.size = 0;
     if (srv_recv_status st = srv_read_exact(r, head, 4, deadline); st != srv_recv_status::ok) {
         return from_recv(st);
     }
@@ -64,8 +63,14 @@ srv_batch_status srv_load_read_batch(srv_reader& r, srv_load_buffer& body, int32
     if (srv_recv_status st = srv_read_exact(r, head, 4, deadline); st != srv_recv_status::ok) {
         return from_recv(st);
     }
-    const int32_t length = get_i32(head);
+    length = get_i32(head);
     if (!srv_load_check_header(count, length, why)) return srv_batch_status::malformed;
+    return srv_batch_status::batch;
+}
+
+srv_batch_status srv_load_read_body(srv_reader& r, srv_load_buffer& body, int32_t length,
+                                    srv_deadline deadline) {
+    body.size = 0;
     const size_t total = static_cast<size_t>(length);
     while (body.size < total) {
         const size_t step = std::min(total - body.size, std::max(body.size, body_grow_min));
@@ -77,6 +82,15 @@ srv_batch_status srv_load_read_batch(srv_reader& r, srv_load_buffer& body, int32
         body.size += step;
     }
     return srv_batch_status::batch;
+}
+
+srv_batch_status srv_load_read_batch(srv_reader& r, srv_load_buffer& body, int32_t& count,
+                                     srv_deadline deadline, std::string& why) {
+    body.size = 0;
+    int32_t length = 0;
+    srv_batch_status st = srv_load_read_header(r, count, length, deadline, why);
+    if (st != srv_batch_status::batch) return st;
+    return srv_load_read_body(r, body, length, deadline);
 }
 
 srv_record_status srv_next_record(srv_record_walk& w, std::string_view& record, std::string& why) {

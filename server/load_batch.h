@@ -47,6 +47,14 @@ bool srv_load_check_header(int32_t count, int32_t body_length, std::string& why)
 srv_batch_status srv_load_read_batch(srv_reader& r, srv_load_buffer& body, int32_t& count,
                                      srv_deadline deadline, std::string& why);
 
+// The two halves of srv_load_read_batch, for a reader that acts between them. The header: the
+// record count and, for a count other than 0, the body length, checked (status batch, or end
+// for the count 0). Then the body of length bytes into body. Connection thread.
+srv_batch_status srv_load_read_header(srv_reader& r, int32_t& count, int32_t& length,
+                                      srv_deadline deadline, std::string& why);
+srv_batch_status srv_load_read_body(srv_reader& r, srv_load_buffer& body, int32_t length,
+                                    srv_deadline deadline);
+
 // Walks the records of a body in place.
 struct srv_record_walk {
     const char* p = nullptr;    // the next length prefix

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "server/faults.h"
 #include "server/log.h"
 #include "server/login_text.h"
 #include "server/own_cipher.h"
@@ -172,6 +173,12 @@ bool srv_login(srv_session& s, const srv_options& opts) {
     } else {
         text.assign(marker);
         if (!read_clear_text(s.channel, text, deadline, why)) return refuse(s, deadline, why);
+    }
+
+    if (srv_fault_drop_at_login(opts)) {
+        srv_log("conn %d %s: fault: connection dropped after the login text, without a verdict",
+                s.id, s.peer.c_str());
+        return false;
     }
 
     srv_login_text login;

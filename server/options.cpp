@@ -68,9 +68,18 @@ bool srv_parse_args(std::span<const char* const> args, srv_options& out, std::st
             out.load_sink = true;
             continue;
         }
+        if (name == "--drop-at-login" && !inline_value) {
+            out.drop_at_login = true;
+            continue;
+        }
+        if (name == "--drop-at-load-handshake" && !inline_value) {
+            out.drop_at_load_handshake = true;
+            continue;
+        }
         if (name != "--data" && name != "--port" && name != "--user" && name != "--listen" &&
             name != "--certs" && name != "--login-timeout-ms" && name != "--max-idle-time" &&
-            name != "--drop-on" && name != "--drop-after-rows") {
+            name != "--drop-on" && name != "--drop-after-rows" && name != "--garbage-on" &&
+            name != "--drop-in-load-batch" && name != "--load-delay-ms") {
             error = "unknown argument '" + std::string(arg) + "'";
             return false;
         }
@@ -131,6 +140,23 @@ bool srv_parse_args(std::span<const char* const> args, srv_options& out, std::st
                 error = "--drop-after-rows needs a number of rows, 0 or more";
                 return false;
             }
+        } else if (name == "--garbage-on") {
+            if (value.empty()) {
+                error = "--garbage-on needs a text";
+                return false;
+            }
+            out.garbage_on = value;
+        } else if (name == "--drop-in-load-batch") {
+            if (!parse_int(value, 1LL, 9223372036854775807LL, out.drop_in_load_batch)) {
+                error = "--drop-in-load-batch needs a batch number, 1 or more";
+                return false;
+            }
+        } else if (name == "--load-delay-ms") {
+            if (!parse_int(value, 1, srv_load_delay_max_ms, out.load_delay_ms)) {
+                error = "--load-delay-ms needs a number from 1 to " +
+                        std::to_string(srv_load_delay_max_ms);
+                return false;
+            }
         }
     }
     if (!have_data) {
@@ -147,7 +173,9 @@ std::string_view srv_usage() {
     return "usage: norvlite --data DIR [--port N] [--user NAME:PASSWORD]... [--listen ADDR]\n"
            "                [--certs DIR] [--login-timeout-ms MS] [--max-idle-time SECONDS]\n"
            "                [--drop-on TEXT] [--drop-after-rows N] [--log-statements]\n"
-           "                [--load-sink]\n"
+           "                [--load-sink] [--drop-at-login] [--garbage-on TEXT]\n"
+           "                [--drop-in-load-batch N] [--drop-at-load-handshake]\n"
+           "                [--load-delay-ms MS]\n"
            "  --data DIR          directory of databases; database NAME is the file DIR/NAME.db,\n"
            "                      created on first use (DIR too)\n"
            "  --port N            TCP port, default 5138; 0 picks a free port\n"
@@ -166,5 +194,14 @@ std::string_view srv_usage() {
            "                      TEXT, in any case, closes its connection without a reply\n"
            "  --drop-after-rows N test fault: the first row stream to reach N rows closes its\n"
            "                      connection right after the Nth row (0: after the columns)\n"
+           "  --drop-at-login     test fault: the first login text read closes its connection\n"
+           "                      without a verdict\n"
+           "  --garbage-on TEXT   test fault: the first statement holding TEXT, in any case,\n"
+           "                      is answered with 100 fixed garbage bytes, then a close\n"
+           "  --drop-in-load-batch N  test fault: the first load to reach its Nth batch closes\n"
+           "                      its connection right after that batch's header\n"
+           "  --drop-at-load-handshake  test fault: the first load closes its connection after\n"
+           "                      the client's int64, before answering it\n"
+           "  --load-delay-ms MS  test fault: every load pauses MS after each batch\n"
            "  --help              this text\n";
 }

@@ -10,6 +10,7 @@
 inline constexpr int srv_default_port = 5138;
 inline constexpr int srv_default_login_timeout_ms = 10000;
 inline constexpr int srv_default_max_idle_time = 28800;  // seconds, as "show max_idle_time" says
+inline constexpr int srv_load_delay_max_ms = 600000;     // --load-delay-ms at most (10 minutes)
 
 struct srv_user {
     std::string name;      // never empty
@@ -26,9 +27,16 @@ struct srv_options {
     int max_idle_time = srv_default_max_idle_time;        // seconds without a statement, >= 1
     std::string drop_on;             // fault: drop at the first statement holding it; empty = off
     long long drop_after_rows = -1;  // fault: drop after this many rows of a stream; -1 = off
-    bool log_statements = false;     // log every statement text received (tests read it)
-    bool load_sink = false;          // --load-sink: loads are read and counted, nothing stored
-    bool help = false;               // --help: print srv_usage and exit 0
+    bool drop_at_login = false;      // fault: drop after the first login text, without a verdict
+    std::string garbage_on;          // fault: garbage instead of the reply to the first statement
+                                     // holding it, then a close; empty = off
+    long long drop_in_load_batch = -1;    // fault: drop after the header of this batch (from 1)
+                                          // of a load; -1 = off
+    bool drop_at_load_handshake = false;  // fault: drop after a load's int64, before the answer
+    int load_delay_ms = 0;                // fault: pause after every batch of a load; 0 = off
+    bool log_statements = false;          // log every statement text received (tests read it)
+    bool load_sink = false;               // --load-sink: loads are read and counted, nothing stored
+    bool help = false;                    // --help: print srv_usage and exit 0
 };
 
 // Fills out from the arguments after the program name. When no --user is given the one user

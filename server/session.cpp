@@ -80,6 +80,15 @@ void serve_statements(srv_session& s, const srv_options& opts) {
                     s.peer.c_str(), opts.drop_on.c_str());
             return;
         }
+        if (srv_fault_garbage_on(opts, m.text)) {
+            s.out.deadline = std::chrono::steady_clock::now() + idle_limit;
+            const std::string_view garbage = srv_fault_garbage();
+            srv_put(s.out, garbage.data(), garbage.size());
+            srv_flush(s.out);
+            srv_log("conn %d %s: fault: %zu garbage bytes sent for a statement containing '%s'",
+                    s.id, s.peer.c_str(), garbage.size(), opts.garbage_on.c_str());
+            return;
+        }
         s.out.deadline = std::chrono::steady_clock::now() + idle_limit;
         s.outcome = srv_outcome{};
         const bool go_on = srv_dispatch(s, m);

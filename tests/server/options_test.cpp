@@ -70,6 +70,27 @@ TEST(srv_parse_args, load_sink_is_a_switch_without_a_value) {
     EXPECT_FALSE(parse({"--data", "d", "--load-sink=1"}, o, error));
 }
 
+TEST(srv_parse_args, the_login_load_and_garbage_fault_switches_default_to_off) {
+    srv_options o;
+    std::string error;
+    ASSERT_TRUE(parse({"--data", "d"}, o, error)) << error;
+    EXPECT_FALSE(o.drop_at_login);
+    EXPECT_EQ(o.garbage_on, "");
+    EXPECT_EQ(o.drop_in_load_batch, -1);
+    EXPECT_FALSE(o.drop_at_load_handshake);
+    EXPECT_EQ(o.load_delay_ms, 0);
+    ASSERT_TRUE(parse({"--drop-at-login", "--data", "d", "--garbage-on", "Select 7",
+                       "--drop-in-load-batch=2", "--drop-at-load-handshake", "--load-delay-ms",
+                       "600000"},
+                      o, error))
+        << error;
+    EXPECT_TRUE(o.drop_at_login);
+    EXPECT_EQ(o.garbage_on, "Select 7");
+    EXPECT_EQ(o.drop_in_load_batch, 2);
+    EXPECT_TRUE(o.drop_at_load_handshake);
+    EXPECT_EQ(o.load_delay_ms, 600000);
+}
+
 TEST(srv_parse_args, refuses_missing_malformed_and_unknown_arguments) {
     const std::vector<std::vector<const char*>> bad = {
         {},
@@ -91,6 +112,15 @@ TEST(srv_parse_args, refuses_missing_malformed_and_unknown_arguments) {
         {"--data", "d", "--drop-on", ""},
         {"--data", "d", "--drop-after-rows", "-1"},
         {"--data", "d", "--drop-after-rows", "x"},
+        {"--data", "d", "--drop-at-login=1"},
+        {"--data", "d", "--drop-at-load-handshake=yes"},
+        {"--data", "d", "--garbage-on", ""},
+        {"--data", "d", "--garbage-on"},
+        {"--data", "d", "--drop-in-load-batch", "0"},
+        {"--data", "d", "--drop-in-load-batch", "-1"},
+        {"--data", "d", "--load-delay-ms", "0"},
+        {"--data", "d", "--load-delay-ms", "600001"},
+        {"--data", "d", "--load-delay-ms", "1s"},
         {"--data", "d", "--verbose"},
         {"--data", "d", "extra"},
     };
