@@ -15,6 +15,7 @@
 namespace {
 
 bool (*volatile ctrl_handler)(int) = nullptr;
+void (*exit_hook)(int) = nullptr;
 
 int event_of(int sig) {
     switch (sig) {
@@ -38,8 +39,11 @@ void plat_init() { std::signal(SIGPIPE, SIG_IGN); }
 void plat_exit(int status) {
     con_flush();
     std::fflush(nullptr);
+    if (exit_hook) exit_hook(status);
     std::_Exit(status);
 }
+
+void plat_set_exit_hook(void (*hook)(int status)) { exit_hook = hook; }
 
 int64_t plat_clock_ms() {
     using namespace std::chrono;

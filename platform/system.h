@@ -10,6 +10,11 @@ void plat_init();
 // Flushes the console output and ends the process at once with the given status.
 [[noreturn]] void plat_exit(int status);
 
+// Tests and fuzz targets that run the console inside their own process: while a hook is set,
+// plat_exit flushes and calls it instead of ending the process. The hook must not return (it
+// throws to unwind back to its caller). Null removes it. Console thread only.
+void plat_set_exit_hook(void (*hook)(int status));
+
 // Milliseconds from a steady clock, for elapsed-time reports.
 int64_t plat_clock_ms();
 
