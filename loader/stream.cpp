@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "loader/load.h"
+#include "loader/records.h"
 #include "platform/console.h"
 #include "protocol/db.h"
 #include "protocol/db_wire.h"
@@ -145,16 +146,6 @@ struct batcher {
     }
 };
 
-// The distance to the next terminator at or after from, or -1.
-long find_row_end(const char* from, const char* end, const unsigned char* lt, int t) {
-    if (t == 1) {
-        const void* p = std::memchr(from, lt[0], size_t(end - from));
-        return p ? static_cast<const char*>(p) - from : -1;
-    }
-    const void* p = memmem(from, size_t(end - from), lt, size_t(t));
-    return p ? static_cast<const char*>(p) - from : -1;
-}
-
 void progress(const load_state& st) {
     con_printf("\rload total %u record %u bad rows.", static_cast<uint32_t>(st.total),
                st.bad_rows.load());
@@ -172,13 +163,10 @@ bool stream_chunks(db_conn* conn, int fd, const unsigned char* lt, int t, char s
         size_t len = carry + got;
         load_read_buf[len] = '\0';
         if (len == 0) break;
-        const char* end = load_read_buf + len;
-        size_t offset = 0;
-        long r;
-        while ((r = find_row_end(load_read_buf + offset, end, lt, t)) >= 0) {
-            batch.add(load_read_buf + offset, size_t(r), terminator_is_separator);
-            offset += size_t(r) + size_t(t);
-        }
+        auto add = [&](const char* record, size_t n) {
+            batch.add(record, n, terminator_is_separator);
+        };
+        size_t offset = load_cut_records(load_read_buf, len, lt, t, add);
         size_t left = len - offset;
         if (!more && left > 0) {
             // The file's last record, without its terminator, is a record all the same.
