@@ -1,0 +1,86 @@
+// Fuzz target: the statement loop fed arbitrary lines on standard input (through a pipe), on a
+// connection whose peer has answered a few thousand statements with "K" in advance; reconnects
+// are refused at once. LOGIN returns from the loop; EXIT and the end of input through the hook.
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "protocol/conn.h"
+#include "shell/input_loop.h"
+#include "tests/fuzz/console_sandbox.h"
+#include "tests/protocol/socket_pair.h"
+
+namespace {
+
+inline constexpr size_t max_input = 65536;  // one pipe buffer: the writer never waits
+inline constexpr size_t answers = 4096;
+
+bool contains_word(std::string_view text, std::string_view word) {
+    auto same = [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; };
+    return std::search(text.begin(), text.end(), word.begin(), word.end(), same) != text.end();
+}
+
+// Everything that opens a file by a typed name (SPOOL, EXECFILE, IMP, the loader, the file
+// markers) stays inside the scratch directory: an input that could name a path with a directory
+// in it is not run. Every byte such a name could hold comes from the input itself.
+bool reaches_outside(std::string_view text) {
+    bool leaves =
+        text.find('/') != std::string_view::npos || text.find("..") != std::string_view::npos;
+    if (!leaves) return false;
+    return text.find_first_of("<>") != std::string_view::npos || contains_word(text, "spool") ||
+           contains_word(text, "execfile") || contains_word(text, "imp") ||
+           contains_word(text, "tabldr") || contains_word(text, "sqlldr");
+}
+
+// A connection whose peer has already sent its answers and stopped writing. The client end does
+// not block: a statement the peer has no room left for fails its exchange instead of waiting.
+db_conn* answered_connection(const socket_pair& sp) {
+    std::string replies(answers, 'K');
+    send(sp.peer, replies.data(), replies.size(), MSG_NOSIGNAL);
+    shutdown(sp.peer, SHUT_WR);
+    auto* c = new db_conn;
+    c->sock = dup(sp.client);
+    c->auto_commit = 1;
+    fcntl(c->sock, F_SETFL, fcntl(c->sock, F_GETFL) | O_NONBLOCK);
+    return c;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::string_view text(reinterpret_cast<const char*>(data), std::min(size, max_input));
+    if (reaches_outside(text)) return 0;
+    console_sandbox_init();
+    console_sandbox_reset();
+
+    int fds[2];
+    if (pipe(fds) != 0) return 0;
+    if (!text.empty() && write(fds[1], text.data(), text.size()) < 0) {
+        close(fds[0]);
+        close(fds[1]);
+        return 0;
+    }
+    close(fds[1]);
+    socket_pair sp;
+    g_console.conn = answered_connection(sp);
+    {
+        console_capture capture;
+        con_set_input(fds[0]);
+        try {
+            run_statement_loop();
+        } catch (const console_exit&) {
+        }
+        con_set_input(STDIN_FILENO);
+    }
+    db_disconnect(g_console.conn);
+    g_console.conn = nullptr;
+    close(fds[0]);
+    return 0;
+}
