@@ -178,8 +178,10 @@ void report_outcome(db_result* r, int64_t start_ms, int64_t end_ms) {
                 con_printf("\r\nTotal %d records.\r\n", db_result_row_count(r));
             }
         } else if (kind == db_kind_insert || kind == db_kind_update || kind == db_kind_delete) {
-            con_printf("\r\nTotal %d records effected.\r\n",
-                       db_result_inserted(r) + db_result_updated(r) + db_result_deleted(r));
+            // Summed modulo 2^32 like the counts themselves: the server chooses them.
+            uint32_t total = uint32_t(db_result_inserted(r)) + uint32_t(db_result_updated(r)) +
+                             uint32_t(db_result_deleted(r));
+            con_printf("\r\nTotal %d records effected.\r\n", int32_t(total));
         } else {
             con_printf("\r\nExecute successful.");
         }

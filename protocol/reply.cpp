@@ -47,6 +47,10 @@ int32_t get_length(db_conn* c, int32_t bound) {
     return n;
 }
 
+// The affected-row counts add up modulo 2^32, as 32-bit counters do: whatever the server sends,
+// the sum is defined.
+void add_count(int32_t& total, int32_t n) { total = int32_t(uint32_t(total) + uint32_t(n)); }
+
 void* alloc_or_fail(db_result* r, int32_t size) {
     void* p = arena_alloc(r, size);
     if (!p) db_fail();
@@ -249,11 +253,11 @@ db_result* read_reply(db_conn* c) {
                 r->done = 1;
                 return r.release();
             case 'D':
-                r->deleted += get_int32(c);
+                add_count(r->deleted, get_int32(c));
                 r->kind = db_kind_delete;
                 break;
             case 'U':
-                r->updated += get_int32(c);
+                add_count(r->updated, get_int32(c));
                 r->kind = db_kind_update;
                 break;
             case 'I': {
@@ -263,7 +267,7 @@ db_result* read_reply(db_conn* c) {
                 db_recv_exact(c, r->insert_key, keep);
                 skip_bytes(c, n - keep);
                 r->insert_key_len = keep;
-                r->inserted += 1;
+                add_count(r->inserted, 1);
                 r->kind = db_kind_insert;
                 break;
             }
