@@ -1,6 +1,7 @@
 // Statement messages and their replies: the "?" message with or without parameters, and the
 // reader of the reply letters that fills a db_result, rows included. Every length and count the
 // server sends is checked against the bounds below before it is used.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -32,6 +33,7 @@ inline constexpr int32_t max_text_len = 64 << 20;   // names and messages
 inline constexpr int32_t max_value_len = 1 << 30;  // one value in a row
 inline constexpr size_t max_row_size = INT32_MAX - 8;  // a row record is one arena request
 inline constexpr int32_t max_sql_len = (1 << 30) - 1;
+inline constexpr int32_t value_piece = 1 << 20;  // a large value is received in pieces this big
 
 inline constexpr int param_type_bytes = 34;  // BLOB
 inline constexpr int param_type_text = 32;   // CLOB
@@ -156,10 +158,18 @@ db_row* read_row(db_conn* c, db_result* r, std::string& scratch) {
         total += size_t(n) + 1;
         if (total > max_row_size) db_fail();
         size_t at = scratch.size();
-        scratch.resize(at + 4 + size_t(n));
+        scratch.resize(at + 4);
         uint32_t be = __builtin_bswap32(uint32_t(n));
         std::memcpy(scratch.data() + at, &be, 4);
-        db_recv_exact(c, scratch.data() + at + 4, n);
+        // The room grows with the bytes that arrive: a length announced but never sent must not
+        // cost its size in memory.
+        for (int32_t got = 0; got < n;) {
+            int32_t piece = std::min(n - got, value_piece);
+            size_t from = scratch.size();
+            scratch.resize(from + size_t(piece));
+            db_recv_exact(c, scratch.data() + from, piece);
+            got += piece;
+        }
     }
     auto* row = static_cast<char*>(alloc_or_fail(r, int32_t(total)));
     fill_row(r, row, uint32_t(table), reinterpret_cast<const unsigned char*>(scratch.data()));

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "platform/console.h"
 #include "protocol/conn.h"
@@ -250,4 +251,27 @@ TEST(db_set_option, sends_each_setting_as_its_statement_and_keeps_it) {
     EXPECT_EQ(conn->auto_commit, 0);
     EXPECT_EQ(*conn->char_set, "utf8");
     EXPECT_FALSE(conn->time_zone.has_value());
+}
+
+TEST(db_execute, a_value_of_several_receive_pieces_arrives_whole) {
+    socket_pair sp;
+    auto conn = sp.conn();
+    std::string big(size_t(3) << 20, '\0');
+    for (size_t i = 0; i < big.size(); ++i) big[i] = char('a' + i % 23);
+    const std::string reply =
+        "A" + be32(2) + column("B", 30) + column("C", 30) + "R" + value(big) + value("c") + "K";
+    std::thread server([&] {
+        sp.send_peer(reply);
+        shutdown(sp.peer, SHUT_WR);
+    });
+    db_result* r = db_execute(conn.get(), "select b, c");
+    server.join();
+    ASSERT_NE(r, nullptr);
+    EXPECT_FALSE(db_result_cut_short(r));
+    db_row* row = db_result_next(r);
+    ASSERT_NE(row, nullptr);
+    ASSERT_EQ(db_row_value_len(row, 0), int(big.size()));
+    EXPECT_TRUE(std::string(db_row_value(row, 0), big.size()) == big);
+    EXPECT_STREQ(db_row_value(row, 1), "c");
+    db_result_free(r);
 }
