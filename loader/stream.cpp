@@ -36,6 +36,7 @@ char load_batch_buf[batch_size];
 struct load_state {
     std::atomic<bool> failed{false};       // written by the reader: an 'E' came
     std::atomic<bool> receiving{false};    // set by the console thread, cleared by the reader
+    std::atomic<bool> ended{false};        // written by the reader: the closing 'K' came
     std::atomic<uint32_t> bad_rows{0};     // written by the reader: 'W' replies
     uint64_t total = 0;                    // console thread: records sent
     FILE* err_file = nullptr;              // the console thread before the reader, then the reader
@@ -94,6 +95,7 @@ void load_reply_reader(db_conn* c, load_state* st) {
             std::fprintf(st->err_file, "W\t%s", text.c_str());
             st->bad_rows.fetch_add(1);
         } else if (letter == 'K') {
+            st->ended = true;
             break;
         }
     }
@@ -266,6 +268,12 @@ bool load_table_stream(db_conn* conn, const load_request& r) {
     reader.join();
     db_duplex_end(conn);
     if (!sent) return false;
+    if (!st.ended) {
+        // The reader lost the connection before the server confirmed the end: the batches it
+        // was still reading are not in the table, and the connection is out of step.
+        db_shutdown(conn);
+        return false;
+    }
     progress(st);
     return whole && !st.failed;
 }
