@@ -148,9 +148,11 @@ struct batcher {
     }
 };
 
+// Shown at once: a load of a large file runs for a long time between prompts.
 void progress(const load_state& st) {
     con_printf("\rload total %u record %u bad rows.", static_cast<uint32_t>(st.total),
                st.bad_rows.load());
+    con_flush();
 }
 
 // The chunk loop: read, cut into records, send. Returns false when a record does not fit a chunk.
