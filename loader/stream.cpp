@@ -2,6 +2,7 @@
 // at the row terminator and sent as length-prefixed batches, while load_reply_reader reads the
 // server's replies on a second thread (rejected rows, errors, the final acknowledgement).
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -155,15 +156,23 @@ void progress(const load_state& st) {
     con_flush();
 }
 
+// True when the file now ends before the bytes already read from it.
+bool file_shrank(int fd, uint64_t read_total) {
+    struct stat info {};
+    return ::fstat(fd, &info) == 0 && uint64_t(info.st_size) < read_total;
+}
+
 // The chunk loop: read, cut into records, send. Returns false when a record does not fit a chunk.
 bool stream_chunks(db_conn* conn, int fd, const unsigned char* lt, int t, char sep, load_state& st) {
     batcher batch{conn, sep};
     const bool terminator_is_separator = static_cast<unsigned char>(sep) == lt[0];
     size_t carry = 0;
     bool more = true;
+    uint64_t read_total = 0;  // bytes of the file read so far
     while (!st.failed && more) {
         size_t got = read_fully(fd, load_read_buf + carry, chunk_size - carry);
         more = got == chunk_size - carry;
+        read_total += got;
         size_t len = carry + got;
         load_read_buf[len] = '\0';
         if (len == 0) break;
@@ -172,7 +181,14 @@ bool stream_chunks(db_conn* conn, int fd, const unsigned char* lt, int t, char s
         };
         size_t offset = load_cut_records(load_read_buf, len, lt, t, add);
         size_t left = len - offset;
-        if (!more && left > 0) {
+        if (!more && left > 0 && file_shrank(fd, read_total)) {
+            // Cut short while it was read: what follows the last terminator is part of a record
+            // that is no longer in the file, not a last record without its terminator.
+            con_printf("\r\nThe data file shrank during the load: its unfinished last record "
+                       "(%zu bytes) is not sent.\r\n",
+                       left);
+            left = 0;
+        } else if (!more && left > 0) {
             // The file's last record, without its terminator, is a record all the same.
             batch.add(load_read_buf + offset, left, false);
             left = 0;
