@@ -176,6 +176,11 @@ void run_to_file(const char* text, const char* name, bool text_mode) {
             out.write(db_row_value(row, 0), size_t(db_row_value_len(row, 0)));
     }
     out.flush();
+    if (db_result_cut_short(r.get())) {
+        con_printf("\r\nConnection lost after %d records: the result is incomplete.\r\n",
+                   db_result_row_count(r.get()));
+        return;
+    }
     con_printf("\r\nTotal %d records.\r\n\r\n", db_result_row_count(r.get()));
 }
 
@@ -254,6 +259,12 @@ void run_export(const char* text, const char* name) {
                                     db_row_value_len(row, c), line);
             line += "\r\n";
             std::fwrite(line.data(), 1, line.size(), file.get());
+        }
+        if (db_result_cut_short(batch.get())) {
+            // The rows that came are written whole; a short batch must not read as the last.
+            con_printf("\r\nExport stopped: the connection was lost after %lld records.\r\n", count);
+            connection_lost();
+            return;
         }
         if (count % export_batch != 0 || db_result_row_count(batch.get()) == 0) break;
         if (count % export_progress_every == 0) con_printf("\r\nHave export %lld redords", count);
