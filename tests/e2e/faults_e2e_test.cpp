@@ -1,0 +1,372 @@
+// Faults end to end: norvsql against a norvlite that drops the connection at each phase of an
+// exchange, or sends garbage, and files that shrink or lose their folder meanwhile. Each test
+// checks what the console printed (the message where it has one), that it keeps running, and
+// what the server holds afterwards: nothing written twice, nothing reported done missing.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+
+#include "tests/e2e/harness.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string& prompt = sql_prompt;
+const std::string& rule = heading_rule;
+
+const std::string all_prompts =
+    "Please input server URL:Please input server port:Please input database name:"
+    "Please input user name:Please input password:";
+
+const std::string reconnected = "Net disconnect,reconnect.\r\n\r\nConnect ok.\r\n";
+
+// The listing of one column named name, its values given as they show.
+std::string listing(const std::string& name, const std::vector<std::string>& values) {
+    std::string out = "\r\n" + name + " | " + rule;
+    for (const std::string& v : values)
+        out += v + " |\r\n";
+    return out + "\r\nTotal " + std::to_string(values.size()) +
+           " records.\r\nUse time:N ms.     \r\n";
+}
+
+// "create table t(a int, b varchar(100));" and a statement inserting rows 1..n, b of a % 90 + 10
+// letters x: every row says by its length whether it arrived whole.
+std::string table_of(long long n) {
+    return "create table t(a int, b varchar(100));\ninsert into t with recursive c(x) as (select 1 "
+           "union all select x + 1 from c where x < " +
+           std::to_string(n) + ") select x, substr('" + std::string(99, 'x') +
+           "', 1, x % 90 + 10) from c;\n";
+}
+
+// The data file of such rows 1..n, one per LF-ended line "a|b". Returns the bytes.
+std::string data_lines(long long n) {
+    std::string data;
+    for (long long a = 1; a <= n; ++a) {
+        data += std::to_string(a);
+        data += '|';
+        data.append(size_t(a % 90 + 10), 'x');
+        data += '\n';
+    }
+    return data;
+}
+
+// The number of whole lines among the first bytes of data.
+long long lines_in(const std::string& data, size_t bytes) {
+    long long n = 0;
+    for (size_t i = 0; i < std::min(bytes, data.size()); ++i)
+        n += data[i] == '\n';
+    return n;
+}
+
+// The console reads data files in chunks of this size; each chunk's records go as one batch.
+constexpr size_t load_chunk = size_t(8) << 20;
+
+}  // namespace
+
+class faults_e2e : public norvlite_test {
+protected:
+    void restart(const std::vector<std::string>& switches) {
+        server.reset();
+        start(switches);
+    }
+    std::string session(const std::string& lines) {
+        return norvlite_test::session(lines, cwd.path);
+    }
+    std::string file(const std::string& name) const { return cwd.path + "/" + name; }
+
+    // What norvlite holds, asked by a console of its own: the one value of a one-row query.
+    std::string value_of(const std::string& query) {
+        std::string out = norvlite_test::session(query + "\n");
+        size_t at = out.find(rule);
+        if (at == std::string::npos) return "<no rows: " + out + ">";
+        at += rule.size();
+        std::string v = out.substr(at, out.find('|', at) - at);
+        return v.substr(0, v.find_last_not_of(' ') + 1);
+    }
+    // The rows of t as "count distinct min max bad", bad counting rows not whole.
+    std::string t_summary() {
+        return value_of(
+            "select count(*) || ' ' || count(distinct a) || ' ' || min(a) || ' ' || "
+            "max(a) || ' ' || sum(length(b) != a % 90 + 10) as s from t;");
+    }
+    static std::string summary_of(long long n) {
+        return std::to_string(n) + " " + std::to_string(n) + " 1 " + std::to_string(n) + " 0";
+    }
+    int times_received(const std::string& text) const {
+        int n = 0;
+        for (const std::string& s : received())
+            n += s == text;
+        return n;
+    }
+    temp_dir cwd;
+};
+
+TEST_F(faults_e2e, a_login_dropped_without_a_verdict_starts_the_cycle_again_at_the_banner) {
+    ASSERT_FALSE(test_certs().empty());
+    // The own cipher sets up the TLS context too, so the console needs its certificates.
+    ASSERT_TRUE(install_client_certs(test_certs(), cwd.path, "driver"));
+    for (const char* mode : {"NSSL", "ssl"}) {
+        restart({"--drop-at-login"});
+        const std::string typed = "127.0.0.1\n" + port +
+                                  "\ndemo\nnorv\nnorv\ncreate table t(a int);\ninsert into t "
+                                  "values(1);\nexit\n";
+        run_result r = run_norvsql(login(mode), typed, cwd.path);
+        EXPECT_EQ(r.status, 0);
+        const std::string head = banner + banner + all_prompts +
+                                 "****\n\r\nConnect to 127.0.0.1:" + port +
+                                 " demo norv \r\nConnect ok.\r\n" + prompt;
+        EXPECT_EQ(r.out.substr(0, head.size()), head) << mode << ": " << r.out;
+        EXPECT_NE(r.out.find("\r\nTotal 1 records effected.\r\n"), std::string::npos) << r.out;
+        EXPECT_NE(server->proc.log().find("fault: connection dropped after the login text"),
+                  std::string::npos);
+        EXPECT_EQ(value_of("select count(*) as n from t;"), "1") << mode;
+    }
+}
+
+TEST_F(faults_e2e, an_insert_dropped_before_its_reply_is_retried_and_lands_once) {
+    restart({"--drop-on", "insert into t values(7)"});
+    std::string out = session(
+        "create table t(a int);\ninsert into t values(7);\n"
+        "select a from t;\n");
+    EXPECT_EQ(out, prompt + "\r\nExecute successful.Use time:N ms.     \r\n" + prompt +
+                       reconnected + "\r\nTotal 1 records effected.\r\nUse time:N ms.     \r\n" +
+                       prompt + listing("a", {"7"}) + prompt);
+    EXPECT_EQ(times_received("insert into t values(7);"), 2) << "sent, dropped, sent again";
+    EXPECT_EQ(value_of("select count(*) as n from t;"), "1");
+}
+
+TEST_F(faults_e2e, an_open_transaction_cut_before_a_reply_is_replayed_once_and_commits_whole) {
+    restart({"--drop-on", "values(2)"});
+    std::string out = session(
+        "create table t(a int);\nset auto_commit off\ninsert into t values(1);\n"
+        "insert into t values(2);\ncommit;\n");
+    EXPECT_NE(out.find(prompt + reconnected + "\r\nTotal 1 records effected.\r\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(times_received("insert into t values(1);"), 2) << "sent once, replayed once";
+    EXPECT_EQ(value_of("select group_concat(a) as a from t;"), "1,2");
+}
+
+TEST_F(faults_e2e, a_row_stream_cut_short_keeps_the_rows_received_and_says_so) {
+    restart({"--drop-after-rows", "1000"});
+    std::string out = session(table_of(3000) +
+                              "select a from t order by a;\n"
+                              "select count(*) as n from t;\n");
+    std::string rows;
+    for (int a = 1; a <= 1000; ++a) {
+        if (a % 10 == 1) rows += "\r\na | " + rule;  // a heading per page of 10
+        rows += std::to_string(a) + " |\r\n";
+    }
+    EXPECT_NE(out.find(rows +
+                       "\r\nConnection lost after 1000 records: the result is incomplete.\r\n"
+                       "Use time:N ms.     \r\n" +
+                       prompt + reconnected + listing("n", {"3000"}) + prompt),
+              std::string::npos)
+        << out.substr(0, 600);
+    EXPECT_EQ(t_summary(), summary_of(3000)) << "a read loses and adds nothing";
+}
+
+TEST_F(faults_e2e, an_export_whose_fetch_is_dropped_stops_clearly_and_the_next_one_is_whole) {
+    restart({"--drop-on", "fetch 5000"});
+    std::string out = session(table_of(12000) +
+                              "select a, b from t order by a >$ first.txt;\n"
+                              "select a, b from t order by a >$ second.txt;\n");
+    EXPECT_NE(
+        out.find(prompt + "\r\nExport stopped: the connection was lost after 0 records.\r\n" +
+                 reconnected + "reconnected...\r\n" + prompt + "\r\nTotal:12000 record" + prompt),
+        std::string::npos)
+        << out;
+    EXPECT_EQ(read_file(file("first.txt")), "");
+    std::string second = read_file(file("second.txt"));
+    std::string expected;
+    for (long long a = 1; a <= 12000; ++a)
+        expected += std::to_string(a) + "|" + std::string(size_t(a % 90 + 10), 'x') + "|\r\n";
+    EXPECT_EQ(second, expected);
+    EXPECT_EQ(t_summary(), summary_of(12000));
+}
+
+TEST_F(faults_e2e, an_export_fetch_cut_inside_its_rows_keeps_whole_lines_and_says_so) {
+    restart({"--drop-after-rows", "2500"});
+    std::string out = session(table_of(12000) +
+                              "select a, b from t order by a >$ cut.txt;\n"
+                              "select count(*) as n from t;\n");
+    EXPECT_NE(out.find(prompt +
+                       "\r\nExport stopped: the connection was lost after 2500 "
+                       "records.\r\n" +
+                       reconnected + "reconnected...\r\n" + prompt + listing("n", {"12000"})),
+              std::string::npos)
+        << out;
+    std::string expected;
+    for (long long a = 1; a <= 2500; ++a)
+        expected += std::to_string(a) + "|" + std::string(size_t(a % 90 + 10), 'x') + "|\r\n";
+    EXPECT_EQ(read_file(file("cut.txt")), expected);
+
+    // The first column into a file (">%") cut the same way: the rows that came, and no total.
+    restart({"--drop-after-rows", "2500"});
+    out = session(table_of(12000) +
+                  "select a || '' from t order by a >% col.txt;\n"
+                  "select count(*) as n from t;\n");
+    EXPECT_NE(out.find("\r\nConnection lost after 2500 records: the result is incomplete.\r\n" +
+                       prompt + reconnected + listing("n", {"12000"})),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("Total 2500 records."), std::string::npos) << out;
+    std::string col;
+    for (long long a = 1; a <= 2500; ++a)
+        col += std::to_string(a);
+    EXPECT_EQ(read_file(file("col.txt")), col);
+}
+
+TEST_F(faults_e2e, a_load_dropped_inside_its_second_batch_fails_and_keeps_the_first_batch_only) {
+    restart({"--drop-in-load-batch", "2"});
+    const std::string data = data_lines(300000);  // about 20 MiB: three batches
+    ASSERT_GT(data.size(), 2 * load_chunk);
+    write_file(file("big.txt"), data);
+    std::string out = session(
+        "create table t(a int, b varchar(100));\n"
+        "TABLDR table=t datafile=big.txt ft='|' rt=X'0a'\n"
+        "select count(*) as n from t;\n");
+    EXPECT_NE(out.find("\r\nLoad table t failed\r\n\r\nUse time:N ms.     \r\n"), std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("Sucessed"), std::string::npos) << out;
+    const long long first_batch = lines_in(data, load_chunk);
+    EXPECT_NE(out.find(prompt + reconnected + listing("n", {std::to_string(first_batch)})),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(t_summary(), summary_of(first_batch));
+    EXPECT_NE(server->proc.log().find("fault: connection dropped in load batch 2 after " +
+                                      std::to_string(first_batch) + " records"),
+              std::string::npos);
+}
+
+TEST_F(faults_e2e, a_load_dropped_in_the_last_small_batch_is_not_reported_done) {
+    restart({"--drop-in-load-batch", "2"});
+    const std::string data = data_lines(140000);  // a full chunk and a small rest
+    ASSERT_GT(data.size(), load_chunk);
+    ASSERT_LT(data.size(), load_chunk + (1 << 20));
+    write_file(file("big.txt"), data);
+    std::string out = session(
+        "create table t(a int, b varchar(100));\n"
+        "TABLDR table=t datafile=big.txt ft='|' rt=X'0a'\n"
+        "select count(*) as n from t;\n");
+    EXPECT_NE(out.find("\r\nLoad table t failed\r\n"), std::string::npos) << out;
+    EXPECT_EQ(out.find("Sucessed"), std::string::npos) << out;
+    EXPECT_EQ(t_summary(), summary_of(lines_in(data, load_chunk)));
+}
+
+TEST_F(faults_e2e, a_load_dropped_at_the_int64_exchange_fails_and_loads_nothing) {
+    restart({"--drop-at-load-handshake"});
+    write_file(file("few.txt"), data_lines(10));
+    std::string out = session(
+        "create table t(a int, b varchar(100));\n"
+        "TABLDR table=t datafile=few.txt ft='|' rt=X'0a'\n"
+        "select count(*) as n from t;\n"
+        "TABLDR table=t datafile=few.txt ft='|' rt=X'0a'\n");
+    EXPECT_NE(out.find("append_mode:0\r\n\r\nLoad table t failed\r\n\r\nUse time:N ms.     \r\n" +
+                       prompt + reconnected + listing("n", {"0"})),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("\rload total 10 record 0 bad rows.\r\nLoad table t Sucessed"),
+              std::string::npos)
+        << "the next load goes through: " << out;
+    EXPECT_EQ(t_summary(), summary_of(10));
+}
+
+TEST_F(faults_e2e, garbage_instead_of_a_reply_reconnects_and_the_retried_insert_lands_once) {
+    ASSERT_FALSE(test_certs().empty());
+    ASSERT_TRUE(install_client_certs(test_certs(), cwd.path, "driver"));
+    for (const char* mode : {"NSSL", "ssl"}) {
+        restart({"--garbage-on", "insert into t values(5)"});
+        std::string out = after_login(
+            run_console("create table t(a int);\ninsert into t values(5);\nselect a from t;\n",
+                        cwd.path, mode));
+        const std::string again =
+            std::string(mode) == "ssl" ? "SSL Connect ok.\r\n" : "Connect ok.\r\n";
+        EXPECT_EQ(out, prompt + "\r\nExecute successful.Use time:N ms.     \r\n" + prompt +
+                           "Net disconnect,reconnect.\r\n\r\n" + again +
+                           "\r\nTotal 1 records effected.\r\nUse time:N ms.     \r\n" + prompt +
+                           listing("a", {"5"}) + prompt)
+            << mode;
+        EXPECT_EQ(value_of("select count(*) as n from t;"), "1") << mode;
+    }
+}
+
+TEST_F(faults_e2e, a_data_file_that_shrinks_during_the_load_ends_with_whole_records_once_each) {
+    restart({"--load-delay-ms", "1500"});
+    const std::string data = data_lines(700000);  // about 45 MiB: six chunks
+    ASSERT_GT(data.size(), 5 * load_chunk);
+    write_file(file("big.txt"), data);
+    auto term = start_norvsql_piped(login(), cwd.path);
+    ASSERT_NE(term, nullptr);
+    ASSERT_TRUE(term->expect(prompt));
+    term->type("create table t(a int, b varchar(100));\n");
+    ASSERT_TRUE(term->expect(prompt));
+    term->type("TABLDR table=t datafile=big.txt ft='|' rt=X'0a'\n");
+    ASSERT_TRUE(term->expect("\rload total ", 20000)) << term->seen;
+    fs::resize_file(file("big.txt"), 0);
+    ASSERT_TRUE(term->expect("\r\nLoad table t ", 60000)) << term->seen;
+    ASSERT_TRUE(term->expect(prompt));
+    term->type("exit\n");
+    EXPECT_EQ(term->finish(), 0);
+    // The last progress line gives the records sent; each is in the table once, whole.
+    const size_t last = term->seen.rfind("\rload total ");
+    ASSERT_NE(last, std::string::npos);
+    const long long sent = std::stoll(term->seen.substr(last + 12));
+    EXPECT_GT(sent, 0);
+    EXPECT_LT(sent, 700000) << "the file shrank before the console read it all";
+    EXPECT_NE(term->seen.find("\r\nThe data file shrank during the load: its unfinished last "
+                              "record ("),
+              std::string::npos)
+        << term->seen.substr(term->seen.size() - 300);
+    EXPECT_EQ(t_summary(), summary_of(sent)) << term->seen.substr(term->seen.size() - 300);
+}
+
+TEST_F(faults_e2e, a_spool_folder_that_vanishes_skips_rows_in_the_spool_not_on_the_console) {
+    fs::create_directory(file("sp"));
+    auto term = start_norvsql_piped(login(), cwd.path);
+    ASSERT_NE(term, nullptr);
+    ASSERT_TRUE(term->expect(prompt));
+    term->type(table_of(12) + "set pagesize 5\nspool sp/out.txt\nselect a from t order by a;\n");
+    ASSERT_TRUE(term->expect("\r\n5 |")) << term->seen;  // the listing waits for a key
+    fs::remove_all(file("sp"));
+    term->type("\n");
+    ASSERT_TRUE(term->expect("\r\n10 |")) << term->seen;
+    fs::create_directory(file("sp"));  // back before row 11
+    term->type("\n");
+    ASSERT_TRUE(term->expect("Total 12 records.")) << term->seen;
+    ASSERT_TRUE(term->expect(prompt));
+    term->type("select count(*) as n from t;\nexit\n");
+    EXPECT_EQ(term->finish(), 0);
+    std::string shown = normalise_use_time(term->seen.substr(term->seen.find("pagesize 5\r\n")));
+    std::string expected;
+    for (int a = 1; a <= 12; ++a) {
+        if ((a - 1) % 5 == 0) expected += "\r\na | " + rule;
+        expected += std::to_string(a) + " |\r\n";
+    }
+    EXPECT_NE(shown.find(expected + "\r\nTotal 12 records."), std::string::npos) << shown;
+    EXPECT_NE(shown.find(listing("n", {"12"})), std::string::npos)
+        << "the console went on: " << shown;
+    // Rows 6 to 10 found no folder; rows 11 and 12 found a new one and a new file.
+    EXPECT_EQ(read_file(file("sp/out.txt")), "\r\na | " + rule + " 11 |\r\n 12 |\r\n" +
+                                                 "\r\nSQL> select count(*) as n from t;\n\r\nn | " +
+                                                 rule + " 12|\r\n");
+}
+
+TEST_F(faults_e2e, an_export_or_file_output_into_a_missing_folder_says_so_and_goes_on) {
+    std::string out = session(table_of(3) +
+                              "select a from t >$ nowhere/out.txt;\n"
+                              "select b from t ># nowhere/b.bin;\nselect count(*) as n from t;\n");
+    EXPECT_NE(out.find(prompt + "ERROR:文件操作异常或指定盘符无操作权限！\\r\n" + prompt),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("Open file nowhere/b.bin failed.\r\n" + prompt + listing("n", {"3"})),
+              std::string::npos)
+        << out;
+    EXPECT_FALSE(fs::exists(file("nowhere")));
+    for (const std::string& s : received())
+        EXPECT_EQ(s.find("printf_cur1"), std::string::npos) << "no cursor without a file: " << s;
+}
