@@ -65,7 +65,8 @@ inline void console_sandbox_reset() {
 struct console_capture {
     std::string* sink;
     console_capture() {
-        static std::string buffers[2];
+        // Never destroyed: a monitor thread may still print while the process exits.
+        static std::string* const buffers = new std::string[2];
         static int current = 0;
         current ^= 1;
         sink = &buffers[current];
