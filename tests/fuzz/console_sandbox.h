@@ -26,7 +26,8 @@ inline void throw_console_exit(int status) {
     throw console_exit{status};
 }
 
-// Once per process: the exit hook, a private working directory, an editor that changes nothing.
+// Once per process: the exit hook, a private working directory (removed at exit; libFuzzer must
+// be given absolute corpus paths), an editor that changes nothing.
 inline void console_sandbox_init() {
     static bool done = false;
     if (done) return;
@@ -39,6 +40,11 @@ inline void console_sandbox_init() {
         std::abort();
     }
     setenv("VISUAL", "true", 1);
+    static const std::string scratch = dir;
+    std::atexit([] {
+        std::error_code ec;
+        std::filesystem::remove_all(scratch, ec);
+    });
 }
 
 // For every input: the record in its start-up state with login values that fail fast, and an
