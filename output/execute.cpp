@@ -21,6 +21,8 @@ struct exec_state {
     std::string last_statement;             // the text last given to execute_statement
     std::vector<std::string> replay_list;   // data-changing statements of the open transaction
     bool retry_pending = false;             // a statement's reply was missing
+    int64_t retry_start_ms = 0;             // the clock readings of that statement's attempt
+    int64_t retry_end_ms = 0;
 };
 
 exec_state exec;
@@ -57,10 +59,14 @@ const char* level_format(int level) {
 
 bool keyword_is(const char* word) { return strcasecmp(g_console.keyword, word) == 0; }
 
-// Reconnect, replay, then retry the statement whose reply was missing (once).
-void reconnect_replay_retry(int64_t start_ms, int64_t end_ms) {
+// Reconnect, replay, then retry the statement whose reply was missing (once), reported with the
+// clock readings of its first attempt. A retry still pending after a failed reconnect waits for
+// the next reconnect, unless that failure also dropped the open transaction's statements: the
+// lost statement alone would then be applied without the statements before it.
+void reconnect_replay_retry() {
     g_console.line_count = 0;
     if (!reconnect_server()) {
+        if (!exec.replay_list.empty()) exec.retry_pending = false;
         exec.replay_list.clear();
         con_printf("Reconnect failed\r\n");
         return;
@@ -78,7 +84,7 @@ void reconnect_replay_retry(int64_t start_ms, int64_t end_ms) {
         exec.replay_list.clear();
         return;
     }
-    report_outcome(r, start_ms, end_ms);
+    report_outcome(r, exec.retry_start_ms, exec.retry_end_ms);
 }
 
 }  // namespace
@@ -154,11 +160,19 @@ db_result* execute_statement(db_conn* conn, const char* text, bool auto_commit) 
     return r;
 }
 
+db_result* execute_unwrapped(db_conn* conn, const char* text) {
+    exec.last_statement = text;
+    g_console.last_activity = static_cast<double>(plat_time_seconds());
+    return db_execute(conn, text);
+}
+
 void report_outcome(db_result* r, int64_t start_ms, int64_t end_ms) {
     if (!r) {
         exec.retry_pending = true;
+        exec.retry_start_ms = start_ms;
+        exec.retry_end_ms = end_ms;
         con_printf("Net disconnect,reconnect.\r\n\r\n");
-        reconnect_replay_retry(start_ms, end_ms);
+        reconnect_replay_retry();
         return;
     }
     int level = db_result_msg_level(r);
@@ -195,10 +209,7 @@ void report_outcome(db_result* r, int64_t start_ms, int64_t end_ms) {
     db_result_free(r);
 }
 
-void reconnect_and_replay() {
-    exec.retry_pending = false;
-    reconnect_replay_retry(0, 0);
-}
+void reconnect_and_replay() { reconnect_replay_retry(); }
 
 void run_statement() {
     if (!g_console.conn) {

@@ -27,12 +27,17 @@ void run_statement();
 // usually through report_outcome) or null when no reply came.
 db_result* execute_statement(db_conn* conn, const char* text, bool auto_commit);
 
+// Executes text with db_execute, without the idle reconnect and the replay list, as the
+// statement that a missing reply retries (a lost reply must never retry an older statement).
+db_result* execute_unwrapped(db_conn* conn, const char* text);
+
 // Prints what the result says (rows, counts, messages, elapsed time) and frees it. A null result
 // is a lost connection: "Net disconnect,reconnect.", reconnect, replay, one retry.
 void report_outcome(db_result* r, int64_t start_ms, int64_t end_ms);
 
-// Reconnects after a lost connection without a statement to retry (RECONNECT, and client
-// commands whose own statement got no reply): reconnect, replay, "reconnected...".
+// Reconnects without marking a statement for retry (RECONNECT, no connection, and client
+// commands whose own statement got no reply): reconnect, replay, then the retry still pending
+// from an earlier failed reconnect, or "reconnected...".
 void reconnect_and_replay();
 
 // Opens a new connection with the stored login values and makes it the console's; prints the

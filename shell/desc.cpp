@@ -165,7 +165,7 @@ command_result command_desc(command_line& cl) {
     s.desc_pos = parsed.last_part_len;
     int64_t start = plat_clock_ms();
     db_result* r = parsed.both_quoted ? execute_statement(s.conn, cmd_buff, s.auto_commit)
-                                      : db_execute(s.conn, cmd_buff);
+                                      : execute_unwrapped(s.conn, cmd_buff);
     int64_t stop = plat_clock_ms();
     report_outcome(r, start, stop);
     return command_result::done;

@@ -1,5 +1,6 @@
 // The statement loop end to end: how lines become statements, what the console prints for each
 // outcome, and how it survives a lost connection and the server's idle limit.
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -195,6 +196,54 @@ TEST_F(console_e2e, the_idle_limit_reconnects_before_the_next_statement) {
     EXPECT_NE(tail.find("\r\n1 |\r\n"), std::string::npos) << "the insert was replayed: " << tail;
     term->type("exit\n");
     EXPECT_EQ(term->finish(), 0);
+}
+
+TEST_F(console_e2e, a_retry_pending_after_a_failed_reconnect_runs_at_the_next_reconnect) {
+    auto term = start_norvsql_piped(login());
+    ASSERT_NE(term, nullptr);
+    ASSERT_TRUE(term->expect("SQL> "));
+    std::string same_port = port;
+    server->proc.stop(SIGTERM, 5000);
+    term->type("select 'lost' as w;\n");
+    ASSERT_TRUE(term->expect("Net disconnect,reconnect.\r\n\r\nConnect failed.\r\nReconnect failed\r\n"))
+        << term->seen;
+    ASSERT_TRUE(term->expect("SQL> "));
+    start({"--port", same_port});
+    // No connection: the new statement only reconnects, and the lost one is retried.
+    term->type("select 'new' as w;\n");
+    ASSERT_TRUE(term->expect("Total 1 records.")) << term->seen;
+    std::string tail = term->seen.substr(term->seen.rfind("SQL> ", term->seen.size() - 10));
+    EXPECT_NE(tail.find("Connect ok.\r\n\r\nw | "), std::string::npos) << tail;
+    EXPECT_NE(tail.find("\r\nlost|\r\n"), std::string::npos) << tail;
+    EXPECT_EQ(tail.find("reconnected..."), std::string::npos) << tail;
+    term->type("select 'after' as w;\n");
+    ASSERT_TRUE(term->expect("after|")) << term->seen;
+    term->type("exit\n");
+    EXPECT_EQ(term->finish(), 0);
+    std::vector<std::string> got = received();
+    EXPECT_EQ(std::count(got.begin(), got.end(), "select 'lost' as w;"), 1);
+    EXPECT_EQ(std::count(got.begin(), got.end(), "select 'new' as w;"), 0);
+}
+
+TEST_F(console_e2e, a_failed_reconnect_that_drops_an_open_transaction_drops_its_retry_too) {
+    auto term = start_norvsql_piped(login());
+    ASSERT_NE(term, nullptr);
+    ASSERT_TRUE(term->expect("SQL> "));
+    term->type("create table t(a int);\nset auto_commit off\ninsert into t values(1);\n");
+    ASSERT_TRUE(term->expect("Total 1 records effected."));
+    ASSERT_TRUE(term->expect("SQL> "));
+    std::string same_port = port;
+    server->proc.stop(SIGTERM, 5000);
+    term->type("insert into t values(2);\n");
+    ASSERT_TRUE(term->expect("Connect failed.\r\nReconnect failed\r\n")) << term->seen;
+    ASSERT_TRUE(term->expect("SQL> "));
+    start({"--port", same_port});
+    term->type("reconnect\n");
+    ASSERT_TRUE(term->expect("Connect ok.\r\nreconnected...\r\n")) << term->seen;
+    term->type("exit\n");
+    EXPECT_EQ(term->finish(), 0);
+    for (const std::string& s : received())
+        EXPECT_EQ(s.find("insert into t"), std::string::npos) << s;
 }
 
 TEST_F(console_e2e, a_stopped_server_gives_reconnect_failed_and_the_console_goes_on) {
