@@ -103,16 +103,17 @@ void load_reply_reader(db_conn* c, load_state* st) {
     st->receiving = false;
 }
 
-// Reads up to n bytes, as many as the file holds; a read error ends the data like its end.
-size_t read_fully(int fd, char* buf, size_t n) {
-    size_t got = 0;
+// Reads up to n bytes, as many as the file holds; false on a read error.
+bool read_fully(int fd, char* buf, size_t n, size_t& got) {
+    got = 0;
     while (got < n) {
         ssize_t r = ::read(fd, buf + got, n - got);
         if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) break;
+        if (r < 0) return false;
+        if (r == 0) break;
         got += size_t(r);
     }
-    return got;
+    return true;
 }
 
 // Assembles records into batches and sends a batch when the next record would not fit.
@@ -156,10 +157,12 @@ void progress(const load_state& st) {
     con_flush();
 }
 
-// True when the file now ends before the bytes already read from it.
+// True when the file now ends before the bytes already read from it (a pipe has no size to
+// compare with).
 bool file_shrank(int fd, uint64_t read_total) {
     struct stat info {};
-    return ::fstat(fd, &info) == 0 && uint64_t(info.st_size) < read_total;
+    return ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+           uint64_t(info.st_size) < read_total;
 }
 
 // The chunk loop: read, cut into records, send. Returns false when a record does not fit a chunk.
@@ -170,7 +173,15 @@ bool stream_chunks(db_conn* conn, int fd, const unsigned char* lt, int t, char s
     bool more = true;
     uint64_t read_total = 0;  // bytes of the file read so far
     while (!st.failed && more) {
-        size_t got = read_fully(fd, load_read_buf + carry, chunk_size - carry);
+        size_t got = 0;
+        if (!read_fully(fd, load_read_buf + carry, chunk_size - carry, got)) {
+            // What the server holds stays whole: the records before the failed read.
+            batch.send();
+            st.total = batch.sent;
+            con_printf("\r\nReading the data file failed after record %llu: %s\r\n",
+                       static_cast<unsigned long long>(batch.sent), std::strerror(errno));
+            return false;
+        }
         more = got == chunk_size - carry;
         read_total += got;
         size_t len = carry + got;
@@ -226,6 +237,11 @@ bool load_table_stream(db_conn* conn, const load_request& r) {
     const char* log_path = r.log ? r.log : default_log;
     const char* err_path = r.errlog ? r.errlog : default_errlog;
     fd_closer data{::open(r.datafile, O_RDONLY | O_CLOEXEC)};
+    struct stat data_info {};
+    if (data.fd >= 0 && ::fstat(data.fd, &data_info) == 0 && S_ISDIR(data_info.st_mode)) {
+        ::close(data.fd);  // a folder opens here but holds no records
+        data.fd = -1;
+    }
     if (data.fd < 0) {
         con_printf("Open data file %s failed\r\n\r\n", r.datafile);
         return false;

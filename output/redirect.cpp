@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -59,23 +61,27 @@ void connection_lost() {
     reconnect_and_replay();
 }
 
-// Reads a whole file; false when it cannot be opened or read.
-bool read_whole_file(const char* name, std::vector<char>& data) {
+enum class file_read { ok, failed, too_large };
+
+// Reads a whole file that fits a parameter's 32-bit length.
+file_read read_whole_file(const char* name, std::vector<char>& data) {
     int fd = ::open(name, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) return file_read::failed;
     fd_closer closer{fd};
     struct stat st {};
-    if (::fstat(fd, &st) != 0) return false;
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) return file_read::failed;
+    if (st.st_size >= INT32_MAX) return file_read::too_large;
     data.resize(size_t(st.st_size));
     size_t got = 0;
     while (got < data.size()) {
         ssize_t r = ::read(fd, data.data() + got, data.size() - got);
-        if (r < 0) return false;
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) return file_read::failed;
         if (r == 0) break;  // the file shrank: what is there is what is bound
         got += size_t(r);
     }
     data.resize(got);
-    return true;
+    return file_read::ok;
 }
 
 // "<%", "<#", "<$": the listed files become the statement's parameters in order.
@@ -96,11 +102,20 @@ void run_with_parameter_files(const char* text, const char* list) {
             g_console.line_count = 0;
             return;
         }
+        // A parameter that cannot be bound would leave the statement short of it.
+        if (index >= db_stmt_max_params) {
+            con_printf("Too many parameter files: at most %d\r\n", db_stmt_max_params);
+            g_console.line_count = 0;
+            return;
+        }
         std::string name(p, len);
         p += len;
         // A statement with a file missing from its parameters is not run at all.
-        if (!read_whole_file(name.c_str(), data)) {
-            con_printf("Open file %s failed.\r\n", name.c_str());
+        file_read got = read_whole_file(name.c_str(), data);
+        if (got != file_read::ok) {
+            con_printf(got == file_read::too_large ? "File %s is too large for a parameter.\r\n"
+                                                   : "Open file %s failed.\r\n",
+                       name.c_str());
             g_console.line_count = 0;
             return;
         }

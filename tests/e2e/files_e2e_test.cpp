@@ -123,6 +123,22 @@ TEST_F(files_e2e, desc_checks_the_name_and_describes_the_columns) {
     EXPECT_EQ(count_of(sent, "select * from  scott.emp limit 0"), 1);
 }
 
+TEST_F(files_e2e, a_desc_whose_reply_is_lost_retries_its_own_query) {
+    server.reset();
+    start({"--drop-on", "limit 0"});
+    std::string out = session("create table t(a int);\ninsert into t values(1);\ndesc t\n"
+                              "select count(*) as n from t;\n");
+    EXPECT_NE(out.find(prompt + "Net disconnect,reconnect.\r\n\r\nConnect ok.\r\n"
+                                "Column_Name                                       NULL       Data_Type" +
+                       rule + "a                                                |          | INTEGER \r\n" + prompt),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("\r\nn | " + rule + "1 |\r\n"), std::string::npos) << "the insert ran once: " << out;
+    auto sent = received();
+    EXPECT_EQ(count_of(sent, "insert into t values(1);"), 1);
+    EXPECT_EQ(count_of(sent, "select * from  t limit 0"), 2);
+}
+
 TEST_F(files_e2e, imp_checks_the_file_and_the_table_then_loads_it) {
     write_file(file("data.txt"), "1|a\n2|b\n");
     std::string out = session("create table t(a int, b varchar(5));\nimp s.t data.txt\nimp t nofile.txt\n"
@@ -146,17 +162,26 @@ TEST_F(files_e2e, parameter_files_are_stored_byte_for_byte) {
     write_file(file("text.txt"), text);
     write_file(file("bytes.bin"), bytes);
     write_file(file("out.bin"), std::string(100, '#'));  // longer than what is written over it
+    write_file(file("huge.txt"), "");
+    fs::resize_file(file("huge.txt"), std::uintmax_t(1) << 31);  // sparse: no disk space used
+    std::string too_many = "insert into p values(3, ?, null) ;";
+    for (int i = 0; i < 101; ++i) too_many += " <% text.txt";
+    too_many += ";";
     std::string out = session(
         "create table p(n int, c clob, b blob);\n"
         "insert into p values(1, ?, ?) ; <% text.txt <# bytes.bin;\n"
         "select c from p ># out.txt;\nselect b from p ># out.bin;\nselect c from p >% crlf.txt;\n"
         "insert into p values(2, ?, null) ; <% missing.txt;\n"
+        "insert into p values(2, ?, null) ; <% huge.txt;\n" + too_many + "\n"
         "select count(*) as n from p;\nselect 'a>%b' as v;\n");
     EXPECT_EQ(read_file(file("out.txt")), text);
     EXPECT_EQ(read_file(file("out.bin")), bytes) << "the old, longer file is replaced";
     EXPECT_EQ(read_file(file("crlf.txt")), "line one\r\nline 'two'\r\n");
     EXPECT_NE(out.find(prompt + "Open file missing.txt failed.\r\n" + prompt), std::string::npos) << out;
-    EXPECT_NE(out.find("\r\nn | " + rule + "1 |\r\n"), std::string::npos) << "the second insert never ran";
+    EXPECT_NE(out.find(prompt + "File huge.txt is too large for a parameter.\r\n" + prompt), std::string::npos)
+        << out;
+    EXPECT_NE(out.find(prompt + "Too many parameter files: at most 100\r\n" + prompt), std::string::npos) << out;
+    EXPECT_NE(out.find("\r\nn | " + rule + "1 |\r\n"), std::string::npos) << "only the first insert ran";
     EXPECT_NE(out.find("\r\nv | " + rule + "a>%b|\r\n"), std::string::npos) << "a marker in quotes is text";
     EXPECT_NE(out.find(prompt + "Use time:N ms.      \r\n\r\nTotal 1 records.\r\n\r\n"), std::string::npos) << out;
 }

@@ -2,6 +2,7 @@
 // against a scripted server on a socket pair (the bytes of every batch checked as they arrive).
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <filesystem>
@@ -276,10 +277,35 @@ TEST_F(load_stream, a_refused_statement_and_bad_terminators_fail_before_any_data
     run_load_command(conn.get(), line.data());
     line = "TABLDR table=t datafile=nofile.txt ft='|' rt=X'0a'\t";
     run_load_command(conn.get(), line.data());
+    std::filesystem::create_directory(dir.path + "/adir");
+    line = "TABLDR table=t datafile=adir ft='|' rt=X'0a'\t";
+    run_load_command(conn.get(), line.data());
     con_set_capture(nullptr);
     EXPECT_EQ(printed.rfind("Row separator error\r\n\r\n\r\nLoad table t failed\r\n\r\nUse time:", 0), 0u);
     EXPECT_NE(printed.find("Open data file nofile.txt failed\r\n\r\n"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("Open data file adir failed\r\n\r\n\r\nLoad table t failed"), std::string::npos)
+        << printed;
     EXPECT_EQ(sp.drain(), "");
+}
+
+TEST_F(load_stream, a_pipe_as_data_file_sends_its_unterminated_last_record) {
+    std::string fifo = dir.path + "/pipe";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::thread writer([&] { std::ofstream(fifo, std::ios::binary) << "1|a\n2|b"; });
+    scripted_load server;
+    std::string out = load("TABLDR table=t datafile=pipe ft='|' rt=X'0a'", server);
+    writer.join();
+    EXPECT_EQ(server.records, (std::vector<std::string>{"1|a|", "2|b|"}));
+    EXPECT_NE(out.find("Load table t Sucessed"), std::string::npos) << out;
+}
+
+TEST_F(load_stream, a_read_error_in_the_data_file_fails_the_load) {
+    // Reading this file from its start fails with an I/O error.
+    scripted_load server;
+    std::string out = load("TABLDR table=t datafile=/proc/self/mem ft='|' rt=X'0a'", server);
+    EXPECT_TRUE(server.records.empty());
+    EXPECT_NE(out.find("\r\nReading the data file failed after record 0: "), std::string::npos) << out;
+    EXPECT_NE(out.find("\r\nLoad table t failed\r\n\r\n"), std::string::npos) << out;
 }
 
 TEST_F(load_stream, an_empty_file_sends_only_the_end_marker) {
