@@ -305,12 +305,6 @@ db_result* read_reply(db_conn* c) {
             case 'K':
                 r->done = 1;
                 return r.release();
-            case '$':
-                // Ends the reply wherever it comes; read as a letter without fields, its int32
-                // would be taken for four more letters.
-                get_int32(c);
-                r->done = 1;
-                return r.release();
             default:
                 break;
         }
