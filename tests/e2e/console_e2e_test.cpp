@@ -1,8 +1,8 @@
 // The statement loop end to end: how lines become statements, what the console prints for each
 // outcome, and how it survives a lost connection and the server's idle limit.
-#include <algorithm>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <regex>
 #include <string>
@@ -194,8 +194,12 @@ TEST_F(console_e2e, the_idle_limit_reconnects_before_the_next_statement) {
     std::string tail = term->seen.substr(term->seen.rfind("SQL> ", term->seen.size() - 10));
     EXPECT_NE(tail.find("Connect ok.\r\n\r\nc | "), std::string::npos) << tail;
     EXPECT_NE(tail.find("\r\n1 |\r\n"), std::string::npos) << "the insert was replayed: " << tail;
+    // The reconnect came before the statement, not after it failed on the stale connection.
+    EXPECT_EQ(tail.find("Net disconnect"), std::string::npos) << tail;
     term->type("exit\n");
     EXPECT_EQ(term->finish(), 0);
+    std::vector<std::string> got = received();
+    EXPECT_EQ(std::count(got.begin(), got.end(), "select count(*) as c from t;"), 1);
 }
 
 TEST_F(console_e2e, a_retry_pending_after_a_failed_reconnect_runs_at_the_next_reconnect) {

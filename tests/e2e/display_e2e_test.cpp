@@ -1,6 +1,7 @@
 // Settings, the result grid and the client commands end to end.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -81,16 +82,25 @@ TEST_F(display_e2e, an_empty_result_prints_its_heading_and_a_zero_total) {
 }
 
 TEST_F(display_e2e, pages_repeat_the_heading_and_pause_until_a_key) {
-    // pagesize 10 switches B_PAUSE on. The key after row 10 is a space, the one after row 20 is Q.
-    std::string out = session(numbers_table(25) + "set pagesize 10\nselect a from n;\n Q\n");
-    std::string expected = "\r\na | " + rule;
-    for (int i = 1; i <= 20; ++i) {
-        if (i == 11) expected += "\r\na | " + rule;
-        expected += std::to_string(i) + " |";
-        if (i != 20) expected += "\r\n";
-    }
-    expected += "\r\nTotal 25 records.\r\nUse time:N ms.     \r\n";
-    EXPECT_NE(out.find(prompt + expected), std::string::npos) << out;
+    // pagesize 10 switches B_PAUSE on; the key read after each page is the next input byte.
+    auto listing = [](int shown, bool last_row_ends) {
+        std::string expected = "\r\na | " + rule;
+        for (int i = 1; i <= shown; ++i) {
+            if (i % 10 == 1 && i > 1) expected += "\r\na | " + rule;
+            expected += std::to_string(i) + " |";
+            if (i != shown || last_row_ends) expected += "\r\n";
+        }
+        return expected + "\r\nTotal 25 records.\r\nUse time:N ms.     \r\n";
+    };
+    // Keys that go on: headings before rows 1, 11 and 21, every row listed.
+    std::string out = session(numbers_table(25) + "set pagesize 10\nselect a from n;\n  \n");
+    EXPECT_NE(out.find(prompt + listing(25, true)), std::string::npos) << out;
+    // Q after row 10 stops the listing; the total still counts every row.
+    out = session("set pagesize 10\nselect a from n;\nQ\n");
+    EXPECT_NE(out.find(prompt + listing(10, false)), std::string::npos) << out;
+    // q after row 20.
+    out = session("set pagesize 10\nselect a from n;\n q\n");
+    EXPECT_NE(out.find(prompt + listing(20, false)), std::string::npos) << out;
 }
 
 TEST_F(display_e2e, pagesize_0_prints_one_heading_and_never_pauses) {
@@ -102,9 +112,14 @@ TEST_F(display_e2e, pagesize_0_prints_one_heading_and_never_pauses) {
 
 TEST_F(display_e2e, spool_copies_statements_and_rows_into_the_file) {
     temp_dir cwd;
-    session(numbers_table(2) + "spool out.txt;\nselect a from n;\nspool off;\nselect 9;\n"
-            "spool off\n",
-            cwd.path);
+    std::string listed = session(numbers_table(2) + "spool out.txt;\nselect a from n;\nspool off;\n"
+                                 "select 9;\nspool off\n",
+                                 cwd.path);
+    // With no spool active, SPOOL OFF only switches spooling off: nothing printed or written.
+    EXPECT_EQ(listed.substr(listed.size() - 2 * prompt.size()), prompt + prompt) << listed;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(cwd.path),
+                            std::filesystem::directory_iterator()),
+              1);
     EXPECT_EQ(read_file(cwd.path + "/out.txt"),
               "\r\nSQL> spool out.txt\r\n\r\nSQL> select a from n;\n\r\na | " + rule +
                   " 1 |\r\n 2 |\r\n\r\nSQL> spool off\r\n");
@@ -141,11 +156,25 @@ TEST_F(display_e2e, session_user_use_probe_help_and_clbuff) {
     }
     EXPECT_TRUE(user);
     EXPECT_TRUE(probe) << "sqlldrx probes the connection";
+    // The probe is all it does: its reply is not shown and the next statement is USE's.
+    const std::string next = prompt + " db_name other \n";
+    EXPECT_EQ(out.compare(user_set.size(), next.size(), next), 0) << out;
+    auto at = std::find(sent.begin(), sent.end(), "SELECT * FROM DUAL");
+    ASSERT_NE(at, sent.end());
+    ASSERT_NE(at + 1, sent.end());
+    EXPECT_EQ(at[1], "use other");
 }
 
 TEST_F(display_e2e, use_changes_the_database_of_later_reconnects) {
     session("use other\nreconnect\n");
-    EXPECT_NE(server->proc.log().find("database 'other'"), std::string::npos) << server->proc.log();
+    std::string log = server->proc.log();
+    size_t first = log.find("login accepted");
+    ASSERT_NE(first, std::string::npos) << log;
+    EXPECT_NE(log.find("database 'demo'", first), std::string::npos) << log;
+    size_t second = log.find("login accepted", first + 1);
+    ASSERT_NE(second, std::string::npos) << "the reconnect logged in: " << log;
+    std::string line = log.substr(second, log.find('\n', second) - second);
+    EXPECT_NE(line.find("database 'other',"), std::string::npos) << line;
 }
 
 TEST_F(display_e2e, login_returns_to_the_banner_and_asks_again) {

@@ -202,13 +202,21 @@ TEST_F(files_e2e, export_writes_bar_separated_rows_through_the_cursor) {
 TEST_F(files_e2e, export_fetches_5000_rows_at_a_time_and_reports_progress) {
     std::string make = "create table big(n int);\ninsert into big with recursive c(x) as (select 1 "
                        "union all select x + 1 from c where x < 100000) select x from c;\n";
+    auto progress_lines = [](const std::string& out) {
+        int n = 0;
+        for (size_t at = 0; (at = out.find("Have export", at)) != std::string::npos; ++at) ++n;
+        return n;
+    };
     std::string out = session(make + "select n from big where n < 5000 >$ a.txt;\n");
     EXPECT_EQ(fetches(), 1) << "4999 rows: one fetch";
+    EXPECT_EQ(progress_lines(out), 0) << out;
     out = session("select n from big where n <= 5000 >$ b.txt;\n");
     EXPECT_EQ(fetches(), 1 + 2) << "5000 rows: a second, empty fetch ends it";
+    EXPECT_EQ(progress_lines(out), 0) << out;
     out = session("select n from big >$ c.txt;\n");
     EXPECT_EQ(fetches(), 3 + 21);
     EXPECT_NE(out.find("\r\nHave export 100000 redords\r\nTotal:100000 record"), std::string::npos) << out;
+    EXPECT_EQ(progress_lines(out), 1) << out;
     std::string c = read_file(file("c.txt"));
     EXPECT_EQ(c.substr(0, 9), "1|\r\n2|\r\n3");
     EXPECT_EQ(c.substr(c.size() - 11), "\r\n100000|\r\n");

@@ -74,6 +74,10 @@ TEST_F(login_e2e, mixed_case_mode_words_are_not_secure) {
         run_result r = run_norvsql({mode, "127.0.0.1", port, "demo", "norv", "norv"}, "exit\n");
         EXPECT_EQ(r.out, banner + connected(server->port) + prompt) << mode;
     }
+    std::string log = server->proc.log();
+    int clear = 0;
+    for (size_t at = 0; (at = log.find("login accepted (clear)", at)) != std::string::npos; ++at) ++clear;
+    EXPECT_EQ(clear, 3) << log;
 }
 
 class tls_login_e2e : public norvlite_test {

@@ -2,7 +2,9 @@
 // pipe while the console goes on; '#' again stops it after the next output.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "tests/e2e/harness.h"
 
@@ -28,10 +30,18 @@ TEST_F(monitor_e2e, hash_starts_the_monitor_and_hash_again_stops_it_after_the_ne
     c->type("select 4242 as n;\n");
     ASSERT_TRUE(c->expect("4242 |")) << c->seen;
     ASSERT_TRUE(c->expect("select 4242 as n;")) << "the pipe shows the statement: " << c->seen;
+    // Once the monitor is back in its receive, '#' stops it only after the next output arrives.
+    // (Typed while the monitor is still between receives, '#' stops it at once.)
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     c->type("# and any text\n");
     ASSERT_TRUE(c->expect("SQL> "));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(count(c->seen, "Debug monitor stop."), 0) << "no stop before the next output";
     c->type("select 77 as n;\n");
     ASSERT_TRUE(c->expect("Debug monitor stop.\r\n")) << c->seen;
+    size_t stop = c->seen.find("Debug monitor stop.");
+    EXPECT_NE(c->seen.rfind("select 77 as n;", stop), std::string::npos)
+        << "the pipe's line for the next statement comes before the stop: " << c->seen;
     c->type("select 78 as n;\n");
     ASSERT_TRUE(c->expect("78 |"));
     c->type("exit\n");

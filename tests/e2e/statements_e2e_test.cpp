@@ -247,6 +247,15 @@ TEST_F(statements_e2e, every_type_code_round_trips_through_a_table_of_its_declar
         ASSERT_TRUE(r);
         ASSERT_EQ(db_result_col_count(r.r), 1);
         EXPECT_EQ(db_result_col_type(r.r, 0), tc.code);
+        // (p,s) travels as (p << 16) | s, a length (n) as n; no figures as -1.
+        int32_t type_mod = -1;
+        const std::string decl = tc.decl;
+        if (size_t open = decl.find('('); open != std::string::npos) {
+            int p = std::atoi(decl.c_str() + open + 1);
+            size_t comma = decl.find(',', open);
+            type_mod = comma == std::string::npos ? p : (p << 16) | std::atoi(decl.c_str() + comma + 1);
+        }
+        EXPECT_EQ(db_result_col_type_mod(r.r, 0), type_mod);
         ASSERT_EQ(db_result_row_count(r.r), 2);
         tc.check(db_result_next(r.r));
         EXPECT_EQ(db_row_value_len(db_result_next(r.r), 0), 0);  // NULL

@@ -102,6 +102,12 @@ TEST(db_execute, messages_outside_rows_set_level_and_ok) {
     // A row set after an error sets ok back.
     exchange ea("E" + text("x") + select_header + "K");
     EXPECT_EQ(db_result_ok(ea.result), 1);
+    // A warning before the rows stays with the result.
+    exchange wa("W" + text("early") + select_header + "R" + value(be32(1)) + "K");
+    EXPECT_EQ(db_result_ok(wa.result), 1);
+    EXPECT_EQ(db_result_msg_level(wa.result), db_level_warning);
+    EXPECT_STREQ(db_result_message(wa.result), "early");
+    EXPECT_EQ(db_result_row_count(wa.result), 1);
 }
 
 TEST(db_execute, messages_among_rows_clear_ok_and_carry_a_bracketed_code) {
@@ -200,10 +206,14 @@ TEST(db_execute, malformed_lengths_and_counts_fail_the_exchange) {
         exchange x(reply);
         EXPECT_EQ(x.result, nullptr) << ::testing::PrintToString(reply);
     }
-    // A bad value length among rows ends the stream like a lost connection.
-    exchange x(select_header + "R" + be32(-7));
-    ASSERT_NE(x.result, nullptr);
-    EXPECT_TRUE(db_result_cut_short(x.result));
+    // A bad value length among rows (negative, or over the 1 GiB bound) ends the stream like a
+    // lost connection.
+    for (int32_t bad : {-7, 0x7fffffff}) {
+        exchange x(select_header + "R" + be32(bad));
+        ASSERT_NE(x.result, nullptr) << bad;
+        EXPECT_TRUE(db_result_cut_short(x.result)) << bad;
+        EXPECT_EQ(db_result_row_count(x.result), 0) << bad;
+    }
 }
 
 TEST(db_execute, a_reply_cut_at_any_byte_gives_null_or_a_flagged_partial_result) {

@@ -75,7 +75,10 @@ TEST(db_result_next, crosses_chunks_stops_at_the_end_and_rewinds) {
     EXPECT_EQ(db_result_next(r), nullptr) << "an empty result has no rows";
     db_result_rewind(r);
     for (int i = 0; i < 2500; ++i) ASSERT_TRUE(result_append_row(r, row_numbered(r, i)));
-    EXPECT_NE(r->first_chunk->next, nullptr);
+    // A chunk holds rows 0 to 999; row 1000 opens the next one.
+    ASSERT_NE(r->first_chunk->next, nullptr);
+    EXPECT_EQ(number_of(r->first_chunk->rows[999]), 999);
+    EXPECT_EQ(number_of(r->first_chunk->next->rows[0]), 1000);
     for (int pass = 0; pass < 2; ++pass) {
         for (int i = 0; i < 2500; ++i) {
             db_row* row = db_result_next(r);
