@@ -199,11 +199,6 @@ bool srv_login(srv_session& s, const srv_options& opts) {
     }
     s.db = open_database_file(opts, login.database, why);
     if (!s.db) return refuse(s, deadline, why);
-    if (!srv_send_all(s.channel, &verdict_accepted, 1, deadline)) {
-        sqlite3_close(s.db);
-        s.db = nullptr;
-        return drop(s, "client gone before the verdict");
-    }
     s.user = user->name;
     s.database = login.database;
     s.auto_commit = login.auto_commit;
@@ -211,9 +206,15 @@ bool srv_login(srv_session& s, const srv_options& opts) {
     if (login.time_zone) s.settings.time_zone = *login.time_zone;
     if (login.iso_level) s.settings.iso_level = *login.iso_level;
     if (login.lock_timeout) s.settings.lock_timeout = *login.lock_timeout;
+    // Logged before the verdict goes out, so that the line is there once the client has it.
     srv_log("conn %d %s: login accepted (%s): user '%s', database '%s', auto_commit %s", s.id,
             s.peer.c_str(), channel_name(s), s.user.c_str(), s.database.c_str(),
             s.auto_commit ? "on" : "off");
+    if (!srv_send_all(s.channel, &verdict_accepted, 1, deadline)) {
+        sqlite3_close(s.db);
+        s.db = nullptr;
+        return drop(s, "client gone before the verdict");
+    }
     return true;
 }
 
