@@ -1,6 +1,7 @@
 // POSIX implementation of the process services: signals stand in for the console control events.
 #include "platform/system.h"
 
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -75,13 +76,12 @@ bool plat_run_editor(const char* path) {
     const char* editor = std::getenv("VISUAL");
     if (!editor || !*editor) editor = std::getenv("EDITOR");
     if (!editor || !*editor) editor = "vi";
-    pid_t pid = fork();
-    if (pid < 0) return false;
-    if (pid == 0) {
-        // The editor may carry arguments ("code -w"): let the shell split them.
-        execl("/bin/sh", "sh", "-c", "exec $0 \"$1\"", editor, path, static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    // The editor may carry arguments ("code -w"): let the shell split them. Spawned rather than
+    // forked: a console holding a large result would otherwise copy its page tables first.
+    char sh[] = "sh", c[] = "-c", script[] = "exec $0 \"$1\"";
+    char* argv[] = {sh, c, script, const_cast<char*>(editor), const_cast<char*>(path), nullptr};
+    pid_t pid;
+    if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ) != 0) return false;
     int status = 0;
     pid_t r;
     do {
