@@ -301,11 +301,11 @@ bool load_table_stream(db_conn* conn, const load_request& r) {
     while (st.receiving) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     reader.join();
     db_duplex_end(conn);
-    if (!sent) return false;
-    if (!st.ended) {
-        // The reader lost the connection before the server confirmed the end: the batches it
-        // was still reading are not in the table, and the connection is out of step.
-        db_shutdown(conn);
+    if (!sent || !st.ended) {
+        // Either the sends failed, or the reader lost the connection before the server confirmed
+        // the end: the batches it was still reading are not in the table, and the connection is
+        // out of step. Nothing of it may answer a later statement.
+        db_close_socket(conn);
         return false;
     }
     progress(st);

@@ -66,9 +66,6 @@ struct db_exchange_failed {};
 // anything else is looked up). Returns the socket or -1.
 int db_open_socket(const char* host, uint16_t port, uint32_t* addr_out);
 
-// Closes the socket (and drops the TLS object) of a connection; sends nothing.
-void db_close_socket(db_conn* c);
-
 // Sender: put_bytes gathers small writes, sends large ones directly.
 void put_bytes(db_conn* c, const void* data, int n);
 void put_int32(db_conn* c, int32_t v);

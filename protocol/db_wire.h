@@ -32,6 +32,10 @@ void db_duplex_end(db_conn* conn);
 // thread returns. The connection is unusable afterwards. Any thread.
 void db_shutdown(db_conn* conn);
 
+// Closes the connection's socket (and drops its TLS object and whatever was read ahead); sends
+// nothing. Later exchanges on it fail, so the console reconnects. One thread only.
+void db_close_socket(db_conn* conn);
+
 // Ends the exchange under way as failed: for a reply that cannot be right. Only inside
 // db_run_exchange.
 [[noreturn]] void db_abort_exchange(db_conn* conn);

@@ -133,6 +133,10 @@ int db_open_socket(const char* host, uint16_t port, uint32_t* addr_out) {
 }
 
 void db_close_socket(db_conn* c) {
+    // What was read ahead belongs to the reply that failed: a later statement on this
+    // connection must find the socket closed, not the rest of that reply.
+    c->recv_pos = 0;
+    c->recv_len = 0;
     if (c->tls_handle) {
         tls_free(c->tls_handle);
         c->tls_handle = nullptr;

@@ -70,7 +70,7 @@ void prompt_host_port() {
     con_printf("Please input server URL:");
     g_console.host = read_word_into(g_console.host_input, host_input_size);
     con_printf("Please input server port:");
-    char port_word[32];
+    char port_word[host_input_size];
     read_word_into(port_word, sizeof port_word);
     g_console.port = std::atoi(port_word);
 }
@@ -91,11 +91,18 @@ void prompt_password() {
     // is not a key.
     if (!con_input_is_terminal()) con_discard_line_rest();
     password_entry e;
+    int key = 0;
     while (!e.done) {
-        int key = con_getch();
+        key = con_getch();
         if (key == con_eof) plat_exit(0);
         const char* echo = password_key(e, key);
         if (*echo) con_printf("%s", echo);
+    }
+    // Keys typed past the longest password are still the password, never the next input (a
+    // statement, or a value of the next login): they are dropped up to the Enter.
+    while (key != 13) {
+        key = con_getch();
+        if (key == con_eof) plat_exit(0);
     }
     std::memcpy(g_console.password_input, e.text, sizeof e.text);
     g_console.password = g_console.password_input;

@@ -48,6 +48,20 @@ TEST_F(login_e2e, a_wrong_password_restarts_the_cycle_and_asks_for_everything) {
     EXPECT_EQ(r.out, banner + banner + all_prompts + "****\n" + connected(server->port) + prompt);
 }
 
+TEST_F(login_e2e, keys_past_the_longest_password_are_dropped_and_a_long_port_word_is_read_whole) {
+    // 63 password characters, then more keys on the same line: they are not the next input.
+    std::string typed = "127.0.0.1\n" + std::string(31, '0') + port + "\ndemo\nnorv\n" +
+                        std::string(63, 'p') + "Zselect 3;\n" + "127.0.0.1\n" + port +
+                        "\ndemo\nnorv\nnorv\nexit\n";
+    run_result r = run_norvsql({}, typed);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, banner + all_prompts + std::string(63, '*') + "\n" + banner + all_prompts +
+                         "****\n" + connected(server->port) + prompt);
+    std::string log = server->proc.log();
+    EXPECT_NE(log.find("wrong password"), std::string::npos) << "the long port word reached the server: " << log;
+    EXPECT_EQ(log.find("select 3"), std::string::npos) << log;
+}
+
 TEST_F(login_e2e, a_host_name_or_bad_port_gives_url_set_error_and_the_prompts) {
     for (auto args : {std::vector<std::string>{"NSSL", "server1", port, "demo", "norv", "norv"},
                       std::vector<std::string>{"NSSL", "192.168.0.256", port, "d", "u", "p"},

@@ -216,6 +216,21 @@ TEST(db_execute, malformed_lengths_and_counts_fail_the_exchange) {
     }
 }
 
+TEST(db_execute, a_reply_broken_among_rows_leaves_nothing_for_the_next_statement) {
+    socket_pair sp;
+    auto conn = sp.conn();
+    // The bytes after the bad length arrive with it, in the same read.
+    sp.send_peer(select_header + "R" + value(be32(1)) + "R" + be32(-1) + "E" + text("stale") + "K");
+    db_result* r = db_execute(conn.get(), "select 1");
+    ASSERT_NE(r, nullptr);
+    EXPECT_TRUE(db_result_cut_short(r));
+    EXPECT_EQ(db_result_row_count(r), 1);
+    db_result_free(r);
+    db_result* next = db_execute(conn.get(), "commit");
+    EXPECT_EQ(next, nullptr) << "the rest of the broken reply answered a statement never sent";
+    db_result_free(next);
+}
+
 TEST(db_execute, a_reply_cut_at_any_byte_gives_null_or_a_flagged_partial_result) {
     const std::string header =
         "W" + text("w") + "A" + be32(2) + column("A", 5) + column("B", 30);
