@@ -9,7 +9,9 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "output/execute.h"
@@ -282,7 +284,14 @@ size_t find_unquoted(std::string_view text, std::string_view marker) {
     return std::string_view::npos;
 }
 
-void list_directory(const std::string& dir, std::vector<std::string>& files) {
+namespace {
+
+// Lists dir once per command: a folder reached again through a link is not listed again (a
+// link to a parent folder would otherwise list the tree without end).
+void list_directory_once(const std::string& dir, std::vector<std::string>& files,
+                         std::set<std::pair<dev_t, ino_t>>& listed) {
+    struct stat info {};
+    if (::stat(dir.c_str(), &info) == 0 && !listed.emplace(info.st_dev, info.st_ino).second) return;
     std::error_code ec;
     std::filesystem::directory_iterator it(dir, ec);
     if (ec) {
@@ -297,10 +306,17 @@ void list_directory(const std::string& dir, std::vector<std::string>& files) {
         }
         std::error_code kind_ec;
         if (entry.is_directory(kind_ec))
-            list_directory(path, files);
+            list_directory_once(path, files, listed);
         else
             files.push_back(path);
     }
+}
+
+}  // namespace
+
+void list_directory(const std::string& dir, std::vector<std::string>& files) {
+    std::set<std::pair<dev_t, ino_t>> listed;
+    list_directory_once(dir, files, listed);
 }
 
 command_result command_execfile(command_line& cl) { return run_script_command(cl, false); }

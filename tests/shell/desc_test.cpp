@@ -1,10 +1,14 @@
-// DESC name checking and the unquoted-marker search of script files, as pure functions.
+// DESC name checking, and the unquoted-marker search and folder listing of script files.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <vector>
 
 #include "shell/desc.h"
 #include "shell/script_files.h"
+#include "tests/support/process.h"
 
 namespace {
 
@@ -58,4 +62,16 @@ TEST(find_unquoted, skips_markers_inside_single_quotes) {
     EXPECT_EQ(find_unquoted("'EXECEND' EXECEND", "EXECEND"), 10u);
     EXPECT_EQ(find_unquoted("'it''s EXECEND'", "EXECEND"), std::string_view::npos);
     EXPECT_EQ(find_unquoted("EXECEN", "EXECEND"), std::string_view::npos);
+}
+
+TEST(list_directory, lists_depth_first_and_each_folder_once_through_links) {
+    temp_dir dir;
+    std::filesystem::create_directories(dir.path + "/sub");
+    std::ofstream(dir.path + "/sub/a.sql") << "select 1;";
+    // Two links back to the top: followed blindly they would list the tree without end.
+    std::filesystem::create_directory_symlink("..", dir.path + "/sub/up");
+    std::filesystem::create_directory_symlink("..", dir.path + "/sub/up2");
+    std::vector<std::string> files;
+    list_directory(dir.path, files);
+    EXPECT_EQ(files, std::vector<std::string>{dir.path + "/sub/a.sql"});
 }
