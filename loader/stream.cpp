@@ -176,10 +176,11 @@ bool stream_chunks(db_conn* conn, int fd, const unsigned char* lt, int t, char s
         size_t got = 0;
         if (!read_fully(fd, load_read_buf + carry, chunk_size - carry, got)) {
             // What the server holds stays whole: the records before the failed read.
+            int error = errno;
             batch.send();
             st.total = batch.sent;
             con_printf("\r\nReading the data file failed after record %llu: %s\r\n",
-                       static_cast<unsigned long long>(batch.sent), std::strerror(errno));
+                       static_cast<unsigned long long>(batch.sent), std::strerror(error));
             return false;
         }
         more = got == chunk_size - carry;
