@@ -35,7 +35,7 @@ char load_batch_buf[batch_size];
 
 // Shared by the console thread and the reply reader; each value has one writer.
 struct load_state {
-    std::atomic<bool> failed{false};       // written by the reader: an 'E' came
+    std::atomic<bool> failed{false};       // written by the reader: an 'E' came, or a bad reply
     std::atomic<bool> receiving{false};    // set by the console thread, cleared by the reader
     std::atomic<bool> ended{false};        // written by the reader: the closing 'K' came
     std::atomic<uint32_t> bad_rows{0};     // written by the reader: 'W' replies
@@ -87,7 +87,11 @@ void load_reply_reader(db_conn* c, load_state* st) {
             letter = b;
             if (letter == 'E' || letter == 'W') text = get_reply_text(c);
         });
-        if (!ok) break;
+        if (!ok) {
+            // The replies can no longer be read: the load cannot succeed, so the sender stops.
+            st->failed = true;
+            break;
+        }
         if (letter == 'E') {
             std::fprintf(st->err_file, "E\t%s", text.c_str());
             con_printf(load_error_line, text.c_str());
@@ -282,7 +286,13 @@ bool load_table_stream(db_conn* conn, const load_request& r) {
         unsigned char ignored[8];
         db_recv_exact(conn, ignored, 8);
     });
-    if (!ok || refused) return false;
+    if (!ok) {
+        // A broken answer to the load statement: what is left of it must not answer a later
+        // statement.
+        db_close_socket(conn);
+        return false;
+    }
+    if (refused) return false;
 
     // The reader needs no head start: replies only follow batches, and until then it waits in
     // its receive. (A fixed pause here would add a second to every load.)

@@ -192,7 +192,8 @@ void set_row_message(db_result* r, char* text, int level) {
     long code = 0;
     while (*end >= '0' && *end <= '9' && code < 1000000000) code = code * 10 + (*end++ - '0');
     if (end == text + 1 || *end != ']') return;
-    r->error_code = -static_cast<int32_t>(code);
+    // Negated modulo 2^32: a code of ten digits from the server must not overflow.
+    r->error_code = static_cast<int32_t>(0u - static_cast<uint32_t>(code));
     ++end;
     while (*end == ' ') ++end;
     r->message = end;

@@ -311,6 +311,24 @@ TEST_F(load_stream, a_read_error_in_the_data_file_fails_the_load) {
     EXPECT_NE(out.find("\r\nLoad table t failed\r\n\r\n"), std::string::npos) << out;
 }
 
+TEST_F(load_stream, a_broken_answer_to_the_load_statement_closes_the_connection) {
+    write("d.txt", "1|a\n");
+    socket_pair sp;
+    auto conn = sp.conn();
+    // A refusal whose text length is impossible, followed by bytes that would otherwise be taken
+    // for the next statement's reply.
+    sp.send_peer("E" + be32(-1) + "K");
+    std::string printed;
+    con_set_capture(&printed);
+    std::string line = "TABLDR table=t datafile=d.txt ft='|' rt=X'0a'\t";
+    run_load_command(conn.get(), line.data());
+    db_result* next = db_execute(conn.get(), "commit");
+    con_set_capture(nullptr);
+    EXPECT_NE(printed.find("\r\nLoad table t failed\r\n\r\n"), std::string::npos) << printed;
+    EXPECT_EQ(next, nullptr) << "the rest of the broken answer was taken for the commit's reply";
+    db_result_free(next);
+}
+
 TEST_F(load_stream, an_empty_file_sends_only_the_end_marker) {
     write("empty.txt", "");
     scripted_load empty;

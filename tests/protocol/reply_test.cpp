@@ -119,6 +119,10 @@ TEST(db_execute, messages_among_rows_clear_ok_and_carry_a_bracketed_code) {
     EXPECT_EQ(db_result_error_code(w.result), -1234);
     EXPECT_STREQ(db_result_message(w.result), "row skipped");
     EXPECT_EQ(db_result_row_count(w.result), 2);
+    // A code of ten digits wraps instead of overflowing.
+    exchange big(select_header + "E" + text("[2147483648] bad") + "K");
+    EXPECT_EQ(db_result_error_code(big.result), INT32_MIN);
+    EXPECT_STREQ(db_result_message(big.result), "bad");
     exchange e(select_header + "E" + text("[12 not a code") + "K");
     EXPECT_EQ(db_result_error_code(e.result), 0);
     EXPECT_STREQ(db_result_message(e.result), "[12 not a code");
