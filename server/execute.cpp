@@ -6,6 +6,7 @@
 
 #include <sqlite3.h>
 
+#include <mutex>
 #include <string_view>
 
 #include "server/catalogue.h"
@@ -242,7 +243,10 @@ bool srv_ready_database(srv_session& s, std::string& why) {
     }
     // Write-ahead logging without a sync per commit: a development server trades the last
     // commits before a power loss for speed, and an open cursor no longer blocks the writers of
-    // other connections.
+    // other connections. Switching a new database to it takes the database whole, and two
+    // connections switching at once can find it locked without waiting: one at a time.
+    static std::mutex readying;
+    std::lock_guard<std::mutex> one_at_a_time(readying);
     return exec_simple(s.db,
                        "PRAGMA temp_store = MEMORY; PRAGMA journal_mode = WAL; "
                        "PRAGMA synchronous = NORMAL",
