@@ -191,6 +191,10 @@ void run_to_file(const char* text, const char* name, bool text_mode) {
             out.write(db_row_value(row, 0), size_t(db_row_value_len(row, 0)));
     }
     out.flush();
+    if (out.failed) {
+        con_printf("\r\nWriting %s failed: the file holds only part of the result.\r\n", name);
+        return;
+    }
     if (db_result_cut_short(r.get())) {
         con_printf("\r\nConnection lost after %d records: the result is incomplete.\r\n",
                    db_result_row_count(r.get()));
@@ -275,6 +279,7 @@ void run_export(const char* text, const char* name) {
             line += "\r\n";
             std::fwrite(line.data(), 1, line.size(), file.get());
         }
+        if (std::ferror(file.get())) break;  // the file cannot take more
         if (db_result_cut_short(batch.get())) {
             // The rows that came are written whole; a short batch must not read as the last.
             con_printf("\r\nExport stopped: the connection was lost after %lld records.\r\n", count);
@@ -284,7 +289,12 @@ void run_export(const char* text, const char* name) {
         if (count % export_batch != 0 || db_result_row_count(batch.get()) == 0) break;
         if (count % export_progress_every == 0) con_printf("\r\nHave export %lld redords", count);
     }
-    con_printf("\r\nTotal:%lld record", count);
+    if (std::fflush(file.get()) != 0 || std::ferror(file.get())) {
+        con_printf("\r\nWriting %s failed after %lld records: the file is incomplete.\r\n", name,
+                   count);
+    } else {
+        con_printf("\r\nTotal:%lld record", count);
+    }
     file.reset();
     db_result_free(execute_statement(g_console.conn, cursor_close, g_console.auto_commit));
 }

@@ -199,6 +199,20 @@ TEST_F(files_e2e, export_writes_bar_separated_rows_through_the_cursor) {
     EXPECT_EQ(count_of(sent, "close printf_cur1"), 2);
 }
 
+TEST_F(files_e2e, output_files_that_cannot_take_the_rows_are_never_reported_complete) {
+    // Every write to /dev/full fails with "no space left".
+    std::string out = session("create table t(a varchar(10));\ninsert into t values('x'),('y');\n"
+                              "select a from t >$ /dev/full;\nselect a from t ># /dev/full;\n");
+    EXPECT_NE(out.find("\r\nWriting /dev/full failed after 2 records: the file is incomplete.\r\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("\r\nWriting /dev/full failed: the file holds only part of the result.\r\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("Total:2 record"), std::string::npos) << out;
+    EXPECT_EQ(out.find("Total 2 records."), std::string::npos) << out;
+}
+
 TEST_F(files_e2e, export_fetches_5000_rows_at_a_time_and_reports_progress) {
     std::string make = "create table big(n int);\ninsert into big with recursive c(x) as (select 1 "
                        "union all select x + 1 from c where x < 100000) select x from c;\n";
