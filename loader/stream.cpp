@@ -38,6 +38,7 @@ struct load_state {
     std::atomic<bool> failed{false};       // written by the reader: an 'E' came, or a bad reply
     std::atomic<bool> receiving{false};    // set by the console thread, cleared by the reader
     std::atomic<bool> ended{false};        // written by the reader: the closing 'K' came
+    std::atomic<bool> ending{false};       // set by the console thread as the end marker goes
     std::atomic<uint32_t> bad_rows{0};     // written by the reader: 'W' replies
     uint64_t total = 0;                    // console thread: records sent
     FILE* err_file = nullptr;              // the console thread before the reader, then the reader
@@ -87,9 +88,14 @@ void load_reply_reader(db_conn* c, load_state* st) {
             letter = b;
             if (letter == 'E' || letter == 'W') text = get_reply_text(c);
         });
+        // A 'K' before the end marker went out is no end: the server is out of step.
+        if (ok && letter == 'K' && !st->ending) ok = false;
         if (!ok) {
-            // The replies can no longer be read: the load cannot succeed, so the sender stops.
+            // The replies can no longer be read: the load cannot succeed. The connection is shut
+            // down so that a sender blocked on a server that waits for its replies to be read
+            // fails at once.
             st->failed = true;
+            db_shutdown(c);
             break;
         }
         if (letter == 'E') {
@@ -303,6 +309,7 @@ bool load_table_stream(db_conn* conn, const load_request& r) {
     bool whole = true;
     bool sent = db_run_exchange(conn, [&] {
         whole = stream_chunks(conn, data.fd, lt_char, t, separator, st);
+        st.ending = true;
         put_be32(conn, 0);
         db_flush(conn);
     });

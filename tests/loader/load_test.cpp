@@ -1,6 +1,7 @@
 // TABLDR: the argument grammar, the row terminator, the load statement, and the load exchange
 // against a scripted server on a socket pair (the bytes of every batch checked as they arrive).
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 
@@ -327,6 +328,46 @@ TEST_F(load_stream, a_broken_answer_to_the_load_statement_closes_the_connection)
     EXPECT_NE(printed.find("\r\nLoad table t failed\r\n\r\n"), std::string::npos) << printed;
     EXPECT_EQ(next, nullptr) << "the rest of the broken answer was taken for the commit's reply";
     db_result_free(next);
+}
+
+TEST_F(load_stream, a_reply_out_of_step_ends_the_load_while_the_server_waits) {
+    std::string data;
+    while (data.size() < 20u << 20) data += "12345|abcdefgh\n";  // three chunks
+    write("big.txt", data);
+    // A reply the console cannot read, and a closing 'K' before the end of the data.
+    for (const std::string& reply : {"W" + be32(-1), std::string("K")}) {
+        socket_pair sp;
+        auto conn = sp.conn();
+        bool shut_down = false;
+        std::thread server([&] {
+            unsigned char letter;
+            recv_all(sp.peer, &letter, 1);
+            std::string statement(recv_be32(sp.peer) + 1, '\0');
+            recv_all(sp.peer, statement.data(), statement.size());
+            recv_be32(sp.peer);  // parameter count
+            send_all(sp.peer, "K");
+            char zero[8];
+            recv_all(sp.peer, zero, 8);
+            send_all(sp.peer, std::string(8, '\0'));
+            recv_be32(sp.peer);
+            std::string body(recv_be32(sp.peer), '\0');
+            recv_all(sp.peer, body.data(), body.size());
+            // Then the server waits for its replies to be read before it reads on, as a server
+            // whose socket buffers are full does.
+            send_all(sp.peer, reply);
+            pollfd p{sp.peer, POLLRDHUP, 0};
+            shut_down = poll(&p, 1, 5000) == 1;
+            shutdown(sp.peer, SHUT_RDWR);  // frees a console that did not give up by itself
+        });
+        std::string printed;
+        con_set_capture(&printed);
+        std::string line = "TABLDR table=t datafile=big.txt ft='|' rt=X'0a'\t";
+        run_load_command(conn.get(), line.data());
+        con_set_capture(nullptr);
+        server.join();
+        EXPECT_TRUE(shut_down) << reply << ": the console stayed blocked in its send";
+        EXPECT_NE(printed.find("\r\nLoad table t failed\r\n\r\n"), std::string::npos) << printed;
+    }
 }
 
 TEST_F(load_stream, an_empty_file_sends_only_the_end_marker) {
