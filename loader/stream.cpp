@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include "loader/load.h"
 #include "loader/records.h"
 #include "platform/console.h"
+#include "platform/files.h"
 #include "protocol/db.h"
 #include "protocol/db_wire.h"
 
@@ -42,18 +44,6 @@ struct load_state {
     std::atomic<uint32_t> bad_rows{0};     // written by the reader: 'W' replies
     uint64_t total = 0;                    // console thread: records sent
     FILE* err_file = nullptr;              // the console thread before the reader, then the reader
-};
-
-struct file_closer {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-using file_ptr = std::unique_ptr<FILE, file_closer>;
-
-struct fd_closer {
-    int fd;
-    ~fd_closer() {
-        if (fd >= 0) ::close(fd);
-    }
 };
 
 int32_t be32_at(const unsigned char* p) {
@@ -111,19 +101,6 @@ void load_reply_reader(db_conn* c, load_state* st) {
         }
     }
     st->receiving = false;
-}
-
-// Reads up to n bytes, as many as the file holds; false on a read error.
-bool read_fully(int fd, char* buf, size_t n, size_t& got) {
-    got = 0;
-    while (got < n) {
-        ssize_t r = ::read(fd, buf + got, n - got);
-        if (r < 0 && errno == EINTR) continue;
-        if (r < 0) return false;
-        if (r == 0) break;
-        got += size_t(r);
-    }
-    return true;
 }
 
 // Assembles records into batches and sends a batch when the next record would not fit.
@@ -184,7 +161,7 @@ bool stream_chunks(db_conn* conn, int fd, const unsigned char* lt, int t, char s
     uint64_t read_total = 0;  // bytes of the file read so far
     while (!st.failed && more) {
         size_t got = 0;
-        if (!read_fully(fd, load_read_buf + carry, chunk_size - carry, got)) {
+        if (!read_upto(fd, load_read_buf + carry, chunk_size - carry, got)) {
             // What the server holds stays whole: the records before the failed read.
             int error = errno;
             batch.send();
@@ -247,12 +224,7 @@ bool load_table_stream(db_conn* conn, const load_request& r) {
     }
     const char* log_path = r.log ? r.log : default_log;
     const char* err_path = r.errlog ? r.errlog : default_errlog;
-    fd_closer data{::open(r.datafile, O_RDONLY | O_CLOEXEC)};
-    struct stat data_info {};
-    if (data.fd >= 0 && ::fstat(data.fd, &data_info) == 0 && S_ISDIR(data_info.st_mode)) {
-        ::close(data.fd);  // a folder opens here but holds no records
-        data.fd = -1;
-    }
+    fd_closer data{open_for_reading(r.datafile)};
     if (data.fd < 0) {
         con_printf("Open data file %s failed\r\n\r\n", r.datafile);
         return false;

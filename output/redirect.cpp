@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +18,7 @@
 #include "output/grid.h"
 #include "output/render.h"
 #include "platform/console.h"
+#include "platform/files.h"
 #include "platform/system.h"
 #include "protocol/db.h"
 #include "shell/console_state.h"
@@ -43,17 +43,6 @@ struct stmt_deleter {
     void operator()(db_stmt* s) const { db_stmt_free(s); }
 };
 
-struct fd_closer {
-    int fd;
-    ~fd_closer() {
-        if (fd >= 0) ::close(fd);
-    }
-};
-
-struct file_closer {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-
 // A lost connection in these paths reconnects like any missing reply; the statement is not run
 // again, as its files may have changed meanwhile.
 void connection_lost() {
@@ -65,22 +54,16 @@ enum class file_read { ok, failed, too_large };
 
 // Reads a whole file that fits a parameter's 32-bit length.
 file_read read_whole_file(const char* name, std::vector<char>& data) {
-    int fd = ::open(name, O_RDONLY | O_CLOEXEC);
+    int fd = open_for_reading(name);
     if (fd < 0) return file_read::failed;
     fd_closer closer{fd};
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) return file_read::failed;
+    if (::fstat(fd, &st) != 0) return file_read::failed;
     if (st.st_size >= INT32_MAX) return file_read::too_large;
     data.resize(size_t(st.st_size));
     size_t got = 0;
-    while (got < data.size()) {
-        ssize_t r = ::read(fd, data.data() + got, data.size() - got);
-        if (r < 0 && errno == EINTR) continue;
-        if (r < 0) return file_read::failed;
-        if (r == 0) break;  // the file shrank: what is there is what is bound
-        got += size_t(r);
-    }
-    data.resize(got);
+    if (!read_upto(fd, data.data(), data.size(), got)) return file_read::failed;
+    data.resize(got);  // a file that shrank binds what is there
     return file_read::ok;
 }
 
@@ -227,7 +210,7 @@ void export_heading(db_result* batch, std::string& line) {
 
 // ">$": the query through the server cursor printf_cur1 into a '|'-separated file.
 void run_export(const char* text, const char* name) {
-    std::unique_ptr<FILE, file_closer> file(std::fopen(name, "w+"));
+    file_ptr file(std::fopen(name, "w+"));
     if (!file) {
         con_printf("ERROR:文件操作异常或指定盘符无操作权限！\\r\n");
         return;

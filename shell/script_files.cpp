@@ -16,6 +16,7 @@
 
 #include "output/execute.h"
 #include "platform/console.h"
+#include "platform/files.h"
 #include "platform/system.h"
 #include "protocol/db.h"
 #include "shell/console_state.h"
@@ -38,11 +39,6 @@ const char no_begin[] =
     "Not find EXECBEGIN,the sql in sh-file should begin with EXECBEGIN and end with EXECEND \n";
 const char no_end[] =
     "Not find EXECEND,the sql in sh-file should begin with EXECBEGIN and end with EXECEND \n";
-
-struct file_closer {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-using file_ptr = std::unique_ptr<FILE, file_closer>;
 
 void progress(long block) { con_printf("正在操作第%ld块数据\n", block + 1); }
 

@@ -16,6 +16,17 @@ const std::string& prompt = sql_prompt;
 
 std::string ok_line(const char* what) { return std::string("\r\n") + what + "Use time:N ms.     \r\n"; }
 
+// Opens a transaction holding one insert into a new table t; true once the prompt is back.
+bool open_transaction(console_session& term) {
+    term.type("create table t(a int);\nset auto_commit off\ninsert into t values(1);\n");
+    return term.expect("Total 1 records effected.") && term.expect("SQL> ");
+}
+
+// What the last statement printed: from its prompt to the end.
+std::string last_output(const console_session& term) {
+    return term.seen.substr(term.seen.rfind("SQL> ", term.seen.size() - 10));
+}
+
 }  // namespace
 
 class console_e2e : public norvlite_test {};
@@ -185,13 +196,11 @@ TEST_F(console_e2e, the_idle_limit_reconnects_before_the_next_statement) {
     auto term = start_norvsql_piped(login());
     ASSERT_NE(term, nullptr);
     ASSERT_TRUE(term->expect("SQL> "));
-    term->type("create table t(a int);\nset auto_commit off\ninsert into t values(1);\n");
-    ASSERT_TRUE(term->expect("Total 1 records effected."));
-    ASSERT_TRUE(term->expect("SQL> "));
+    ASSERT_TRUE(open_transaction(*term)) << term->seen;
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     term->type("select count(*) as c from t;\n");
     ASSERT_TRUE(term->expect("Total 1 records.")) << term->seen;
-    std::string tail = term->seen.substr(term->seen.rfind("SQL> ", term->seen.size() - 10));
+    std::string tail = last_output(*term);
     EXPECT_NE(tail.find("Connect ok.\r\n\r\nc | "), std::string::npos) << tail;
     EXPECT_NE(tail.find("\r\n1 |\r\n"), std::string::npos) << "the insert was replayed: " << tail;
     // The reconnect came before the statement, not after it failed on the stale connection.
@@ -216,7 +225,7 @@ TEST_F(console_e2e, a_retry_pending_after_a_failed_reconnect_runs_at_the_next_re
     // No connection: the new statement only reconnects, and the lost one is retried.
     term->type("select 'new' as w;\n");
     ASSERT_TRUE(term->expect("Total 1 records.")) << term->seen;
-    std::string tail = term->seen.substr(term->seen.rfind("SQL> ", term->seen.size() - 10));
+    std::string tail = last_output(*term);
     EXPECT_NE(tail.find("Connect ok.\r\n\r\nw | "), std::string::npos) << tail;
     EXPECT_NE(tail.find("\r\nlost|\r\n"), std::string::npos) << tail;
     EXPECT_EQ(tail.find("reconnected..."), std::string::npos) << tail;
@@ -233,9 +242,7 @@ TEST_F(console_e2e, a_failed_reconnect_that_drops_an_open_transaction_drops_its_
     auto term = start_norvsql_piped(login());
     ASSERT_NE(term, nullptr);
     ASSERT_TRUE(term->expect("SQL> "));
-    term->type("create table t(a int);\nset auto_commit off\ninsert into t values(1);\n");
-    ASSERT_TRUE(term->expect("Total 1 records effected."));
-    ASSERT_TRUE(term->expect("SQL> "));
+    ASSERT_TRUE(open_transaction(*term)) << term->seen;
     std::string same_port = port;
     server->proc.stop(SIGTERM, 5000);
     term->type("insert into t values(2);\n");

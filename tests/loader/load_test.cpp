@@ -70,9 +70,11 @@ struct scripted_load {
     std::string refusal;        // non-empty: refuse the statement with this text
     std::string replies;        // sent after the first batch, before the final 'K'
 
-    void serve(int fd) {
+    // The statement, then the refusal or the acceptance and the int64 exchange; true when the
+    // batches follow.
+    bool accept(int fd) {
         unsigned char letter;
-        if (!recv_all(fd, &letter, 1)) return;
+        if (!recv_all(fd, &letter, 1)) return false;
         uint32_t n = recv_be32(fd);
         statement.resize(n + 1);
         recv_all(fd, statement.data(), n + 1);
@@ -80,12 +82,17 @@ struct scripted_load {
         recv_be32(fd);  // parameter count
         if (!refusal.empty()) {
             send_all(fd, "E" + wire_text(refusal) + "K");
-            return;
+            return false;
         }
         send_all(fd, "K");
         char zero[8];
         recv_all(fd, zero, 8);
         send_all(fd, std::string(8, '\0'));
+        return true;
+    }
+
+    void serve(int fd) {
+        if (!accept(fd)) return;
         bool replied = false;
         for (;;) {
             uint32_t count = recv_be32(fd);
@@ -340,15 +347,8 @@ TEST_F(load_stream, a_reply_out_of_step_ends_the_load_while_the_server_waits) {
         auto conn = sp.conn();
         bool shut_down = false;
         std::thread server([&] {
-            unsigned char letter;
-            recv_all(sp.peer, &letter, 1);
-            std::string statement(recv_be32(sp.peer) + 1, '\0');
-            recv_all(sp.peer, statement.data(), statement.size());
-            recv_be32(sp.peer);  // parameter count
-            send_all(sp.peer, "K");
-            char zero[8];
-            recv_all(sp.peer, zero, 8);
-            send_all(sp.peer, std::string(8, '\0'));
+            scripted_load load;
+            if (!load.accept(sp.peer)) return;
             recv_be32(sp.peer);
             std::string body(recv_be32(sp.peer), '\0');
             recv_all(sp.peer, body.data(), body.size());
