@@ -2,9 +2,13 @@
 // atomic exchange, so two connections reaching a switch together cannot both fire it.
 #include "server/faults.h"
 
+#include <poll.h>
+
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstdint>
 
 #include "server/text.h"
@@ -17,6 +21,7 @@ std::atomic<bool> drop_at_login_fired{false};
 std::atomic<bool> garbage_on_fired{false};
 std::atomic<bool> drop_in_load_batch_fired{false};
 std::atomic<bool> drop_at_load_handshake_fired{false};
+std::atomic<bool> hold_on_fired{false};
 
 bool take(std::atomic<bool>& fired) {
     return !fired.load(std::memory_order_relaxed) && !fired.exchange(true);
@@ -66,6 +71,24 @@ bool srv_fault_drop_in_load_batch(const srv_options& opts, long long batch) {
 
 bool srv_fault_drop_at_load_handshake(const srv_options& opts) {
     return opts.drop_at_load_handshake && take(drop_at_load_handshake_fired);
+}
+
+bool srv_fault_hold_on(const srv_options& opts, std::string_view text) {
+    if (opts.hold_on.empty() || hold_on_fired.load(std::memory_order_relaxed)) return false;
+    return contains(text, opts.hold_on) && take(hold_on_fired);
+}
+
+void srv_fault_hold(int fd) {
+    using std::chrono::steady_clock;
+    const auto until = steady_clock::now() + std::chrono::milliseconds(srv_hold_max_ms);
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            until - steady_clock::now());
+        if (left.count() <= 0) return;
+        pollfd p{fd, POLLIN, 0};
+        int r = ::poll(&p, 1, int(left.count()));
+        if (r > 0 || (r < 0 && errno != EINTR)) return;
+    }
 }
 
 std::string_view srv_fault_garbage() {

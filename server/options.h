@@ -11,6 +11,7 @@ inline constexpr int srv_default_port = 5138;
 inline constexpr int srv_default_login_timeout_ms = 10000;
 inline constexpr int srv_default_max_idle_time = 28800;  // seconds, as "show max_idle_time" says
 inline constexpr int srv_load_delay_max_ms = 600000;     // --load-delay-ms at most (10 minutes)
+inline constexpr int srv_hold_max_ms = 60000;            // --hold-on holds a reply at most 1 minute
 
 struct srv_user {
     std::string name;      // never empty
@@ -34,6 +35,8 @@ struct srv_options {
                                           // of a load; -1 = off
     bool drop_at_load_handshake = false;  // fault: drop after a load's int64, before the answer
     int load_delay_ms = 0;                // fault: pause after every batch of a load; 0 = off
+    std::string hold_on;                  // fault: the reply to the first statement holding it
+                                          // waits for the client (srv_fault_hold); empty = off
     bool log_statements = false;          // log every statement text received (tests read it)
     bool load_sink = false;               // --load-sink: loads are read and counted, nothing stored
     bool help = false;                    // --help: print srv_usage and exit 0

@@ -80,6 +80,11 @@ void serve_statements(srv_session& s, const srv_options& opts) {
                     s.peer.c_str(), opts.drop_on.c_str());
             return;
         }
+        if (srv_fault_hold_on(opts, m.text)) {
+            srv_log("conn %d %s: fault: reply held for a statement containing '%s'", s.id,
+                    s.peer.c_str(), opts.hold_on.c_str());
+            srv_fault_hold(s.channel.fd);
+        }
         if (srv_fault_garbage_on(opts, m.text)) {
             s.out.deadline = std::chrono::steady_clock::now() + idle_limit;
             const std::string_view garbage = srv_fault_garbage();
