@@ -100,7 +100,9 @@ int db_spread_login_text(unsigned char* text, int len);
 
 // The own-cipher handshake on c's socket: "~ssl~", the server's public key, the connection key
 // and the login text wrapped with it, then the two keystreams. Returns the deciphered verdict
-// byte, or -1; a failed send or receive throws the exchange escape.
+// byte, or -1; a failed send or receive throws the exchange escape. A public key that cannot
+// protect the login (exponent below 3, even modulus, modulus below 2^128) is refused with a
+// message before anything but "~ssl~" is sent: -1.
 int db_own_cipher_handshake(db_conn* c, const char* password, const char* auth_str, int text_len);
 
 // TLS (tls.cpp). Creates the process's client context on first use; prints the message of the

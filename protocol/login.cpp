@@ -73,6 +73,19 @@ void digits_from_wire(const unsigned char* bytes, uint32_t* digits) {
                     uint32_t(bytes[4 * i + 2]) << 16 | uint32_t(bytes[4 * i + 3]) << 24;
 }
 
+// Why the server's public key cannot protect the connection key and the password, or null when
+// it can. An exponent below 3 leaves the blocks as they are (1) or zero (0); an even modulus
+// cannot be a product of two odd primes; a modulus below 2^128 can be factored at once.
+const char* unusable_public_key(const uint32_t* exponent, const uint32_t* modulus) {
+    bool exponent_high = false, modulus_high = false;
+    for (int i = 1; i < rsa_digits; ++i) exponent_high |= exponent[i] != 0;
+    for (int i = 4; i < rsa_digits; ++i) modulus_high |= modulus[i] != 0;
+    if (!exponent_high && exponent[0] < 3) return "exponent below 3";
+    if ((modulus[0] & 1) == 0) return "even modulus";
+    if (!modulus_high) return "modulus below 2^128";
+    return nullptr;
+}
+
 }  // namespace
 
 int db_spread_login_text(unsigned char* text, int len) {
@@ -93,6 +106,12 @@ int db_own_cipher_handshake(db_conn* c, const char* password, const char* auth_s
     db_recv_plain(c, wire_key, sizeof wire_key);
     digits_from_wire(wire_key, c->server_exponent);
     digits_from_wire(wire_key + rsa_block_bytes, c->server_modulus);
+    // Checked before anything secret is made or sent: such a key would put the connection key
+    // and the password on the wire as good as unwrapped.
+    if (const char* why = unusable_public_key(c->server_exponent, c->server_modulus)) {
+        con_printf("The server's public key is refused (%s): the login is not sent.\r\n", why);
+        return -1;
+    }
 
     // The connection key comes from the system's generator: a key drawn from the C library's
     // clock-seeded rand() could be guessed.
