@@ -8,6 +8,7 @@
 #include <string>
 
 #include "output/render.h"
+#include "output/spool.h"
 #include "platform/console.h"
 #include "platform/system.h"
 #include "protocol/db.h"
@@ -62,10 +63,13 @@ struct ctrl_armed {
     ~ctrl_armed() { plat_set_ctrl_handler(console_ctrl_handler, false); }
 };
 
+// Closes the row's spool file when the listing ends inside a row (a failed write is reported).
 struct spool_file_closer {
     ~spool_file_closer() {
-        if (g_console.spool_file) std::fclose(g_console.spool_file);
-        g_console.spool_file = nullptr;
+        if (FILE* f = g_console.spool_file) {
+            g_console.spool_file = nullptr;
+            spool_close(f);
+        }
     }
 };
 
@@ -94,8 +98,7 @@ void list_rows(db_result* r) {
     std::string line, spool_line;
     int64_t row_index = 0, pause_count = 0;
     while (db_row* row = db_result_next(r)) {
-        const bool spooling = s.spool_on && s.spool_path;
-        if (spooling) g_console.spool_file = std::fopen(s.spool_path, "a");
+        if (s.spool_on) g_console.spool_file = spool_open();
         FILE* spool = g_console.spool_file;
         line.clear();
         spool_line.clear();
@@ -124,8 +127,8 @@ void list_rows(db_result* r) {
             return;
         }
         if (spool) {
-            std::fclose(spool);
             g_console.spool_file = nullptr;
+            spool_close(spool);
         }
     }
 }

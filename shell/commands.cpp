@@ -13,6 +13,7 @@
 #include "loader/load.h"
 #include "monitor/monitor.h"
 #include "output/execute.h"
+#include "output/spool.h"
 #include "platform/console.h"
 #include "platform/system.h"
 #include "protocol/db.h"
@@ -65,12 +66,17 @@ command_result run_help(command_line&) {
     return command_result::done;
 }
 
-// Writes one line to the spool file, opened for this write only. False when it cannot be opened.
-bool spool_line(const char* path, const char* mode, std::string_view keyword, const char* word) {
-    FILE* f = std::fopen(path, mode);
-    if (!f) return false;
+// Writes the SPOOL command's line to the spool file (spool_path), opened for this write only.
+// With report, a failed open or write is reported by the spool writer (spooling is then off);
+// without, a file that cannot be opened returns false and the caller says what it means.
+bool spool_line(const char* mode, std::string_view keyword, const char* word, bool report) {
+    FILE* f = std::fopen(g_console.spool_path, mode);
+    if (!f) {
+        if (report) spool_write_failed();
+        return false;
+    }
     std::fprintf(f, "\r\nSQL> %.*s %s\r\n", int(keyword.size()), keyword.data(), word);
-    std::fclose(f);
+    spool_close(f);
     return true;
 }
 
@@ -87,9 +93,12 @@ command_result run_spool(command_line& cl) {
     std::memset(s.spool_name, 0, sizeof s.spool_name);
     std::memcpy(s.spool_name, p, n);
     if (same_word(s.spool_name, "OFF")) {
+        const bool was_on = s.spool_on;
         s.spool_on = false;
+        // The closing line goes into a file that was spooled to; a name whose SPOOL failed to
+        // create it is only forgotten.
         if (s.spool_path) {
-            spool_line(s.spool_path, "a", cl.keyword, s.spool_name);
+            spool_line("a", cl.keyword, s.spool_name, was_on);
             delete[] s.spool_path;
             s.spool_path = nullptr;
         }
@@ -99,11 +108,11 @@ command_result run_spool(command_line& cl) {
     delete[] s.spool_path;
     s.spool_path = new char[spool_path_size]();
     std::memcpy(s.spool_path, s.spool_name, n);
-    if (spool_line(s.spool_path, "w", cl.keyword, s.spool_path)) {
-        s.spool_on = true;
-    } else {
+    if (!spool_line("w", cl.keyword, s.spool_path, false)) {
         s.spool_on = false;
         con_printf("ERROR：指定文件的路径不正确！");
+    } else {
+        s.spool_on = s.spool_path != nullptr;  // off when the first write already failed
     }
     return command_result::done;
 }

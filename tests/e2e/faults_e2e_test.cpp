@@ -325,7 +325,7 @@ TEST_F(faults_e2e, a_data_file_that_shrinks_during_the_load_ends_with_whole_reco
     EXPECT_EQ(t_summary(), summary_of(sent)) << term->seen.substr(term->seen.size() - 300);
 }
 
-TEST_F(faults_e2e, a_spool_folder_that_vanishes_skips_rows_in_the_spool_not_on_the_console) {
+TEST_F(faults_e2e, a_spool_folder_that_vanishes_is_reported_once_and_ends_spooling) {
     fs::create_directory(file("sp"));
     auto term = start_norvsql_piped(login(), cwd.path);
     ASSERT_NE(term, nullptr);
@@ -335,25 +335,59 @@ TEST_F(faults_e2e, a_spool_folder_that_vanishes_skips_rows_in_the_spool_not_on_t
     fs::remove_all(file("sp"));
     term->type("\n");
     ASSERT_TRUE(term->expect("\r\n10 |")) << term->seen;
-    fs::create_directory(file("sp"));  // back before row 11
+    fs::create_directory(file("sp"));  // back before row 11: spooling stays off
     term->type("\n");
     ASSERT_TRUE(term->expect("Total 12 records.")) << term->seen;
     ASSERT_TRUE(term->expect(prompt));
-    term->type("select count(*) as n from t;\nexit\n");
+    term->type("select count(*) as n from t;\nspool off\nexit\n");
     EXPECT_EQ(term->finish(), 0);
     std::string shown = normalise_use_time(term->seen.substr(term->seen.find("pagesize 5\r\n")));
+    const std::string failed = "Writing the spool file sp/out.txt failed: spooling is off.\r\n";
     std::string expected;
     for (int a = 1; a <= 12; ++a) {
+        if (a == 6) expected += failed;  // the open for row 6 found no folder
         if ((a - 1) % 5 == 0) expected += "\r\na | " + rule;
         expected += std::to_string(a) + " |\r\n";
     }
     EXPECT_NE(shown.find(expected + "\r\nTotal 12 records."), std::string::npos) << shown;
+    EXPECT_EQ(shown.find(failed), shown.rfind(failed)) << "reported once: " << shown;
     EXPECT_NE(shown.find(listing("n", {"12"})), std::string::npos)
         << "the console went on: " << shown;
-    // Rows 6 to 10 found no folder; rows 11 and 12 found a new one and a new file.
-    EXPECT_EQ(read_file(file("sp/out.txt")), "\r\na | " + rule + " 11 |\r\n 12 |\r\n" +
-                                                 "\r\nSQL> select count(*) as n from t;\n\r\nn | " +
-                                                 rule + " 12|\r\n");
+    // Nothing went into a new file once the folder was back (before the fix: rows 11 and 12,
+    // with no word about the rows 6 to 10 missing).
+    EXPECT_FALSE(fs::exists(file("sp/out.txt")));
+}
+
+TEST_F(faults_e2e, a_spool_into_a_full_disk_is_reported_once_and_ends_spooling) {
+    // The spool file is a link that points to a real file at first and to /dev/full from the
+    // 6th row on: /dev/full takes the open and fails the write.
+    fs::create_symlink(file("real.txt"), file("sp.txt"));
+    auto term = start_norvsql_piped(login(), cwd.path);
+    ASSERT_NE(term, nullptr);
+    ASSERT_TRUE(term->expect(prompt));
+    term->type(table_of(12) + "set pagesize 5\nspool sp.txt\nselect a from t order by a;\n");
+    ASSERT_TRUE(term->expect("\r\n5 |")) << term->seen;
+    fs::remove(file("sp.txt"));
+    fs::create_symlink("/dev/full", file("sp.txt"));
+    term->type("\n\n");
+    ASSERT_TRUE(term->expect("Total 12 records.")) << term->seen;
+    ASSERT_TRUE(term->expect(prompt));
+    // Spooling is off: neither the next statement nor SPOOL OFF write or report; a new SPOOL
+    // into the full disk says so at once and stays off.
+    term->type("select count(*) as n from t;\nspool off\nspool /dev/full\nselect 1;\nexit\n");
+    EXPECT_EQ(term->finish(), 0);
+    std::string shown = normalise_use_time(term->seen.substr(term->seen.find("pagesize 5\r\n")));
+    const std::string failed = "Writing the spool file sp.txt failed: spooling is off.\r\n";
+    EXPECT_NE(shown.find("\r\na | " + rule + "6 |\r\n" + failed + "7 |\r\n"), std::string::npos)
+        << shown;
+    EXPECT_EQ(shown.find(failed), shown.rfind(failed)) << "reported once: " << shown;
+    EXPECT_NE(shown.find(prompt + "Writing the spool file /dev/full failed: spooling is off.\r\n" +
+                         prompt + "\r\n1 | " + rule),
+              std::string::npos)
+        << shown;
+    EXPECT_EQ(read_file(file("real.txt")),
+              "\r\nSQL> spool sp.txt\r\n\r\nSQL> select a from t order by a;\n\r\na | " + rule +
+                  " 1 |\r\n 2 |\r\n 3 |\r\n 4 |\r\n 5 |\r\n");
 }
 
 TEST_F(faults_e2e, an_export_or_file_output_into_a_missing_folder_says_so_and_goes_on) {
