@@ -18,6 +18,7 @@
 #include "loader/records.h"
 #include "platform/console.h"
 #include "platform/files.h"
+#include "platform/system.h"
 #include "protocol/db.h"
 #include "protocol/db_wire.h"
 
@@ -276,7 +277,10 @@ bool load_table_stream(db_conn* conn, const load_request& r) {
     // its receive. (A fixed pause here would add a second to every load.)
     st.receiving = true;
     db_duplex_begin(conn);
-    std::thread reader(load_reply_reader, conn, &st);
+    std::thread reader = [&] {
+        plat_signals_held held;  // the console thread alone takes the signals
+        return std::thread(load_reply_reader, conn, &st);
+    }();
 
     bool whole = true;
     bool sent = db_run_exchange(conn, [&] {
@@ -288,7 +292,10 @@ bool load_table_stream(db_conn* conn, const load_request& r) {
     // The reader is waited for (or stopped, when the connection failed) before the files it
     // writes to are closed.
     if (!sent) db_shutdown(conn);
-    while (st.receiving) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (st.receiving) {
+        plat_end_on_signal();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     reader.join();
     db_duplex_end(conn);
     if (!sent || !st.ended) {

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/console.h"
+#include "platform/system.h"
 #include "protocol/db.h"
 #include "protocol/db_wire.h"
 #include "shell/console_state.h"
@@ -95,5 +96,6 @@ void monitor_toggle() {
     login.encryptor = text_of(s.encryptor);
     s.monitor_stop = false;
     s.monitor_running = true;
+    plat_signals_held held;  // the console thread alone takes the signals
     std::thread(run_debug_monitor, std::move(login)).detach();
 }

@@ -93,6 +93,9 @@ void list_rows(db_result* r) {
     db_result_rewind(r);
     g_console.cancel_requested = false;
     ctrl_armed armed;
+    // With pauses, keys typed while rows are printed wait unechoed for the next pause; Ctrl+C
+    // keeps its meaning and cancels the listing at once.
+    con_key_mode keys(true, s.b_pause && s.pagesize != 0 && !s.desc_mode);
     spool_file_closer closer;
     render_settings settings{s.null_text, &s.datef};
     std::string line, spool_line;

@@ -1,15 +1,21 @@
 // Buffered console writer and standard-input reader (POSIX). Everything the console prints passes
-// through out_buf; everything it reads passes through in_buf, except raw keys on a terminal.
+// through out_buf; everything it reads passes through in_buf, except keys on a terminal (read
+// straight from it in the key mode). Every blocking read also watches for signals (plat_wait_fd).
 #include "platform/console.h"
 
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <termios.h>
-#include <unistd.h>
+
+#include "platform/system.h"
 
 namespace {
 
@@ -67,13 +73,28 @@ bool in_eof = false;
 bool line_rest_pending = false;
 int pending_key = -1;  // second code of a two-code key
 
+// The terminal's mode from before con_keys_begin, put back by con_keys_end, plat_exit and a
+// signal's end. tio_changed is read in signal context.
+termios saved_tio{};
+int tio_fd = -1;
+std::atomic<bool> tio_changed{false};
+bool keys_active = false;
+bool keys_signal = false;  // the terminal's signal keys are on during the key mode
+static_assert(std::atomic<bool>::is_always_lock_free);
+
 bool fill_input() {
     if (in_pos < in_len) return true;
     if (in_eof) return false;
     con_flush();  // the user sees the prompt before we block
     for (;;) {
+        if (plat_wait_fd(in_fd, POLLIN, -1) == plat_woken) {
+            // A signal at a prompt ends the console. (A reader that gives Ctrl+C a meaning of
+            // its own here takes the signal first: plat_take_signal.)
+            plat_end_on_signal();
+            continue;
+        }
         ssize_t r = ::read(in_fd, in_buf, in_buf_size);
-        if (r < 0 && errno == EINTR) continue;
+        if (r < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         if (r <= 0) {
             in_eof = true;
             return false;
@@ -88,39 +109,42 @@ bool is_space(int ch) {
     return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\r' || ch == '\v' || ch == '\f';
 }
 
-// Reads one byte from the terminal; with a time-out in tenths of a second (0 = wait).
-int read_tty_byte(int timeout_ds) {
-    termios saved{};
-    if (tcgetattr(in_fd, &saved) != 0) return con_eof;
-    termios raw = saved;
-    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG);
-    raw.c_iflag &= ~static_cast<tcflag_t>(ICRNL | IXON);
-    raw.c_cc[VMIN] = timeout_ds > 0 ? 0 : 1;
-    raw.c_cc[VTIME] = static_cast<cc_t>(timeout_ds);
-    tcsetattr(in_fd, TCSANOW, &raw);
-    unsigned char ch = 0;
-    ssize_t r;
-    do {
-        r = ::read(in_fd, &ch, 1);
-    } while (r < 0 && errno == EINTR);
-    tcsetattr(in_fd, TCSANOW, &saved);
-    if (r == 1 && ch == 3) {
-        // Ctrl+C while keys are read raw: give it its usual meaning with the terminal restored.
-        raise(SIGINT);
+// Reads one byte from the terminal, in the key mode; with a time-out in milliseconds (-1 = wait).
+// Returns the byte, con_eof, -2 on time-out, or con_interrupted when a signal woke the wait and
+// did not end the console (a listing's Ctrl+C).
+inline constexpr int escape_wait_ms = 100;  // the rest of an arrow key's sequence
+
+int read_tty_byte(int timeout_ms) {
+    for (;;) {
+        int w = plat_wait_fd(in_fd, POLLIN, timeout_ms);
+        if (w == plat_woken) {
+            plat_end_on_signal();
+            return con_interrupted;
+        }
+        if (w == plat_timed_out) return -2;
+        unsigned char ch = 0;
+        ssize_t r = ::read(in_fd, &ch, 1);
+        if (r < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (r != 1) return con_eof;
+        if (ch == 3 && !keys_signal) {
+            // Ctrl+C read as a key: give it its usual meaning.
+            raise(SIGINT);
+            plat_end_on_signal();
+            return con_interrupted;
+        }
+        return ch;
     }
-    if (r == 1) return ch;
-    return timeout_ds > 0 ? -2 : con_eof;
 }
 
 // Maps the terminal's keys onto the console's key codes.
 int read_terminal_key() {
-    int ch = read_tty_byte(0);
+    int ch = read_tty_byte(-1);
     if (ch == 127) return 8;
     if (ch == '\r' || ch == '\n') return 13;
     if (ch != 27) return ch;
-    int next = read_tty_byte(1);
+    int next = read_tty_byte(escape_wait_ms);
     if (next != '[' && next != 'O') return 27;  // a lone ESC (any further byte is dropped)
-    int code = read_tty_byte(1);
+    int code = read_tty_byte(escape_wait_ms);
     int second = -1;
     switch (code) {
         case 'A': second = 'H'; break;
@@ -128,7 +152,7 @@ int read_terminal_key() {
         case 'C': second = 'M'; break;
         case 'D': second = 'K'; break;
         case '3':
-            if (read_tty_byte(1) == '~') second = 'S';
+            if (read_tty_byte(escape_wait_ms) == '~') second = 'S';
             break;
         default: break;
     }
@@ -242,9 +266,40 @@ int con_getch() {
         return k;
     }
     con_flush();
-    if (con_input_is_terminal()) return read_terminal_key();
+    if (con_input_is_terminal()) {
+        if (keys_active) return read_terminal_key();
+        con_key_mode keys(false);  // a lone key: the key mode for this key only
+        return read_terminal_key();
+    }
     int ch = con_read_byte();
     return ch == '\n' ? 13 : ch;
+}
+
+bool con_keys_begin(bool signal_keys) {
+    if (keys_active || !con_input_is_terminal()) return false;
+    termios t{};
+    if (tcgetattr(in_fd, &t) != 0) return false;
+    saved_tio = t;
+    tio_fd = in_fd;
+    t.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+    if (!signal_keys) t.c_lflag &= ~static_cast<tcflag_t>(ISIG);
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    tio_changed = true;  // first: a signal from here on puts the saved mode back
+    tcsetattr(in_fd, TCSANOW, &t);
+    keys_active = true;
+    keys_signal = signal_keys;
+    return true;
+}
+
+void con_keys_end() {
+    if (!keys_active) return;
+    keys_active = false;
+    con_restore_terminal();
+}
+
+void con_restore_terminal() {
+    if (tio_changed.exchange(false)) tcsetattr(tio_fd, TCSANOW, &saved_tio);
 }
 
 void con_clear_screen() {

@@ -25,6 +25,8 @@ void con_set_capture(std::string* sink);
 // ---- input --------------------------------------------------------------------------------
 
 inline constexpr int con_eof = -1;
+// con_getch: a signal woke the wait for the key and was handled (a listing's Ctrl+C).
+inline constexpr int con_interrupted = -3;
 
 // Reads from fd instead of standard input (tests); the read-ahead is dropped.
 void con_set_input(int fd);
@@ -47,10 +49,42 @@ void con_discard_line_rest();
 
 // Reads one key without echo, in the codes of the Windows console: Enter is 13, Backspace 8,
 // arrow keys and Delete arrive as 224 followed by 'H', 'P', 'M', 'K' or 'S'. On a terminal the key
-// comes straight from the terminal in raw mode (bytes waiting in the line reader stay there);
-// otherwise it is the next byte of standard input, '\n' counting as Enter.
-// Returns con_eof at end of input.
+// comes straight from the terminal in the key mode below (bytes waiting in the line reader stay
+// there); otherwise it is the next byte of standard input, '\n' counting as Enter. Outside a
+// key mode the terminal is in it for this one key only.
+// Returns con_eof at end of input, con_interrupted when a handled signal woke the wait. A
+// signal that ends the console ends it here (plat_end_on_signal).
 int con_getch();
+
+// The key mode: from con_keys_begin to con_keys_end, when standard input is a terminal, the
+// terminal neither echoes keys nor gathers them into lines, so a key that arrives between two
+// reads (typed fast, pasted, typed while rows are printed) waits for the next read unseen. With
+// signal_keys the terminal's Ctrl+C (and its other signal keys) keep their meaning; without, the
+// terminal passes Ctrl+C on as a key and con_getch raises SIGINT for it. Flow control and the
+// terminal's Enter mapping stay as they are. con_keys_begin returns true when it switched the
+// terminal; only then does con_keys_end belong to it (a begin inside a key mode, or off a
+// terminal, does nothing and returns false). plat_exit and a signal's end restore the terminal
+// too.
+bool con_keys_begin(bool signal_keys);
+void con_keys_end();
+
+// The key mode for a scope (when active).
+struct con_key_mode {
+    explicit con_key_mode(bool signal_keys, bool active = true)
+        : active_(active && con_keys_begin(signal_keys)) {}
+    ~con_key_mode() {
+        if (active_) con_keys_end();
+    }
+    con_key_mode(const con_key_mode&) = delete;
+    con_key_mode& operator=(const con_key_mode&) = delete;
+
+private:
+    bool active_;
+};
+
+// Puts the terminal back into the mode con_keys_begin found, when it is still changed. Safe in
+// signal context.
+void con_restore_terminal();
 
 // True when standard input is a terminal.
 bool con_input_is_terminal();

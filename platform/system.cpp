@@ -1,10 +1,18 @@
 // POSIX implementation of the process services: signals stand in for the console control events.
+// One handler serves SIGINT, SIGHUP and SIGTERM for the whole run. It does only what signal
+// context allows: it calls the control handler (a listing's, which sets a flag), or records the
+// signal as pending; either way it writes one byte into a pipe that the console thread's waits
+// poll. The console thread then ends the process in order (plat_end_on_signal).
 #include "platform/system.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -15,8 +23,17 @@
 
 namespace {
 
-bool (*volatile ctrl_handler)(int) = nullptr;
+std::atomic<bool (*)(int)> ctrl_handler{nullptr};
 void (*exit_hook)(int) = nullptr;
+
+std::atomic<int> pending_signal{0};
+std::atomic<bool> ending{false};  // the console thread is acting on a signal
+int wake_pipe[2] = {-1, -1};      // the handler writes [1], the console thread's waits poll [0]
+pthread_t console_thread;
+std::atomic<bool> signals_handled{false};
+
+static_assert(std::atomic<bool (*)(int)>::is_always_lock_free);
+static_assert(std::atomic<int>::is_always_lock_free);
 
 int event_of(int sig) {
     switch (sig) {
@@ -26,19 +43,72 @@ int event_of(int sig) {
     }
 }
 
+void wake_console() {
+    if (wake_pipe[1] < 0) return;
+    char byte = 1;
+    ssize_t w = ::write(wake_pipe[1], &byte, 1);  // a full pipe already wakes the waits
+    (void)w;
+}
+
 void on_signal(int sig) {
-    bool (*handler)(int) = ctrl_handler;
-    if (handler && handler(event_of(sig))) return;
-    std::signal(sig, SIG_DFL);
-    std::raise(sig);
+    const int saved_errno = errno;
+    bool (*handler)(int) = ctrl_handler.load();
+    if (!(handler && handler(event_of(sig)))) {
+        if (ending.load()) {
+            // The console thread is already ending (its output may be stuck): end now.
+            con_restore_terminal();
+            _exit(128 + sig);
+        }
+        int none = 0;
+        pending_signal.compare_exchange_strong(none, sig);
+    }
+    wake_console();
+    errno = saved_errno;
+}
+
+bool on_console_thread() {
+    return signals_handled.load() && pthread_equal(pthread_self(), console_thread);
+}
+
+void drain_wake_pipe() {
+    char buf[64];
+    while (::read(wake_pipe[0], buf, sizeof buf) > 0) {
+    }
+}
+
+void set_held(int how) {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGHUP);
+    sigaddset(&set, SIGTERM);
+    pthread_sigmask(how, &set, nullptr);
 }
 
 }  // namespace
 
 void plat_init() { std::signal(SIGPIPE, SIG_IGN); }
 
+void plat_handle_signals() {
+    if (signals_handled.load()) return;
+    if (pipe2(wake_pipe, O_CLOEXEC | O_NONBLOCK) != 0) wake_pipe[0] = wake_pipe[1] = -1;
+    console_thread = pthread_self();
+    signals_handled = true;
+    struct sigaction sa {};
+    sigemptyset(&sa.sa_mask);
+    sigaddset(&sa.sa_mask, SIGINT);
+    sigaddset(&sa.sa_mask, SIGHUP);
+    sigaddset(&sa.sa_mask, SIGTERM);
+    sa.sa_handler = on_signal;
+    sa.sa_flags = 0;  // no SA_RESTART: a blocking call of the console thread returns EINTR
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+}
+
 void plat_exit(int status) {
     con_flush();
+    con_restore_terminal();
     std::fflush(nullptr);
     if (exit_hook) exit_hook(status);
     std::_Exit(status);
@@ -57,19 +127,48 @@ int64_t plat_time_seconds() {
 }
 
 void plat_set_ctrl_handler(bool (*handler)(int event), bool add) {
-    struct sigaction sa {};
-    sigemptyset(&sa.sa_mask);
-    if (add) {
-        ctrl_handler = handler;
-        sa.sa_handler = on_signal;
-    } else {
-        ctrl_handler = nullptr;
-        sa.sa_handler = SIG_DFL;
-    }
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGHUP, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    ctrl_handler = add ? handler : nullptr;
 }
+
+int plat_wait_fd(int fd, short events, int timeout_ms) {
+    if (fd < 0) return plat_ready;  // a closed descriptor: the caller's call fails at once
+    const bool watch = on_console_thread() && wake_pipe[0] >= 0;
+    pollfd p[2] = {{fd, events, 0}, {wake_pipe[0], POLLIN, 0}};
+    for (;;) {
+        if (watch && pending_signal.load()) return plat_woken;
+        int r = ::poll(p, watch ? 2 : 1, timeout_ms);
+        if (r < 0 && errno == EINTR) {
+            if (watch) {
+                drain_wake_pipe();
+                return plat_woken;
+            }
+            continue;
+        }
+        if (r < 0) return plat_ready;
+        if (r == 0) return plat_timed_out;
+        if (watch && p[1].revents) {
+            drain_wake_pipe();
+            return plat_woken;
+        }
+        return plat_ready;
+    }
+}
+
+int plat_pending_signal() { return pending_signal.load(); }
+
+int plat_take_signal() { return pending_signal.exchange(0); }
+
+void plat_end_on_signal() {
+    if (!on_console_thread()) return;
+    int sig = pending_signal.load();
+    if (sig == 0) return;
+    ending = true;
+    plat_exit(128 + sig);
+}
+
+plat_signals_held::plat_signals_held() { set_held(SIG_BLOCK); }
+
+plat_signals_held::~plat_signals_held() { set_held(SIG_UNBLOCK); }
 
 bool plat_run_editor(const char* path) {
     con_flush();
@@ -87,5 +186,8 @@ bool plat_run_editor(const char* path) {
     do {
         r = waitpid(pid, &status, 0);
     } while (r < 0 && errno == EINTR);
+    // Ctrl+C typed in the editor was the editor's; SIGTERM or SIGHUP meanwhile still ends the
+    // console, now that the editor has ended.
+    if (pending_signal.load() == SIGINT) plat_take_signal();
     return r == pid && WIFEXITED(status) && WEXITSTATUS(status) != 127;
 }

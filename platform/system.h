@@ -7,7 +7,17 @@
 // Prepares the process: a peer or reader that goes away must not kill the console with SIGPIPE.
 void plat_init();
 
-// Flushes the console output and ends the process at once with the given status.
+// Takes over SIGINT, SIGHUP and SIGTERM for the whole run; the calling thread becomes the
+// console thread. A signal then never ends the process where it stands: while the control
+// handler is installed (a listing) it goes to the handler; otherwise it is recorded as pending
+// and the console thread's next wait (for input, a key, a reply, a send) sees it and ends the
+// console in order: output flushed, terminal restored, exit status 128 + the signal. A second
+// such signal while the first is being acted on ends the process at once (terminal restored).
+// Called once by the console's start-up, before any other thread exists.
+void plat_handle_signals();
+
+// Flushes the console output, restores the terminal and ends the process at once with the
+// given status.
 [[noreturn]] void plat_exit(int status);
 
 // Tests and fuzz targets that run the console inside their own process: while a hook is set,
@@ -29,10 +39,47 @@ inline constexpr int ctrl_shutdown_event = 6;
 
 // Installs (add true) or removes (add false) the console control handler. While installed,
 // SIGINT arrives as ctrl_c_event, SIGHUP as ctrl_close_event and SIGTERM as ctrl_shutdown_event;
-// when the handler returns false the signal's default action follows. The handler runs in signal
-// context: it may only touch lock-free atomics.
+// when the handler returns false the signal ends the console as plat_handle_signals says. The
+// handler runs in signal context: it may only touch lock-free atomics. A handled signal also
+// wakes the console thread's wait (plat_wait_fd returns plat_woken).
 void plat_set_ctrl_handler(bool (*handler)(int event), bool add);
 
+// ---- waiting with signals in view --------------------------------------------------------
+
+// What plat_wait_fd saw.
+inline constexpr int plat_ready = 1;      // fd is ready (or failed: the caller's call will say)
+inline constexpr int plat_timed_out = 0;  // the time-out passed
+inline constexpr int plat_woken = -1;     // a signal arrived (console thread only)
+
+// Waits until fd is ready for events (POLLIN, POLLOUT), at most timeout_ms (-1: no limit). On
+// the console thread a signal wakes the wait: it returns plat_woken, and the caller decides what
+// the signal means there, normally by calling plat_end_on_signal(). Other threads wait for fd
+// alone (signals are blocked in them, see plat_signals_held). A negative fd is ready at once.
+int plat_wait_fd(int fd, short events, int timeout_ms);
+
+// The signal that waits to end the console (SIGINT, SIGHUP, SIGTERM outside a listing), or 0.
+int plat_pending_signal();
+
+// Takes the pending signal: returns it and clears it (0 when none). For a wait that gives a
+// signal a meaning of its own instead of ending the console.
+int plat_take_signal();
+
+// On the console thread, when a signal is pending: flushes the console output, restores the
+// terminal and exits with 128 + the signal. Returns otherwise (and always on other threads).
+void plat_end_on_signal();
+
+// While one lives, the console thread blocks SIGINT, SIGHUP and SIGTERM (and unblocks them at
+// its end); threads started meanwhile keep them blocked for good, so that the signals reach the
+// console thread only and interrupt its blocking calls. Put one around the start of every
+// thread the console starts.
+struct plat_signals_held {
+    plat_signals_held();
+    ~plat_signals_held();
+    plat_signals_held(const plat_signals_held&) = delete;
+    plat_signals_held& operator=(const plat_signals_held&) = delete;
+};
+
 // Opens path in the user's editor ($VISUAL, then $EDITOR, then vi) and waits for it to end.
-// Returns false when no editor could be started.
+// Returns false when no editor could be started. A Ctrl+C meanwhile belongs to the editor and
+// is dropped; SIGTERM and SIGHUP stay pending.
 bool plat_run_editor(const char* path);

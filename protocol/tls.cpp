@@ -10,6 +10,7 @@
 #include <openssl/x509_vfy.h>
 
 #include "platform/console.h"
+#include "platform/system.h"
 #include "protocol/conn.h"
 
 namespace {
@@ -70,6 +71,7 @@ ssl_st* tls_client_connect(int sock) {
         return nullptr;
     }
     if (SSL_connect(ssl) <= 0) {
+        plat_end_on_signal();
         con_printf("Connect ssl server failed");
         SSL_free(ssl);
         return nullptr;
@@ -77,9 +79,22 @@ ssl_st* tls_client_connect(int sock) {
     return ssl;
 }
 
-int tls_write(ssl_st* ssl, const void* data, int n) { return SSL_write(ssl, data, n); }
+// On the console thread a signal that ends the console ends it while the TLS object waits for
+// the server (or when it interrupted a blocking call), not as a lost connection.
+int tls_write(ssl_st* ssl, const void* data, int n) {
+    int r = SSL_write(ssl, data, n);
+    if (r <= 0) plat_end_on_signal();
+    return r;
+}
 
-int tls_read(ssl_st* ssl, void* buf, int n) { return SSL_read(ssl, buf, n); }
+int tls_read(ssl_st* ssl, void* buf, int n) {
+    if (SSL_pending(ssl) == 0) {
+        while (plat_wait_fd(SSL_get_fd(ssl), POLLIN, -1) == plat_woken) plat_end_on_signal();
+    }
+    int r = SSL_read(ssl, buf, n);
+    if (r <= 0) plat_end_on_signal();
+    return r;
+}
 
 void tls_free(ssl_st* ssl) { SSL_free(ssl); }
 
@@ -87,11 +102,11 @@ namespace {
 
 // Waits until the socket is ready for what the TLS object asked for. A short time-out lets the
 // caller look again: the other thread may have moved the TLS object on meanwhile.
+// On the console thread a signal that ends the console ends it here.
 bool wait_for(int sock, int ssl_error) {
     short events = ssl_error == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN;
-    pollfd p{sock, events, 0};
-    int r = ::poll(&p, 1, 50);
-    return r >= 0 || errno == EINTR;
+    if (plat_wait_fd(sock, events, 50) == plat_woken) plat_end_on_signal();
+    return true;
 }
 
 }  // namespace

@@ -12,11 +12,27 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <poll.h>
 
+#include "platform/system.h"
 #include "protocol/conn.h"
 #include "protocol/db_wire.h"
 
 namespace {
+
+// Waits until the socket has bytes. On the console thread a signal that ends the console (a
+// Ctrl+C, SIGTERM or SIGHUP while the server holds its reply) ends it here, with what was
+// printed flushed; the other threads wait for the socket alone.
+void wait_readable(int sock) {
+    while (plat_wait_fd(sock, POLLIN, -1) == plat_woken) plat_end_on_signal();
+}
+
+// A send or receive failed: a signal that interrupted it ends the console; anything else is
+// the exchange's error escape.
+[[noreturn]] void io_failed() {
+    plat_end_on_signal();
+    db_fail();
+}
 
 // One receive of at most cap bytes into buf; returns the count (0 or less on close or failure).
 // On an own-cipher channel the bytes are deciphered here, once, in the order they arrived.
@@ -28,9 +44,12 @@ int receive(db_conn* c, void* buf, int cap) {
         r = tls_read(c->tls_handle, buf, cap);
     } else {
         ssize_t got;
-        do {
+        for (;;) {
+            wait_readable(c->sock);
             got = ::recv(c->sock, buf, static_cast<size_t>(cap), 0);
-        } while (got < 0 && errno == EINTR);
+            if (got >= 0 || errno != EINTR) break;
+            plat_end_on_signal();
+        }
         r = static_cast<int>(got);
     }
     if (r > 0 && c->recv_ks) keystream_apply(c->recv_ks.get(), static_cast<unsigned char*>(buf), size_t(r));
@@ -40,7 +59,7 @@ int receive(db_conn* c, void* buf, int cap) {
 // One receive into buf: at least one byte, or the error escape.
 int recv_once(db_conn* c, void* buf, int cap) {
     int r = receive(c, buf, cap);
-    if (r <= 0) db_fail();
+    if (r <= 0) io_failed();
     return r;
 }
 
@@ -53,7 +72,10 @@ bool send_block(db_conn* c, const unsigned char* p, int n) {
     if (c->tls_handle) return tls_write(c->tls_handle, p, n) >= 1;
     while (n > 0) {
         ssize_t w = ::send(c->sock, p, static_cast<size_t>(n), MSG_NOSIGNAL);
-        if (w < 0 && errno == EINTR) continue;
+        if (w < 0 && errno == EINTR) {
+            plat_end_on_signal();
+            continue;
+        }
         if (w < 1) return false;
         p += w;
         n -= static_cast<int>(w);
@@ -88,7 +110,7 @@ void copy_into_buffer(db_conn* c, const unsigned char* src, int n) {
 void send_queued(db_conn* c) {
     int n = c->send_len;
     c->send_len = 0;
-    if (!send_block(c, c->send_buff, n)) db_fail();
+    if (!send_block(c, c->send_buff, n)) io_failed();
 }
 
 }  // namespace
@@ -121,9 +143,16 @@ int db_open_socket(const char* host, uint16_t port, uint32_t* addr_out) {
     sa.sin_port = htons(port);
     sa.sin_addr.s_addr = addr;
     int r;
-    do {
-        r = ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    } while (r < 0 && errno == EINTR);
+    r = ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    if (r < 0 && errno == EINTR) {
+        // The connect goes on in the background; a signal that ends the console ends it here.
+        plat_end_on_signal();
+        pollfd p{fd, POLLOUT, 0};
+        while (::poll(&p, 1, -1) < 0 && errno == EINTR) plat_end_on_signal();
+        int err = 0;
+        socklen_t len = sizeof err;
+        r = getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0 ? 0 : -1;
+    }
     if (r < 0) {
         ::close(fd);
         return -1;
@@ -162,7 +191,7 @@ void put_bytes(db_conn* c, const void* data, int n) {
     if (n > send_direct_over) {
         send_queued(c);
         bool sent = c->send_ks ? send_enciphered(c, src, n) : send_block(c, src, n);
-        if (!sent) db_fail();
+        if (!sent) io_failed();
         return;
     }
     if (c->send_len + n >= send_buff_size) send_queued(c);
@@ -247,7 +276,10 @@ void db_send_plain(db_conn* c, const void* data, int n) {
     auto* p = static_cast<const unsigned char*>(data);
     while (n > 0) {
         ssize_t w = ::send(c->sock, p, static_cast<size_t>(n), MSG_NOSIGNAL);
-        if (w < 0 && errno == EINTR) continue;
+        if (w < 0 && errno == EINTR) {
+            plat_end_on_signal();
+            continue;
+        }
         if (w < 1) db_fail();
         p += w;
         n -= static_cast<int>(w);
@@ -257,8 +289,12 @@ void db_send_plain(db_conn* c, const void* data, int n) {
 void db_recv_plain(db_conn* c, void* buf, int n) {
     auto* p = static_cast<unsigned char*>(buf);
     while (n > 0) {
+        wait_readable(c->sock);
         ssize_t r = ::recv(c->sock, p, static_cast<size_t>(n), 0);
-        if (r < 0 && errno == EINTR) continue;
+        if (r < 0 && errno == EINTR) {
+            plat_end_on_signal();
+            continue;
+        }
         if (r <= 0) db_fail();
         p += r;
         n -= static_cast<int>(r);

@@ -86,23 +86,30 @@ void prompt_user() {
 }
 
 void prompt_password() {
-    con_printf("Please input password:");
-    // Keys from a pipe come from the same stream as the words: the line end after the user name
-    // is not a key.
-    if (!con_input_is_terminal()) con_discard_line_rest();
     password_entry e;
-    int key = 0;
-    while (!e.done) {
-        key = con_getch();
-        if (key == con_eof) plat_exit(0);
-        const char* echo = password_key(e, key);
-        if (*echo) con_printf("%s", echo);
-    }
-    // Keys typed past the longest password are still the password, never the next input (a
-    // statement, or a value of the next login): they are dropped up to the Enter.
-    while (key != 13) {
-        key = con_getch();
-        if (key == con_eof) plat_exit(0);
+    {
+        // The terminal stops echoing before the prompt shows and starts again only once the
+        // entry is over: keys that come between two reads, or before the first, never show.
+        // (plat_exit and a signal's end put the terminal back as well.)
+        con_key_mode keys(false);
+        con_printf("Please input password:");
+        // Keys from a pipe come from the same stream as the words: the line end after the user
+        // name is not a key.
+        if (!con_input_is_terminal()) con_discard_line_rest();
+        int key = 0;
+        while (!e.done) {
+            key = con_getch();
+            if (key == con_eof) plat_exit(0);
+            if (key == con_interrupted) continue;
+            const char* echo = password_key(e, key);
+            if (*echo) con_printf("%s", echo);
+        }
+        // Keys typed past the longest password are still the password, never the next input (a
+        // statement, or a value of the next login): they are dropped up to the Enter.
+        while (key != 13) {
+            key = con_getch();
+            if (key == con_eof) plat_exit(0);
+        }
     }
     std::memcpy(g_console.password_input, e.text, sizeof e.text);
     g_console.password = g_console.password_input;

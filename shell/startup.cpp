@@ -92,6 +92,7 @@ void login_cycle() {
 
 int console_main(int argc, char** argv) {
     plat_init();
+    plat_handle_signals();
     console_state_reset(g_console);
     store_arguments(argc, argv);
     for (;;) {

@@ -1,5 +1,6 @@
 // Settings, the result grid and the client commands end to end.
 #include <gtest/gtest.h>
+#include <termios.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -240,6 +241,42 @@ TEST_F(display_e2e, ctrl_c_ends_a_listing_and_the_total_still_counts_every_row) 
     ASSERT_TRUE(term->expect("SQL> "));
     term->type("select 5 as b;\r");
     ASSERT_TRUE(term->expect("5 |")) << "the console goes on after the cancel";
+    term->type("exit\r");
+    EXPECT_EQ(term->finish(), 0);
+}
+
+TEST_F(display_e2e, a_key_typed_while_a_paused_listing_prints_waits_unechoed_for_the_pause) {
+    auto term = start_norvsql_pty(login());
+    ASSERT_NE(term, nullptr);
+    ASSERT_TRUE(term->expect("SQL> "));
+    term->type("create table n(a int);\r");
+    ASSERT_TRUE(term->expect("SQL> "));
+    term->type("insert into n with recursive c(x) as (select 1 union all select x + 1 from c "
+               "where x < 50000) select x from c;\r");
+    ASSERT_TRUE(term->expect("Total 50000 records effected."));
+    term->type("set pagesize 20000\r");
+    ASSERT_TRUE(term->expect("SQL> "));
+    const long at_prompt = term->terminal_modes();
+    ASSERT_TRUE(at_prompt & ECHO);
+    term->type("select a from n;\r");
+    ASSERT_TRUE(term->expect("\n1 |"));
+    // The console is still printing the first page: the terminal holds what was not read yet.
+    const long listing = term->terminal_modes();
+    EXPECT_FALSE(listing & ECHO) << "keys typed now would show among the rows";
+    EXPECT_TRUE(listing & ISIG) << "Ctrl+C must still cancel the listing at once";
+    term->type("Z");
+    // The Z waited for the first pause and went on past it; Q at the second pause ends it.
+    ASSERT_TRUE(term->expect("\n40000 |", 60000)) << term->seen.substr(term->seen.size() - 200);
+    term->type("q");
+    ASSERT_TRUE(term->expect("Total 50000 records."));
+    ASSERT_TRUE(term->expect("SQL> "));
+    const size_t from = term->seen.find("select a from n;");
+    const std::string rows =
+        term->seen.substr(from, term->seen.find("Total 50000 records.") - from);
+    EXPECT_EQ(rows.find('Z'), std::string::npos) << "the key was echoed into the listing";
+    EXPECT_NE(rows.find("\n20001 |"), std::string::npos);
+    EXPECT_EQ(rows.find("\n40001 |"), std::string::npos);
+    EXPECT_EQ(term->terminal_modes(), at_prompt) << "the terminal is restored after the listing";
     term->type("exit\r");
     EXPECT_EQ(term->finish(), 0);
 }

@@ -3,6 +3,8 @@
 // checks what the console printed (the message where it has one), that it keeps running, and
 // what the server holds afterwards: nothing written twice, nothing reported done missing.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -388,6 +390,39 @@ TEST_F(faults_e2e, a_spool_into_a_full_disk_is_reported_once_and_ends_spooling) 
     EXPECT_EQ(read_file(file("real.txt")),
               "\r\nSQL> spool sp.txt\r\n\r\nSQL> select a from t order by a;\n\r\na | " + rule +
                   " 1 |\r\n 2 |\r\n 3 |\r\n 4 |\r\n 5 |\r\n");
+}
+
+TEST_F(faults_e2e, a_signal_while_the_server_holds_a_reply_flushes_what_was_printed_first) {
+    // The console waits for the reply to "show max_idle_time" with the banner and the connect
+    // lines still in its output buffer: SIGTERM, or Ctrl+C typed at the terminal, must not lose
+    // them (before the fix the process died at once and they never showed).
+    for (int sig : {SIGTERM, SIGINT}) {
+        restart({"--hold-on", "max_idle_time"});
+        auto term = start_norvsql_pty(login(), cwd.path);
+        ASSERT_NE(term, nullptr);
+        bool held = false;
+        for (int i = 0; i < 1000 && !held; ++i) {
+            held = server->proc.log().find("fault: reply held") != std::string::npos;
+            if (!held) usleep(10000);
+        }
+        ASSERT_TRUE(held) << server->proc.log();
+        const long modes = term->terminal_modes();
+        if (sig == SIGINT)
+            term->type("\x03");
+        else
+            kill(term->pid, sig);
+        EXPECT_EQ(term->finish(), 128 + sig);
+        EXPECT_FALSE(term->signalled) << "the console ended by itself";
+        std::string expected =
+            banner + "\r\nConnect to 127.0.0.1:" + port + " demo norv \r\nConnect ok.\r\n";
+        std::string on_terminal;  // the terminal writes every line feed as CR LF
+        for (char c : expected)
+            on_terminal += c == '\n' ? std::string("\r\n") : std::string(1, c);
+        std::string seen = term->seen;
+        if (seen.starts_with("^C")) seen.erase(0, 2);  // the terminal's echo of Ctrl+C
+        EXPECT_EQ(seen, on_terminal) << sig;
+        EXPECT_EQ(term->terminal_modes(), modes);
+    }
 }
 
 TEST_F(faults_e2e, an_export_or_file_output_into_a_missing_folder_says_so_and_goes_on) {

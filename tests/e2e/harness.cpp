@@ -6,6 +6,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -155,6 +156,21 @@ void console_session::type(const std::string& keys) {
     }
 }
 
+void console_session::paste(const std::string& keys) {
+    size_t off = 0;
+    while (off < keys.size()) {
+        ssize_t w = write(to_child, keys.data() + off, keys.size() - off);
+        if (w <= 0) return;
+        off += static_cast<size_t>(w);
+    }
+}
+
+long console_session::terminal_modes() const {
+    termios t{};
+    if (to_child != from_child || tcgetattr(from_child, &t) != 0) return -1;
+    return static_cast<long>(t.c_lflag);
+}
+
 int console_session::finish(int timeout_ms) {
     if (to_child != from_child && to_child >= 0) {
         close(to_child);
@@ -162,24 +178,29 @@ int console_session::finish(int timeout_ms) {
     }
     // Drain what is left so the child never blocks on a full pipe or terminal.
     auto deadline = clock_type::now() + std::chrono::milliseconds(timeout_ms);
+    bool open = true;
     while (clock_type::now() < deadline) {
         pollfd p{from_child, POLLIN, 0};
-        if (poll(&p, 1, 50) <= 0) {
-            int st = 0;
-            if (waitpid(pid, &st, WNOHANG) == pid) {
-                pid = -1;
-                return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+        if (open && poll(&p, 1, 50) > 0) {
+            char buf[4096];
+            ssize_t r = read(from_child, buf, sizeof buf);
+            if (r > 0) {
+                seen.append(buf, static_cast<size_t>(r));
+                continue;
             }
-            continue;
+            open = false;  // the other end is closed (a terminal says EIO): wait for the exit
         }
-        char buf[4096];
-        ssize_t r = read(from_child, buf, sizeof buf);
-        if (r <= 0) break;
-        seen.append(buf, static_cast<size_t>(r));
+        int st = 0;
+        if (waitpid(pid, &st, WNOHANG) == pid) {
+            pid = -1;
+            signalled = WIFSIGNALED(st);
+            return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+        }
+        if (!open) usleep(10000);
     }
-    int st = wait_status(pid, 1000);
+    kill_and_reap(pid);
     pid = -1;
-    return st;
+    return -1;
 }
 
 std::unique_ptr<console_session> start_norvsql_pty(const std::vector<std::string>& args,

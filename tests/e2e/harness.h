@@ -54,8 +54,15 @@ struct console_session {
     // Waits until text has appeared after what earlier expects consumed; false on time-out.
     bool expect(const std::string& text, int timeout_ms = 10000);
     void type(const std::string& keys);
-    // Ends standard input, waits for the end and returns the exit status.
+    // Writes the keys in one write, as a paste arrives.
+    void paste(const std::string& keys);
+    // The terminal's local modes (termios c_lflag: ECHO, ICANON, ISIG ...) as the console has
+    // set them, read on the master side; -1 when the console is not on a terminal.
+    long terminal_modes() const;
+    // Ends standard input, waits for the end and returns the exit status (128 + the signal when
+    // a signal ended the process; signalled then tells the two apart).
     int finish(int timeout_ms = 10000);
+    bool signalled = false;
 };
 
 std::unique_ptr<console_session> start_norvsql_pty(const std::vector<std::string>& args,

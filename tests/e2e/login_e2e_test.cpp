@@ -1,6 +1,9 @@
 // The login cycle end to end: norvsql against norvlite over clear and TLS channels, prompts,
 // validation and the restart of the cycle after a failed connect.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -156,4 +159,60 @@ TEST_F(login_e2e, on_a_terminal_the_password_shows_stars_only_and_backspace_eras
     ASSERT_TRUE(term->expect("SQL> "));
     term->type("exit\r");
     EXPECT_EQ(term->finish(), 0);
+}
+
+namespace {
+
+// Waits up to timeout_ms for the console to switch its terminal's echo off.
+bool echo_goes_off(const console_session& term, int timeout_ms = 5000) {
+    for (int waited = 0; waited < timeout_ms; waited += 10) {
+        long modes = term.terminal_modes();
+        if (modes >= 0 && !(modes & ECHO)) return true;
+        usleep(10000);
+    }
+    return false;
+}
+
+constexpr long line_modes = ECHO | ICANON | ISIG;
+
+}  // namespace
+
+TEST_F(login_e2e, a_pasted_password_never_shows_and_the_terminal_is_restored_on_every_way_out) {
+    auto term = start_norvsql_pty({});
+    ASSERT_NE(term, nullptr);
+    const long cooked = term->terminal_modes() & line_modes;
+    ASSERT_EQ(cooked, line_modes);
+    // From the address prompt to the user name.
+    auto up_to_user = [&](const std::string& user_keys) {
+        term->type("127.0.0.1\r");
+        ASSERT_TRUE(term->expect("Please input server port:"));
+        term->type(port + "\r");
+        ASSERT_TRUE(term->expect("Please input database name:"));
+        term->type("demo\r");
+        ASSERT_TRUE(term->expect("Please input user name:"));
+        term->type(user_keys);
+    };
+    // Ctrl+S after the user name: the terminal holds the console's output, so the password is
+    // pasted while the console is still writing its prompt. Echo must already be off then.
+    ASSERT_TRUE(term->expect("Please input server URL:"));
+    up_to_user("norv\x13\r");
+    EXPECT_TRUE(echo_goes_off(*term)) << "the prompt is written with echo on";
+    term->paste("Zq7X5\r");  // a wrong password, in one write
+    term->type("\x11");      // Ctrl+Q: the output goes on
+    ASSERT_TRUE(term->expect("Please input server URL:")) << term->seen;  // refused: again
+    const std::string shown = term->seen.substr(term->seen.find("Please input user name:"));
+    for (char c : std::string("Zq7X5")) EXPECT_EQ(shown.find(c), std::string::npos) << shown;
+    EXPECT_NE(shown.find("Please input password:*****\r\n"), std::string::npos) << shown;
+    EXPECT_EQ(term->terminal_modes() & line_modes, cooked) << "restored after Enter";
+
+    // A signal in the middle of the entry: the terminal is restored before the console ends.
+    up_to_user("norv\r");
+    ASSERT_TRUE(term->expect("Please input password:"));
+    term->type("ab");
+    ASSERT_TRUE(term->expect("**"));
+    EXPECT_EQ(term->terminal_modes() & line_modes, 0) << "keys are read without echo or lines";
+    kill(term->pid, SIGTERM);
+    EXPECT_EQ(term->finish(), 143);
+    EXPECT_FALSE(term->signalled) << "the console ended by itself";
+    EXPECT_EQ(term->terminal_modes() & line_modes, cooked) << "restored on SIGTERM";
 }
