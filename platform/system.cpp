@@ -27,7 +27,8 @@ std::atomic<bool (*)(int)> ctrl_handler{nullptr};
 void (*exit_hook)(int) = nullptr;
 
 std::atomic<int> pending_signal{0};
-std::atomic<bool> ending{false};  // the console thread is acting on a signal
+std::atomic<bool> ending{false};     // the console thread is acting on a signal
+std::atomic<bool> in_editor{false};  // EDIT's editor runs: a Ctrl+C is the editor's
 int wake_pipe[2] = {-1, -1};      // the handler writes [1], the console thread's waits poll [0]
 pthread_t console_thread;
 std::atomic<bool> signals_handled{false};
@@ -52,15 +53,16 @@ void wake_console() {
 
 void on_signal(int sig) {
     const int saved_errno = errno;
+    if (sig == SIGINT && in_editor.load()) return;
     bool (*handler)(int) = ctrl_handler.load();
     if (!(handler && handler(event_of(sig)))) {
-        if (ending.load()) {
-            // The console thread is already ending (its output may be stuck): end now.
+        if (ending.load() || pending_signal.load() != 0) {
+            // A second signal before the console thread has ended for the first (its output
+            // may be stuck on a reader that does not read): end now.
             con_restore_terminal();
             _exit(128 + sig);
         }
-        int none = 0;
-        pending_signal.compare_exchange_strong(none, sig);
+        pending_signal = sig;
     }
     wake_console();
     errno = saved_errno;
@@ -179,15 +181,19 @@ bool plat_run_editor(const char* path) {
     // forked: a console holding a large result would otherwise copy its page tables first.
     char sh[] = "sh", c[] = "-c", script[] = "exec $0 \"$1\"";
     char* argv[] = {sh, c, script, const_cast<char*>(editor), const_cast<char*>(path), nullptr};
+    // Ctrl+C typed in the editor is the editor's; SIGTERM or SIGHUP meanwhile end the console
+    // once the editor has ended.
+    in_editor = true;
     pid_t pid;
-    if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ) != 0) return false;
+    if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ) != 0) {
+        in_editor = false;
+        return false;
+    }
     int status = 0;
     pid_t r;
     do {
         r = waitpid(pid, &status, 0);
     } while (r < 0 && errno == EINTR);
-    // Ctrl+C typed in the editor was the editor's; SIGTERM or SIGHUP meanwhile still ends the
-    // console, now that the editor has ended.
-    if (pending_signal.load() == SIGINT) plat_take_signal();
+    in_editor = false;
     return r == pid && WIFEXITED(status) && WEXITSTATUS(status) != 127;
 }

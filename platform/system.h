@@ -12,7 +12,8 @@ void plat_init();
 // handler is installed (a listing) it goes to the handler; otherwise it is recorded as pending
 // and the console thread's next wait (for input, a key, a reply, a send) sees it and ends the
 // console in order: output flushed, terminal restored, exit status 128 + the signal. A second
-// such signal while the first is being acted on ends the process at once (terminal restored).
+// such signal before the console has ended for the first ends the process at once (terminal
+// restored, output not flushed): the way out when the output cannot drain.
 // Called once by the console's start-up, before any other thread exists.
 void plat_handle_signals();
 

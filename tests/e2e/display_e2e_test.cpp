@@ -206,6 +206,26 @@ TEST_F(display_e2e, edit_runs_the_editor_on_the_buffer_and_lists_it) {
         << out;
 }
 
+TEST_F(display_e2e, ctrl_c_while_the_editor_runs_is_the_editors) {
+    // The editor gets Ctrl+C twice (its terminal sends it to the console too): the console
+    // neither ends nor acts on it later.
+    temp_dir cwd;
+    std::string editor = cwd.path + "/ed.sh";
+    {
+        std::ofstream e(editor);
+        e << "#!/bin/sh\nkill -INT $PPID; kill -INT $PPID; sleep 0.2\n"
+             "printf 'from dual\\n' >> \"$1\"\n";
+    }
+    std::filesystem::permissions(editor, std::filesystem::perms::owner_all);
+    setenv("VISUAL", editor.c_str(), 1);
+    std::string out = session("select 1\n\nedit\n/\n", cwd.path);
+    unsetenv("VISUAL");
+    EXPECT_NE(out.find("Has been written in edit.txt\t\n1    select 1\n2    from dual\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("\r\n1 | " + rule + "1 |\r\n"), std::string::npos) << out;
+}
+
 TEST_F(display_e2e, the_time_of_day_prompt_shows_when_show_time_is_on) {
     std::string out = session("set show_time on\n");
     EXPECT_TRUE(std::regex_search(out, std::regex("SHOW_TIME ON\r\n\r\n[0-2][0-9]:[0-5][0-9]:[0-6][0-9]  SQL>$")))
