@@ -296,8 +296,8 @@ void write_file(const std::string& path, const std::string& bytes) {
 }
 
 const std::string& test_certs() {
-    static temp_dir* dir = new temp_dir;  // kept to the end of the process
-    static const std::string path = make_certs(dir->path + "/set") ? dir->path + "/set" : "";
+    static temp_dir dir;  // removed when the process ends
+    static const std::string path = make_certs(dir.path + "/set") ? dir.path + "/set" : "";
     return path;
 }
 

@@ -85,7 +85,7 @@ std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& bytes);
 
 // A certificate set made once per test process with scripts/gen-certs (its folder lives until
-// the process ends); empty when it could not be made.
+// the process ends, and goes with it); empty when it could not be made.
 const std::string& test_certs();
 
 // A fixture with a norvlite of its own, and console runs logged in to its database "demo".
