@@ -17,6 +17,7 @@ std::atomic<bool> drop_at_login_fired{false};
 std::atomic<bool> garbage_on_fired{false};
 std::atomic<bool> drop_in_load_batch_fired{false};
 std::atomic<bool> drop_at_load_handshake_fired{false};
+std::atomic<bool> load_early_k_fired{false};
 
 bool take(std::atomic<bool>& fired) {
     return !fired.load(std::memory_order_relaxed) && !fired.exchange(true);
@@ -66,6 +67,10 @@ bool srv_fault_drop_in_load_batch(const srv_options& opts, long long batch) {
 
 bool srv_fault_drop_at_load_handshake(const srv_options& opts) {
     return opts.drop_at_load_handshake && take(drop_at_load_handshake_fired);
+}
+
+bool srv_fault_load_early_k(const srv_options& opts) {
+    return opts.load_early_k && take(load_early_k_fired);
 }
 
 std::string_view srv_fault_garbage() {

@@ -1,7 +1,7 @@
 // Fault injection for tests: each switch of the command line (--drop-on, --drop-after-rows,
-// --drop-at-login, --garbage-on, --drop-in-load-batch, --drop-at-load-handshake) fires at most
-// once in a server run, on whichever connection reaches it first. --load-delay-ms is a pause,
-// not a one-off: it holds every batch of every load.
+// --drop-at-login, --garbage-on, --drop-in-load-batch, --drop-at-load-handshake,
+// --load-early-k) fires at most once in a server run, on whichever connection reaches it first.
+// --load-delay-ms is a pause, not a one-off: it holds every batch of every load.
 #pragma once
 
 #include <cstddef>
@@ -33,6 +33,9 @@ bool srv_fault_drop_in_load_batch(const srv_options& opts, long long batch);
 
 // True, once, when opts.drop_at_load_handshake is set. Any thread.
 bool srv_fault_drop_at_load_handshake(const srv_options& opts);
+
+// True, once, when opts.load_early_k is set. Any thread.
+bool srv_fault_load_early_k(const srv_options& opts);
 
 // The bytes --garbage-on sends: srv_fault_garbage_size bytes of a fixed pattern, the top byte
 // of each step of x = x * 1103515245 + 12345 (mod 2^32) from x = 0x6e6f7276 ("norv"), taken

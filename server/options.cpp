@@ -76,6 +76,10 @@ bool srv_parse_args(std::span<const char* const> args, srv_options& out, std::st
             out.drop_at_load_handshake = true;
             continue;
         }
+        if (name == "--load-early-k" && !inline_value) {
+            out.load_early_k = true;
+            continue;
+        }
         if (name != "--data" && name != "--port" && name != "--user" && name != "--listen" &&
             name != "--certs" && name != "--login-timeout-ms" && name != "--max-idle-time" &&
             name != "--drop-on" && name != "--drop-after-rows" && name != "--garbage-on" &&
@@ -175,7 +179,7 @@ std::string_view srv_usage() {
            "                [--drop-on TEXT] [--drop-after-rows N] [--log-statements]\n"
            "                [--load-sink] [--drop-at-login] [--garbage-on TEXT]\n"
            "                [--drop-in-load-batch N] [--drop-at-load-handshake]\n"
-           "                [--load-delay-ms MS]\n"
+           "                [--load-delay-ms MS] [--load-early-k]\n"
            "  --data DIR          directory of databases; database NAME is the file DIR/NAME.db,\n"
            "                      created on first use (DIR too)\n"
            "  --port N            TCP port, default 5138; 0 picks a free port\n"
@@ -203,5 +207,7 @@ std::string_view srv_usage() {
            "  --drop-at-load-handshake  test fault: the first load closes its connection after\n"
            "                      the client's int64, before answering it\n"
            "  --load-delay-ms MS  test fault: every load pauses MS after each batch\n"
+           "  --load-early-k      test fault: the first accepted load sends its closing K with\n"
+           "                      its int64 answer and reads none of the data\n"
            "  --help              this text\n";
 }
