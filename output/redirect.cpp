@@ -237,21 +237,19 @@ void run_export(const char* text, const char* name) {
             connection_lost();
             return;
         }
-        if (const char* message = db_result_message(batch.get())) {
-            con_printf("%s", message);
-            if (++failures == export_fetch_attempts) {
-                con_printf("\r\nExport stopped after %d failed fetches.\r\n", failures);
-                break;
+        // The rows of a batch are written whatever message comes with them; a warning leaves
+        // the batch whole, an error makes it a failed fetch once its rows are written.
+        const char* message = db_result_message(batch.get());
+        if (message) con_printf("%s", message);
+        const bool failed = message && db_result_msg_level(batch.get()) >= db_level_error;
+        if (first && db_result_kind(batch.get()) == db_kind_query) {
+            if (g_console.sput_head) {
+                line.clear();
+                export_heading(batch.get(), line);
+                std::fwrite(line.data(), 1, line.size(), file.get());
             }
-            continue;
+            first = false;
         }
-        failures = 0;
-        if (first && g_console.sput_head) {
-            line.clear();
-            export_heading(batch.get(), line);
-            std::fwrite(line.data(), 1, line.size(), file.get());
-        }
-        first = false;
         const int cols = db_result_col_count(batch.get());
         while (db_row* row = db_result_next(batch.get())) {
             ++count;
@@ -269,6 +267,14 @@ void run_export(const char* text, const char* name) {
             connection_lost();
             return;
         }
+        if (failed) {
+            if (++failures == export_fetch_attempts) {
+                con_printf("\r\nExport stopped after %d failed fetches.\r\n", failures);
+                break;
+            }
+            continue;
+        }
+        failures = 0;
         if (count % export_batch != 0 || db_result_row_count(batch.get()) == 0) break;
         if (count % export_progress_every == 0) con_printf("\r\nHave export %lld redords", count);
     }

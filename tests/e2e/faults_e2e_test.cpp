@@ -298,6 +298,22 @@ TEST_F(faults_e2e, a_load_the_server_closed_before_reading_it_fails_and_loads_no
     }
 }
 
+TEST_F(faults_e2e, an_export_writes_the_rows_of_a_fetch_that_carries_a_warning) {
+    // norv_warn sends its warning among the rows of the fetch that reads row 7000, the second
+    // (a plain scan reads the rows in the order they were inserted).
+    std::string out = session(table_of(12000) +
+                              "select case when a = 7000 then norv_warn(a, 'row 7000 is odd') "
+                              "else a end as a, b from t >$ warned.txt;\n");
+    EXPECT_NE(out.find(prompt + "row 7000 is odd\r\nTotal:12000 record" + prompt),
+              std::string::npos)
+        << out;
+    std::string expected;
+    for (long long a = 1; a <= 12000; ++a)
+        expected += std::to_string(a) + "|" + std::string(size_t(a % 90 + 10), 'x') + "|\r\n";
+    EXPECT_EQ(read_file(file("warned.txt")), expected);
+    EXPECT_EQ(t_summary(), summary_of(12000));
+}
+
 TEST_F(faults_e2e, garbage_instead_of_a_reply_reconnects_and_the_retried_insert_lands_once) {
     ASSERT_FALSE(test_certs().empty());
     ASSERT_TRUE(install_client_certs(test_certs(), cwd.path, "driver"));
