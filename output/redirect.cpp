@@ -50,29 +50,12 @@ void connection_lost() {
     reconnect_and_replay();
 }
 
-enum class file_read { ok, failed, too_large };
-
-// Reads a whole file that fits a parameter's 32-bit length.
-file_read read_whole_file(const char* name, std::vector<char>& data) {
-    int fd = open_for_reading(name);
-    if (fd < 0) return file_read::failed;
-    fd_closer closer{fd};
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) return file_read::failed;
-    if (st.st_size >= INT32_MAX) return file_read::too_large;
-    data.resize(size_t(st.st_size));
-    size_t got = 0;
-    if (!read_upto(fd, data.data(), data.size(), got)) return file_read::failed;
-    data.resize(got);  // a file that shrank binds what is there
-    return file_read::ok;
-}
-
 // "<%", "<#", "<$": the listed files become the statement's parameters in order.
 void run_with_parameter_files(const char* text, const char* list) {
     std::unique_ptr<db_stmt, stmt_deleter> stmt(db_stmt_new(text));
     const char* p = list;
     int index = 0;
-    std::vector<char> data;
+    std::vector<std::string> names;  // by parameter index
     for (;;) {
         p += std::strspn(p, " \t");
         if (*p == '\0') break;
@@ -93,21 +76,26 @@ void run_with_parameter_files(const char* text, const char* list) {
         }
         std::string name(p, len);
         p += len;
-        // A statement with a file missing from its parameters is not run at all.
-        file_read got = read_whole_file(name.c_str(), data);
-        if (got != file_read::ok) {
-            con_printf(got == file_read::too_large ? "File %s is too large for a parameter.\r\n"
-                                                   : "Open file %s failed.\r\n",
+        // A statement with a file missing from its parameters is not run at all. The file is
+        // read to its end: pipes and files whose status shows no size hold data all the same.
+        int fd = open_for_reading(name.c_str());
+        db_file_bind got = db_file_bind::failed;
+        if (fd >= 0 && std::strcmp(tag, "<%") == 0) {
+            got = db_stmt_bind_file(stmt.get(), index, fd, db_param_text);
+        } else if (fd >= 0 && (std::strcmp(tag, "<#") == 0 || std::strcmp(tag, "<$") == 0)) {
+            got = db_stmt_bind_file(stmt.get(), index, fd, db_param_bytes);
+        } else if (fd >= 0) {
+            ::close(fd);  // another tag binds nothing but uses up its position
+            got = db_file_bind::ok;
+        }
+        if (got != db_file_bind::ok) {
+            con_printf(got == db_file_bind::too_large ? "File %s is too large for a parameter.\r\n"
+                                                      : "Open file %s failed.\r\n",
                        name.c_str());
             g_console.line_count = 0;
             return;
         }
-        if (std::strcmp(tag, "<%") == 0) {
-            data.push_back('\0');
-            db_stmt_bind(stmt.get(), index, data.data(), int(data.size() - 1), db_param_text);
-        } else if (std::strcmp(tag, "<#") == 0 || std::strcmp(tag, "<$") == 0) {
-            db_stmt_bind(stmt.get(), index, data.data(), int(data.size()), db_param_bytes);
-        }
+        names.push_back(std::move(name));
         ++index;
     }
     int64_t start = plat_clock_ms();
@@ -115,6 +103,10 @@ void run_with_parameter_files(const char* text, const char* list) {
     if (g_console.show_use_time)
         con_printf("Use time:%d ms.     \r\n", int(plat_clock_ms() - start));
     g_console.line_count = 0;
+    if (int changed = db_stmt_changed_param(stmt.get()); !r && changed >= 0) {
+        con_printf("File %s changed while it was sent: the statement was not run.\r\n",
+                   names[size_t(changed)].c_str());
+    }
     if (!r) return connection_lost();
     if (db_result_ok(r.get()) == 0)
         con_printf("Error:%s\r\n", db_result_message(r.get()) ? db_result_message(r.get()) : "");

@@ -4,7 +4,12 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 
@@ -303,4 +308,46 @@ TEST(db_execute, a_value_of_several_receive_pieces_arrives_whole) {
     EXPECT_TRUE(std::string(db_row_value(row, 0), big.size()) == big);
     EXPECT_STREQ(db_row_value(row, 1), "c");
     db_result_free(r);
+}
+
+TEST(db_execute_params, a_file_is_sent_as_it_was_bound_or_not_at_all) {
+    const std::string path = std::filesystem::temp_directory_path().string() + "/norv_param_" +
+                             std::to_string(getpid());
+    std::string bytes((size_t(3) << 20) + 5, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = char(i * 7 % 251);
+    const std::string sql = "insert into t values(?)";
+    const std::string message = "?" + be32(uint32_t(sql.size())) + sql + std::string(1, '\0') +
+                                be32(1) + be16(0) + be16(1) + be16(34) +
+                                be32(uint32_t(bytes.size())) + bytes;
+    // Unchanged, shorter or longer by the time it is sent: only a file as long as it was when it
+    // was bound goes out; otherwise the message stays unfinished and the server runs nothing.
+    for (long long change : {0LL, -(1LL << 20), 1LL}) {
+        std::ofstream(path, std::ios::binary) << bytes;
+        socket_pair sp;
+        auto conn = sp.conn();
+        db_stmt* stmt = db_stmt_new(sql.c_str());
+        ASSERT_EQ(db_stmt_bind_file(stmt, 0, ::open(path.c_str(), O_RDONLY), db_param_bytes),
+                  db_file_bind::ok);
+        std::filesystem::resize_file(path, bytes.size() + size_t(change));
+        std::string got;
+        std::thread peer([&] {
+            char buf[65536];
+            for (ssize_t n; got.size() < message.size() && (n = recv(sp.peer, buf, 65536, 0)) > 0;)
+                got.append(buf, size_t(n));
+            if (got.size() == message.size())
+                sp.send_peer(got == message ? std::string("K") : "E" + text("bad") + "K");
+        });
+        db_result* r = db_execute_params(conn.get(), stmt);
+        conn.reset();
+        ::close(sp.client);  // the peer sees the end
+        sp.client = -1;
+        peer.join();
+        EXPECT_EQ(r != nullptr, change == 0) << change;
+        EXPECT_EQ(db_stmt_changed_param(stmt), change == 0 ? -1 : 0) << change;
+        EXPECT_EQ(got.size() < message.size(), change != 0) << change;
+        EXPECT_EQ(got.substr(0, 200), message.substr(0, 200)) << change;
+        db_result_free(r);
+        db_stmt_free(stmt);
+    }
+    std::filesystem::remove(path);
 }
