@@ -86,6 +86,16 @@ char* get_text(db_conn* c, db_result* r) {
     return p;
 }
 
+// A warning, error or fatal text: it replaces the result's message, and the earlier one's memory
+// goes with it, so that a reply of many messages holds only the one shown.
+char* take_message(db_conn* c, db_result* r) {
+    int32_t n = get_length(c, max_text_len);
+    std::string text(size_t(n), '\0');
+    db_recv_exact(c, text.data(), n);
+    r->message_text = std::move(text);
+    return r->message_text.data();
+}
+
 // A notice: printed at once, not stored.
 void print_notice(db_conn* c) {
     int32_t n = get_length(c, max_text_len);
@@ -237,7 +247,7 @@ void read_rows(db_conn* c, db_result* r) {
             case 'W':
             case 'E':
             case 'F':
-                set_row_message(r, get_text(c, r), message_level(letter));
+                set_row_message(r, take_message(c, r), message_level(letter));
                 break;
             case 'M':
                 print_notice(c);
@@ -303,7 +313,7 @@ db_result* read_reply(db_conn* c) {
             case 'W':
             case 'E':
             case 'F':
-                r->message = get_text(c, r.get());
+                r->message = take_message(c, r.get());
                 r->level = message_level(letter);
                 if (letter != 'W') r->ok = 0;
                 break;

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 struct db_conn;
 struct db_row;
@@ -68,7 +69,8 @@ struct db_result {
     arena_block* arena_cur = nullptr;  // block that small requests are carved from
     arena_slab* slabs = nullptr;       // slabs of standard blocks, newest first
     int32_t standard_blocks = 0;       // standard blocks allocated so far
-    char* message = nullptr;           // last warning/error/fatal text, in the arena
+    char* message = nullptr;           // last warning/error/fatal text, in message_text
+    std::string message_text;          // only the last message is kept: earlier ones are freed
     int32_t kind = 0;
     int32_t inserted = 0;
     int32_t updated = 0;
