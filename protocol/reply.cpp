@@ -242,7 +242,13 @@ void read_rows(db_conn* c, db_result* r) {
     for (;;) {
         switch (letter) {
             case 'R':
-                if (!result_append_row(r, read_row(c, r, scratch))) db_fail();
+                // At the bound the rest of the reply is left unread: the result is cut there
+                // as by a lost connection, and the connection is closed.
+                if (r->row_count >= result_row_bound) db_fail();
+                if (r->col_count == 0)
+                    result_count_empty_row(r);
+                else if (!result_append_row(r, read_row(c, r, scratch)))
+                    db_fail();
                 break;
             case 'W':
             case 'E':

@@ -15,6 +15,10 @@ inline constexpr int32_t arena_keep_free = 13107;     // a block with this much 
 inline constexpr int row_chunk_rows = 1000;
 inline constexpr int insert_key_size = 24;
 
+// The most rows a result holds: its row count is 32 bits. A reply with more is cut there like a
+// lost connection. A variable so that a test can reach it; nothing else changes it.
+inline int32_t result_row_bound = INT32_MAX;
+
 // A row is one record in the arena: col_count + 1 offsets (uint32, from the row's start), then
 // every value's bytes, each followed by a zero byte. Value i starts at offset[i] and holds
 // offset[i + 1] - offset[i] - 1 bytes; a value of length 0 means no value in this row.
@@ -103,6 +107,8 @@ inline void* arena_alloc(db_result* r, int32_t size) {
 bool result_append_row_slow(db_result* r, db_row* row);
 
 // Appends a row (a row record in the arena). Returns false when memory is exhausted.
+// REQUIRES: row_count below result_row_bound, col_count above 0 (rows without columns are only
+// counted: result_count_empty_row).
 inline bool result_append_row(db_result* r, db_row* row) {
     int32_t slot = r->row_count % row_chunk_rows;
     if (slot == 0) return result_append_row_slow(r, row);
@@ -110,3 +116,7 @@ inline bool result_append_row(db_result* r, db_row* row) {
     r->row_count += 1;
     return true;
 }
+
+// A row of a result without columns holds nothing: it is counted, and every such row is one
+// shared empty record. REQUIRES: row_count below result_row_bound.
+inline void result_count_empty_row(db_result* r) { r->row_count += 1; }

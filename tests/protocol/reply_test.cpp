@@ -346,6 +346,34 @@ TEST(db_execute, many_messages_hold_the_memory_of_the_last_one_only) {
     db_result_free(r);
 }
 
+TEST(db_execute, a_result_stops_at_its_row_bound_and_rows_without_columns_cost_nothing) {
+    std::string rows = select_header;
+    for (int i = 0; i < 1600; ++i) rows += "R" + value(be32(uint32_t(i)));
+    result_row_bound = 1500;
+    db_result* r = execute_streamed(rows + "K");
+    result_row_bound = INT32_MAX;
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(db_result_row_count(r), 1500);
+    EXPECT_TRUE(db_result_cut_short(r)) << "the rows past the bound are not in the result";
+    int32_t expected = 0, v;
+    while (db_row* row = db_result_next(r)) {
+        std::memcpy(&v, db_row_value(row, 0), 4);
+        ASSERT_EQ(v, expected++);
+    }
+    EXPECT_EQ(expected, 1500);
+    db_result_free(r);
+
+    r = execute_streamed("A" + be32(0) + std::string(100000, 'R') + "K");
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(db_result_row_count(r), 100000);
+    EXPECT_EQ(r->first_chunk, nullptr);
+    EXPECT_LT(held_bytes(r), size_t(100000)) << "one byte came for each row";
+    for (expected = 0; db_result_next(r); ++expected) {
+    }
+    EXPECT_EQ(expected, 100000);
+    db_result_free(r);
+}
+
 TEST(db_execute_params, a_file_is_sent_as_it_was_bound_or_not_at_all) {
     const std::string path = std::filesystem::temp_directory_path().string() + "/norv_param_" +
                              std::to_string(getpid());
