@@ -377,6 +377,10 @@ TEST(db_execute, a_result_stops_at_its_row_bound_and_rows_without_columns_cost_n
 TEST(db_execute_params, a_file_is_sent_as_it_was_bound_or_not_at_all) {
     const std::string path = std::filesystem::temp_directory_path().string() + "/norv_param_" +
                              std::to_string(getpid());
+    struct remover {
+        const std::string& path;
+        ~remover() { std::filesystem::remove(path); }
+    } remove_at_end{path};
     std::string bytes((size_t(3) << 20) + 5, '\0');
     for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = char(i * 7 % 251);
     const std::string sql = "insert into t values(?)";
@@ -413,5 +417,4 @@ TEST(db_execute_params, a_file_is_sent_as_it_was_bound_or_not_at_all) {
         db_result_free(r);
         db_stmt_free(stmt);
     }
-    std::filesystem::remove(path);
 }
