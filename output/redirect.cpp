@@ -222,6 +222,7 @@ void run_export(const char* text, const char* name) {
     bool first = true;
     std::string line;
     int failures = 0;
+    bool stopped = false;  // by failed fetches: the file holds only part of the query
     for (;;) {
         result_ptr batch(execute_statement(g_console.conn, cursor_fetch, g_console.auto_commit));
         if (!batch) {
@@ -261,7 +262,10 @@ void run_export(const char* text, const char* name) {
         }
         if (failed) {
             if (++failures == export_fetch_attempts) {
-                con_printf("\r\nExport stopped after %d failed fetches.\r\n", failures);
+                con_printf("\r\nExport stopped after %d failed fetches: the file holds %lld "
+                           "records.\r\n",
+                           failures, count);
+                stopped = true;
                 break;
             }
             continue;
@@ -273,7 +277,7 @@ void run_export(const char* text, const char* name) {
     if (std::fflush(file.get()) != 0 || std::ferror(file.get())) {
         con_printf("\r\nWriting %s failed after %lld records: the file is incomplete.\r\n", name,
                    count);
-    } else {
+    } else if (!stopped) {
         con_printf("\r\nTotal:%lld record", count);
     }
     file.reset();

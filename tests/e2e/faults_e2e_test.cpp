@@ -312,6 +312,15 @@ TEST_F(faults_e2e, an_export_writes_the_rows_of_a_fetch_that_carries_a_warning) 
         expected += std::to_string(a) + "|" + std::string(size_t(a % 90 + 10), 'x') + "|\r\n";
     EXPECT_EQ(read_file(file("warned.txt")), expected);
     EXPECT_EQ(t_summary(), summary_of(12000));
+
+    // A query that fails in every fetch (an integer overflow stops the cursor at row 1) is no
+    // complete export of nothing.
+    out = session("select abs(-9223372036854775807 - a) as v from t >$ failed.txt;\n");
+    EXPECT_NE(out.find("\r\nExport stopped after 3 failed fetches: the file holds 0 records.\r\n" +
+                       prompt),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("Total:"), std::string::npos) << out;
 }
 
 TEST_F(faults_e2e, garbage_instead_of_a_reply_reconnects_and_the_retried_insert_lands_once) {
