@@ -223,13 +223,14 @@ void execfile2_large(FILE* f) {
 
 void run_file(const std::string& path, bool second_form) {
     con_printf("Current file is %s\n", path.c_str());
-    file_ptr f(std::fopen(path.c_str(), "rb"));
-    struct stat st {};
-    if (!f || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    // Only a regular file is read: a FIFO would otherwise hold the console for good.
+    int64_t file_size = 0;
+    file_ptr f = open_regular_file(path.c_str(), file_size);
+    if (!f) {
         con_printf("the file_path is not a file \r\n");
         return;
     }
-    long size = long(st.st_size);
+    long size = long(file_size);
     int blocks = int(size / block_size);
     int64_t start = 0;
     if (second_form) {
@@ -300,11 +301,14 @@ void list_directory_once(const std::string& dir, std::vector<std::string>& files
             con_printf("the file_path is too long! \r\n");
             continue;
         }
+        // Only regular files run: opening a FIFO would wait for a writer without end.
         std::error_code kind_ec;
         if (entry.is_directory(kind_ec))
             list_directory_once(path, files, listed);
-        else
+        else if (entry.is_regular_file(kind_ec))
             files.push_back(path);
+        else
+            con_printf("Skipped %s: not a regular file\r\n", path.c_str());
     }
 }
 

@@ -3,6 +3,7 @@
 // checks what the console printed (the message where it has one), that it keeps running, and
 // what the server holds afterwards: nothing written twice, nothing reported done missing.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -64,6 +65,8 @@ long long lines_in(const std::string& data, size_t bytes) {
 
 // The console reads data files in chunks of this size; each chunk's records go as one batch.
 constexpr size_t load_chunk = size_t(8) << 20;
+
+const std::string use_time_of_file = "\r\nUse time:N ms.      \r\n";
 
 }  // namespace
 
@@ -369,4 +372,26 @@ TEST_F(faults_e2e, an_export_or_file_output_into_a_missing_folder_says_so_and_go
     EXPECT_FALSE(fs::exists(file("nowhere")));
     for (const std::string& s : received())
         EXPECT_EQ(s.find("printf_cur1"), std::string::npos) << "no cursor without a file: " << s;
+}
+
+TEST_F(faults_e2e, a_fifo_is_refused_as_a_script_and_skipped_in_a_folder) {
+    ASSERT_EQ(mkfifo(file("fifo").c_str(), 0600), 0);
+    write_file(file("dir/a.sql"), "insert into t values(1);\n");
+    ASSERT_EQ(mkfifo(file("dir/pipe").c_str(), 0600), 0);
+    // Opened before its type is looked at, a FIFO holds the console until a writer comes, which
+    // none does: the run's time-out would then end it.
+    run_result r = run_norvsql(login(),
+                               "create table t(a int);\nexecfile fifo\nexecfile2 fifo\n"
+                               "execfile2 dir\nexit\n",
+                               cwd.path, 10000);
+    EXPECT_EQ(r.status, 0) << r.out;
+    std::string out = after_login(r.out);
+    const std::string refused = "Current file is fifo\nthe file_path is not a file \r\n";
+    EXPECT_NE(out.find(prompt + refused + prompt + refused + prompt +
+                       "Skipped dir/pipe: not a regular file\r\nCurrent file is dir/a.sql\n"
+                       "file_size 25\ninsert into t values(1);\n" +
+                       use_time_of_file + prompt),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(value_of("select count(*) as n from t;"), "1");
 }
