@@ -130,8 +130,27 @@ bool cut_at_statement_end(FILE* f, std::string& text, size_t read_len) {
     return true;
 }
 
+// Runs every EXECBEGIN ... EXECEND text of a wrapped block, in order, the first beginning at the
+// marker at b; texts that are empty or blank (the wrapping makes one where a block was cut
+// between a ';' and its EXECEND) are not sent.
+void run_marked_texts(std::string_view wrapped, size_t b) {
+    for (;;) {
+        size_t start = b + begin_marker.size();
+        size_t e = find_unquoted(wrapped.substr(start), end_marker);
+        std::string_view text = wrapped.substr(start, e);
+        if (text.find_first_not_of(" \t\r\n") != std::string_view::npos)
+            run_unreported(std::string(text), false);
+        if (e == std::string_view::npos) return;
+        // The rest starts at the marker's second letter, as in the small-file path.
+        size_t rest = start + e + 1;
+        size_t next = find_unquoted(wrapped.substr(rest), begin_marker);
+        if (next == std::string_view::npos) return;
+        b = rest + next;
+    }
+}
+
 // EXECFILE, a file of 2 MB or more: each block is wrapped in markers, cut at a statement end,
-// and sent as one statement text.
+// and each of its marked texts is sent as one statement text.
 void execfile_large(FILE* f) {
     std::string block, wrapped;
     wrapped.reserve(wrapped_block_max);
@@ -173,9 +192,7 @@ void execfile_large(FILE* f) {
             con_printf("%s", no_begin);
             return;
         }
-        size_t start = b + begin_marker.size();
-        size_t e = find_unquoted(std::string_view(wrapped).substr(start), end_marker);
-        run_unreported(wrapped.substr(start, e == std::string::npos ? std::string::npos : e), false);
+        run_marked_texts(wrapped, b);
         if (!complete) return;
     }
 }

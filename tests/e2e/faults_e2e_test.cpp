@@ -66,6 +66,16 @@ long long lines_in(const std::string& data, size_t bytes) {
 // The console reads data files in chunks of this size; each chunk's records go as one batch.
 constexpr size_t load_chunk = size_t(8) << 20;
 
+// Script files of 2 MB or more are read in blocks of this size.
+constexpr size_t script_block = size_t(2) << 20;
+
+// The insert of row n into table, its text 600 letters: every row says by its length whether it
+// arrived whole, and 3500 of them fill more than a script block.
+std::string insert_of(const std::string& table, int n) {
+    return "insert into " + table + " values(" + std::to_string(n) + ", '" + std::string(600, 'y') +
+           "');";
+}
+
 const std::string use_time_of_file = "\r\nUse time:N ms.      \r\n";
 
 }  // namespace
@@ -394,4 +404,31 @@ TEST_F(faults_e2e, a_fifo_is_refused_as_a_script_and_skipped_in_a_folder) {
               std::string::npos)
         << out;
     EXPECT_EQ(value_of("select count(*) as n from t;"), "1");
+}
+
+TEST_F(faults_e2e, execfile_of_a_large_file_runs_every_marked_text_of_each_block) {
+    for (int pairs : {4000}) {
+        std::string script;
+        for (int n = 1; n <= pairs; ++n) script += "EXECBEGIN " + insert_of("p", n) + " EXECEND\n";
+        const int blocks = int(script.size() / script_block) + 1;
+        ASSERT_GE(blocks, 2);
+        write_file(file("p.sql"), script);
+        std::string out = session("create table p(n int, b text);\nexecfile p.sql\n");
+        const std::string held = value_of(
+            "select count(*) || ' ' || count(distinct n) || ' ' || sum(length(b)) as s from p;");
+        session("drop table p;\n");
+        std::string progress;
+        for (int b = 1; b < blocks; ++b) progress += "正在操作第" + std::to_string(b) + "块数据\n";
+        EXPECT_NE(out.find(prompt + "Current file is p.sql\n" + std::to_string(script.size()) + " " +
+                           std::to_string(blocks) + "\n" + progress + use_time_of_file + prompt),
+                  std::string::npos)
+            << out.substr(0, 2000);
+        EXPECT_EQ(held, std::to_string(pairs) + " " + std::to_string(pairs) + " " +
+                      std::to_string(pairs * 600))
+            << blocks << " blocks";
+        // The cut between a ';' and its EXECEND makes a blank text at the next block's start: it
+        // is not sent.
+        for (const std::string& s : received())
+            EXPECT_NE(s.find_first_not_of(" \t\r\n"), std::string::npos) << "a blank text was sent";
+    }
 }
