@@ -76,6 +76,12 @@ std::string insert_of(const std::string& table, int n) {
            "');";
 }
 
+// What the console prints when a script file stops at a zero byte.
+std::string zero_byte_stop(const std::string& name, size_t offset) {
+    return "File " + name + ": zero byte at offset " + std::to_string(offset) +
+           "; the text holding it and the rest of the file are not sent.\r\n";
+}
+
 const std::string use_time_of_file = "\r\nUse time:N ms.      \r\n";
 
 }  // namespace
@@ -409,7 +415,8 @@ TEST_F(faults_e2e, a_fifo_is_refused_as_a_script_and_skipped_in_a_folder) {
 TEST_F(faults_e2e, execfile_of_a_large_file_runs_every_marked_text_of_each_block) {
     for (int pairs : {4000}) {
         std::string script;
-        for (int n = 1; n <= pairs; ++n) script += "EXECBEGIN " + insert_of("p", n) + " EXECEND\n";
+        for (int n = 1; n <= pairs; ++n)
+            script += "EXECBEGIN " + insert_of("p", n) + " EXECEND\n";
         const int blocks = int(script.size() / script_block) + 1;
         ASSERT_GE(blocks, 2);
         write_file(file("p.sql"), script);
@@ -418,17 +425,81 @@ TEST_F(faults_e2e, execfile_of_a_large_file_runs_every_marked_text_of_each_block
             "select count(*) || ' ' || count(distinct n) || ' ' || sum(length(b)) as s from p;");
         session("drop table p;\n");
         std::string progress;
-        for (int b = 1; b < blocks; ++b) progress += "正在操作第" + std::to_string(b) + "块数据\n";
-        EXPECT_NE(out.find(prompt + "Current file is p.sql\n" + std::to_string(script.size()) + " " +
-                           std::to_string(blocks) + "\n" + progress + use_time_of_file + prompt),
-                  std::string::npos)
+        for (int b = 1; b < blocks; ++b)
+            progress += "正在操作第" + std::to_string(b) + "块数据\n";
+        EXPECT_NE(
+            out.find(prompt + "Current file is p.sql\n" + std::to_string(script.size()) + " " +
+                     std::to_string(blocks) + "\n" + progress + use_time_of_file + prompt),
+            std::string::npos)
             << out.substr(0, 2000);
         EXPECT_EQ(held, std::to_string(pairs) + " " + std::to_string(pairs) + " " +
-                      std::to_string(pairs * 600))
+                            std::to_string(pairs * 600))
             << blocks << " blocks";
         // The cut between a ';' and its EXECEND makes a blank text at the next block's start: it
         // is not sent.
         for (const std::string& s : received())
             EXPECT_NE(s.find_first_not_of(" \t\r\n"), std::string::npos) << "a blank text was sent";
     }
+}
+
+TEST_F(faults_e2e, a_zero_byte_in_a_script_stops_the_file_before_the_text_that_holds_it) {
+    // Small files. EXECFILE runs the texts before the zero byte; EXECFILE2 sends a small file as
+    // one text, so nothing of it.
+    using namespace std::string_literals;  // "..."s keeps the zero byte inside the literal
+    const std::string z =
+        "EXECBEGIN insert into t values(2) EXECEND\n"
+        "EXECBEGIN delete from t\0 where a = 5 EXECEND\n"
+        "EXECBEGIN insert into t values(3) EXECEND\n"s;
+    const std::string z2 = "insert into t values(4);\ndelete from t\0 where a = 9;\n"s;
+    write_file(file("z.sql"), z);
+    write_file(file("z2.sql"), z2);
+    std::string out = session(
+        "create table t(a int);\ninsert into t values(1),(5),(9);\n"
+        "execfile z.sql\nexecfile2 z2.sql\n");
+    EXPECT_NE(out.find(prompt + "Current file is z.sql\n" + std::to_string(z.size()) + " 1\n\n" +
+                       zero_byte_stop("z.sql", z.find('\0')) + use_time_of_file + prompt +
+                       "Current file is z2.sql\nfile_size " + std::to_string(z2.size()) + "\n" +
+                       zero_byte_stop("z2.sql", z2.find('\0')) + use_time_of_file + prompt),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(value_of("select group_concat(a) as a from (select a from t order by rowid);"),
+              "1,5,9,2");
+
+    // Large files, read in blocks: the texts of the blocks before it and of its own block before
+    // it have run, nothing after it. Each zero byte sits in the second block.
+    auto text_of = [&](const std::string& table, int n) {
+        return n == 3500 ? "delete from " + table + "\0 where n = 5;"s : insert_of(table, n);
+    };
+    std::string marked, plain = "create table s2(n int, b text);\n";
+    for (int n = 1; n <= 4000; ++n) {
+        marked += "EXECBEGIN " + text_of("s", n) + " EXECEND\n";
+        plain += text_of("s2", n) + "\n";
+    }
+    ASSERT_GT(marked.find('\0'), script_block);
+    ASSERT_GT(plain.find('\0'), script_block);
+    write_file(file("big.sql"), marked);
+    write_file(file("big2.sql"), plain);
+    out = session("create table s(n int, b text);\nexecfile big.sql\nexecfile2 big2.sql\n");
+    EXPECT_NE(out.find(prompt + "Current file is big.sql\n" + std::to_string(marked.size()) +
+                       " 2\n正在操作第1块数据\n" + zero_byte_stop("big.sql", marked.find('\0')) +
+                       use_time_of_file + prompt + "Current file is big2.sql\nfile_size " +
+                       std::to_string(plain.size()) + "\n正在操作第1块数据\n正在操作第2块数据\n" +
+                       zero_byte_stop("big2.sql", plain.find('\0')) + use_time_of_file + prompt),
+              std::string::npos)
+        << out.substr(0, 2000);
+    const std::string rows =
+        "select count(*) || ' ' || count(distinct n) || ' ' || max(n) || ' ' || "
+        "sum(length(b)) as s from ";
+    EXPECT_EQ(value_of(rows + "s;"), "3499 3499 3499 " + std::to_string(3499 * 600));
+    // EXECFILE2 sent its first block, cut after its last ';', as one text.
+    size_t sent = plain.rfind(';', script_block - 2);
+    int first_block_rows = 0;
+    for (size_t at = 0; (at = plain.find("insert", at)) < sent; ++at)
+        ++first_block_rows;
+    ASSERT_LT(first_block_rows, 3499);
+    EXPECT_EQ(value_of(rows + "s2;"),
+              std::to_string(first_block_rows) + " " + std::to_string(first_block_rows) + " " +
+                  std::to_string(first_block_rows) + " " + std::to_string(first_block_rows * 600));
+    for (const std::string& s : received())
+        EXPECT_EQ(s.find("delete from"), std::string::npos) << s.substr(0, 100);
 }
