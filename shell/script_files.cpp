@@ -211,17 +211,20 @@ void execfile_large(script_file& sf) {
                 std::string_view(block).substr(skip == std::string::npos ? block.size() : skip);
             origin += int64_t(block.size() - body.size()) - int64_t(wrapped.size());
             wrapped += body;
-            if (find_unquoted(wrapped, end_marker) == std::string::npos) {
+            bool has_end = find_unquoted(wrapped, end_marker) != std::string::npos;
+            // A complete block is cut after its last unquoted ';' also when it holds an EXECEND:
+            // taken whole it would end inside the marked text that goes on in the next block,
+            // which would then start out of step (its quotes too) and lose that text and more.
+            if (!has_end || complete) {
                 size_t cut = after_last_unquoted_semicolon(body);
-                if (complete && cut == std::string::npos) {
-                    con_printf("%s", too_long_wrapped);
-                    return;
-                }
                 if (cut != std::string::npos) {
                     if (complete) step_back(sf, body.size() - cut);
                     wrapped.resize(11 + cut);
+                } else if (complete && !has_end) {
+                    con_printf("%s", too_long_wrapped);
+                    return;
                 }
-                wrapped += end_marker;
+                if (cut != std::string::npos || !has_end) wrapped += end_marker;
             }
         }
         if (wrapped.size() >= size_t(block_size) + 51) {
