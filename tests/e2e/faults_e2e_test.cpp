@@ -504,3 +504,40 @@ TEST_F(faults_e2e, a_zero_byte_in_a_script_stops_the_file_before_the_text_that_h
     for (const std::string& s : received())
         EXPECT_EQ(s.find("delete from"), std::string::npos) << s.substr(0, 100);
 }
+
+TEST_F(faults_e2e, the_lines_of_a_statement_refused_as_too_long_are_dropped_up_to_its_end) {
+    const std::string chunk(7000, 'x');
+    // A script kept as text: the statement is refused at its 87th line, and its last line would
+    // run as a statement of its own, deleting row 1.
+    std::string lines =
+        "create table t(a int, b text);\ninsert into t values(1, ''), (2, ''), (3, '');\n"
+        "insert into t values(4, 'kept script:\n";
+    for (int i = 0; i < 90; ++i)
+        lines += chunk + "\n";
+    lines += "delete from t where a = 1; ');\n";
+    // A block refused the same way ends only at its "/" line.
+    lines += "begin\n";
+    for (int i = 0; i < 90; ++i)
+        lines += chunk + "\n";
+    lines += "delete from t where a = 2;\nend;\n/\n";
+    // What the buffer kept is only a refused statement's head: "/" must not run it.
+    lines += "/\n";
+    std::string out = session(lines);
+    const std::string refusal = "Statement too long: at most 599998 bytes; it was not run.\r\n";
+    EXPECT_NE(out.find("87   " + refusal + "88   89   90   91   92   " + prompt + "2    "),
+              std::string::npos)
+        << out.substr(0, 3000);
+    EXPECT_NE(out.find("87   " + refusal + "88   89   90   91   92   93   94   " + prompt +
+                       "nothing in the buffer\r\n" + prompt),
+              std::string::npos)
+        << out.substr(out.size() > 3000 ? out.size() - 3000 : 0);
+    size_t refusals = 0;
+    for (size_t at = 0; (at = out.find(refusal, at)) != std::string::npos; at += refusal.size())
+        ++refusals;
+    EXPECT_EQ(refusals, 2u);
+    for (const std::string& s : received()) {
+        EXPECT_EQ(s.find("delete from t"), std::string::npos) << s.substr(0, 100);
+        EXPECT_EQ(s.find("xxx"), std::string::npos) << s.substr(0, 100);
+    }
+    EXPECT_EQ(value_of("select group_concat(a) as a from (select a from t order by a);"), "1,2,3");
+}
