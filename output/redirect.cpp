@@ -44,8 +44,10 @@ struct stmt_deleter {
 };
 
 // A lost connection in these paths reconnects like any missing reply; the statement is not run
-// again, as its files may have changed meanwhile.
+// again, as its files may have changed meanwhile. A statement that found no connection before it
+// was sent has been reported already.
 void connection_lost() {
+    if (statement_dropped()) return;
     con_printf("Net disconnect,reconnect.\r\n\r\n");
     reconnect_and_replay();
 }
@@ -97,6 +99,11 @@ void run_with_parameter_files(const char* text, const char* list) {
         }
         names.push_back(std::move(name));
         ++index;
+    }
+    // Bytes that answer nothing must not be taken for this statement's reply.
+    if (!connection_ready_to_send()) {
+        g_console.line_count = 0;
+        return;
     }
     int64_t start = plat_clock_ms();
     result_ptr r(db_execute_params(g_console.conn, stmt.get()));

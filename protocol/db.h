@@ -23,6 +23,18 @@ int db_disconnect(db_conn* conn);
 // 1 when the connection was opened with encryption requested (own cipher or TLS).
 int db_conn_secure(const db_conn* conn);
 
+// What a connection holds between two statements, looked at without blocking, before the next
+// one is sent: nothing (db_idle_clean); the server's close, a reset, or no open socket at all
+// (db_idle_closed, also for a null connection); or bytes that answer no statement
+// (db_idle_stray: bytes read ahead and not consumed, bytes on the socket, ciphertext on the own
+// cipher, application data or an unfinished record on TLS). TLS records that carry no data, such
+// as session tickets, are taken in and count as nothing. A system call or two per look, never
+// more; console thread.
+inline constexpr int db_idle_clean = 0;
+inline constexpr int db_idle_closed = 1;
+inline constexpr int db_idle_stray = 2;
+int db_idle_check(db_conn* conn);
+
 // ---- statements and replies -----------------------------------------------------------------
 
 struct db_result;  // one statement's reply: outcome, counts, message, columns, rows

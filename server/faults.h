@@ -42,3 +42,10 @@ bool srv_fault_load_early_k(const srv_options& opts);
 // after the step. The same in every run. Static storage; any thread.
 inline constexpr size_t srv_fault_garbage_size = 100;
 std::string_view srv_fault_garbage();
+
+// True, once, when opts.stray_after is set and text contains it (ASCII case ignored): the whole
+// reply to that statement is then followed by one more, srv_fault_stray_reply_text as an error
+// and a closing "K", that answers no statement. Any thread.
+bool srv_fault_stray_after(const srv_options& opts, std::string_view text);
+inline constexpr std::string_view srv_fault_stray_reply_text =
+    "norvlite: a reply that answers no statement";

@@ -83,7 +83,8 @@ bool srv_parse_args(std::span<const char* const> args, srv_options& out, std::st
         if (name != "--data" && name != "--port" && name != "--user" && name != "--listen" &&
             name != "--certs" && name != "--login-timeout-ms" && name != "--max-idle-time" &&
             name != "--drop-on" && name != "--drop-after-rows" && name != "--garbage-on" &&
-            name != "--drop-in-load-batch" && name != "--load-delay-ms") {
+            name != "--drop-in-load-batch" && name != "--load-delay-ms" &&
+            name != "--stray-after") {
             error = "unknown argument '" + std::string(arg) + "'";
             return false;
         }
@@ -155,6 +156,12 @@ bool srv_parse_args(std::span<const char* const> args, srv_options& out, std::st
                 error = "--drop-in-load-batch needs a batch number, 1 or more";
                 return false;
             }
+        } else if (name == "--stray-after") {
+            if (value.empty()) {
+                error = "--stray-after needs a text";
+                return false;
+            }
+            out.stray_after = value;
         } else if (name == "--load-delay-ms") {
             if (!parse_int(value, 1, srv_load_delay_max_ms, out.load_delay_ms)) {
                 error = "--load-delay-ms needs a number from 1 to " +
@@ -179,7 +186,7 @@ std::string_view srv_usage() {
            "                [--drop-on TEXT] [--drop-after-rows N] [--log-statements]\n"
            "                [--load-sink] [--drop-at-login] [--garbage-on TEXT]\n"
            "                [--drop-in-load-batch N] [--drop-at-load-handshake]\n"
-           "                [--load-delay-ms MS] [--load-early-k]\n"
+           "                [--load-delay-ms MS] [--load-early-k] [--stray-after TEXT]\n"
            "  --data DIR          directory of databases; database NAME is the file DIR/NAME.db,\n"
            "                      created on first use (DIR too)\n"
            "  --port N            TCP port, default 5138; 0 picks a free port\n"
@@ -209,5 +216,7 @@ std::string_view srv_usage() {
            "  --load-delay-ms MS  test fault: every load pauses MS after each batch\n"
            "  --load-early-k      test fault: the first accepted load sends its closing K with\n"
            "                      its int64 answer and reads none of the data\n"
+           "  --stray-after TEXT  test fault: the reply to the first statement holding TEXT,\n"
+           "                      in any case, is followed by one more that answers nothing\n"
            "  --help              this text\n";
 }

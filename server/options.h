@@ -35,6 +35,8 @@ struct srv_options {
     bool drop_at_load_handshake = false;  // fault: drop after a load's int64, before the answer
     int load_delay_ms = 0;                // fault: pause after every batch of a load; 0 = off
     bool load_early_k = false;            // fault: a load's closing K goes with its int64 answer
+    std::string stray_after;  // fault: one more reply after the reply to the first statement
+                              // holding it; empty = off
     bool log_statements = false;          // log every statement text received (tests read it)
     bool load_sink = false;               // --load-sink: loads are read and counted, nothing stored
     bool help = false;                    // --help: print srv_usage and exit 0

@@ -275,8 +275,8 @@ void write_file(const std::string& path, const std::string& bytes) {
 }
 
 const std::string& test_certs() {
-    static temp_dir* dir = new temp_dir;  // kept to the end of the process
-    static const std::string path = make_certs(dir->path + "/set") ? dir->path + "/set" : "";
+    static temp_dir dir;  // kept to the end of the process, and removed then
+    static const std::string path = make_certs(dir.path + "/set") ? dir.path + "/set" : "";
     return path;
 }
 
