@@ -41,7 +41,9 @@ struct load_state {
     std::atomic<bool> failed{false};       // written by the reader: an 'E' came, or a bad reply
     std::atomic<bool> receiving{false};    // set by the console thread, cleared by the reader
     std::atomic<bool> ended{false};        // written by the reader: the closing 'K' came
-    std::atomic<bool> ending{false};       // set by the console thread as the end marker goes
+    std::atomic<bool> end_asked{false};    // set by the console thread when the data is sent
+    std::atomic<bool> ending{false};       // written by the reader: nothing that came before the
+                                           // end was asked for is left unread; the marker may go
     std::atomic<uint32_t> bad_rows{0};     // written by the reader: 'W' replies
     uint64_t total = 0;                    // console thread: records sent
     FILE* err_file = nullptr;              // the console thread before the reader, then the reader
@@ -68,9 +70,20 @@ std::string get_reply_text(db_conn* c) {
     return text;
 }
 
-// The second thread: reads replies until 'K' or a failed receive.
-void load_reply_reader(db_conn* c, load_state* st) {
+// The second thread: reads replies until 'K' or a failed receive. Once the console thread asks
+// to end, the reader takes in what has arrived and reads it first; only when nothing is left
+// does it let the end marker go, so a 'K' that came before the marker is always seen as early.
+void load_reply_reader(db_conn* c, load_state* st, int wake_fd) {
     for (;;) {
+        int arrived = db_recv_arrived(c);
+        if (arrived == 0) {
+            if (st->end_asked && !st->ending) {
+                st->ending = true;
+                continue;
+            }
+            db_recv_wait(c, st->ending ? -1 : wake_fd);
+            continue;
+        }
         int letter = 'K';
         std::string text;
         bool ok = db_run_exchange(c, [&] {
@@ -243,6 +256,14 @@ bool load_table_stream(db_conn* conn, const load_request& r) {
     st.err_file = err.get();
     con_printf("append_mode:%d\r\n", r.mode);
 
+    // The reply reader is woken through this pipe when the data has been sent.
+    int wake[2];
+    if (::pipe2(wake, O_CLOEXEC) != 0) {
+        con_printf("The load cannot start: %s\r\n\r\n", std::strerror(errno));
+        return false;
+    }
+    fd_closer wake_read{wake[0]}, wake_write{wake[1]};
+
     std::string sql = build_load_statement(r);
     if (!db_send_statement(conn, sql.c_str())) return false;
     bool refused = false;
@@ -279,13 +300,21 @@ bool load_table_stream(db_conn* conn, const load_request& r) {
     db_duplex_begin(conn);
     std::thread reader = [&] {
         plat_signals_held held;  // the console thread alone takes the signals
-        return std::thread(load_reply_reader, conn, &st);
+        return std::thread(load_reply_reader, conn, &st, wake[0]);
     }();
 
     bool whole = true;
     bool sent = db_run_exchange(conn, [&] {
         whole = stream_chunks(conn, data.fd, lt_char, t, separator, st);
-        st.ending = true;
+        // Before the end marker is queued, the reader reads everything that has arrived: a
+        // closing 'K' among it ends nothing, it fails the load.
+        st.end_asked = true;
+        const char nudge = 1;
+        while (::write(wake[1], &nudge, 1) < 0 && errno == EINTR) {
+        }
+        while (!st.ending && st.receiving)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (!st.ending) return;  // the reader has given up: the load has failed
         put_be32(conn, 0);
         db_flush(conn);
     });

@@ -23,7 +23,22 @@ struct exec_state {
     bool retry_pending = false;             // a statement's reply was missing
     int64_t retry_start_ms = 0;             // the clock readings of that statement's attempt
     int64_t retry_end_ms = 0;
+    bool last_sent = false;        // last_statement went out: what it did is the server's to know
+    bool last_auto_commit = true;  // the auto-commit setting it went out under
+    bool dropped = false;          // it was not sent, no connection could be had, and the console
+                                   // has said so: its missing reply asks for nothing more
 };
+
+// What the console says when it cannot know or will not repeat what a statement did.
+const char unknown_commit[] =
+    "The connection was lost before the server answered: the transaction may or may not have "
+    "been committed.\r\n";
+const char unknown_run[] =
+    "The connection was lost before the server answered: the statement may or may not have run; "
+    "it was not run again.\r\n";
+const char not_run[] = "The statement was not run.\r\n";
+const char not_run_again[] = "The statement was not run again.\r\n";
+const char stray_bytes[] = "The server sent bytes that answer no statement: reconnecting.\r\n";
 
 exec_state exec;
 
@@ -59,16 +74,27 @@ const char* level_format(int level) {
 
 bool keyword_is(const char* word) { return strcasecmp(g_console.keyword, word) == 0; }
 
+// A statement whose reply was lost after it went out may be sent again only when that cannot
+// apply it twice. With auto-commit off the server rolled the open transaction back with the lost
+// connection, so replay and retry rebuild it, unless the statement ended the transaction: whether
+// the server committed it then is unknown. With auto-commit on, a statement that may change data
+// may already have been applied and committed.
+bool may_retry(std::string_view text, bool auto_commit) {
+    return auto_commit ? !may_change_data(text) : !ends_transaction(text);
+}
+
 // Reconnect, replay, then retry the statement whose reply was missing (once), reported with the
-// clock readings of its first attempt. A retry still pending after a failed reconnect waits for
-// the next reconnect, unless that failure also dropped the open transaction's statements: the
-// lost statement alone would then be applied without the statements before it.
+// clock readings of its first attempt. A failed reconnect leaves nothing pending: the retry is
+// dropped (and said so), and the next statement reconnects first and then runs itself.
 void reconnect_replay_retry() {
     g_console.line_count = 0;
     if (!reconnect_server()) {
-        if (!exec.replay_list.empty()) exec.retry_pending = false;
         exec.replay_list.clear();
         con_printf("Reconnect failed\r\n");
+        if (exec.retry_pending) {
+            exec.retry_pending = false;
+            con_printf(exec.last_sent ? not_run_again : not_run);
+        }
         return;
     }
     replay();
@@ -80,11 +106,53 @@ void reconnect_replay_retry() {
     std::string again = exec.last_statement;
     db_result* r = execute_statement(g_console.conn, again.c_str(), g_console.auto_commit);
     if (!r) {
+        if (statement_dropped()) return;
         con_printf("Reconnect failed\r\n");
         exec.replay_list.clear();
+        if (exec.last_sent && !may_retry(again, exec.last_auto_commit))
+            con_printf(exec.last_auto_commit ? unknown_run : unknown_commit);
         return;
     }
     report_outcome(r, exec.retry_start_ms, exec.retry_end_ms);
+}
+
+// The reply of a statement that went out is lost and the statement is not sent again: nothing of
+// the open transaction is replayed either. Reconnects and says that the outcome is unknown.
+void outcome_unknown() {
+    exec.replay_list.clear();
+    g_console.line_count = 0;
+    if (!reconnect_server()) con_printf("Reconnect failed\r\n");
+    con_printf(exec.last_auto_commit ? unknown_run : unknown_commit);
+}
+
+// Looks at conn before a statement is sent. A connection that the server has closed, or that
+// holds bytes answering no statement (the server is out of step), is dropped and replaced, with
+// the open transaction replayed; without a connection the console connects first. Returns false
+// when no connection could be had: the console has said that the statement was not run.
+bool ready_to_send(db_conn*& conn) {
+    if (conn) {
+        int state = db_idle_check(conn);
+        if (state == db_idle_clean) return true;
+        con_printf(state == db_idle_stray ? stray_bytes : "Net disconnect,reconnect.\r\n\r\n");
+    }
+    g_console.line_count = 0;
+    if (!reconnect_server()) {
+        exec.replay_list.clear();
+        con_printf("Reconnect failed\r\n");
+        con_printf(not_run);
+        return false;
+    }
+    replay();
+    conn = g_console.conn;
+    return true;
+}
+
+// The start of every road that sends a statement: what a missing reply will refer to.
+void begin_statement(const char* text, bool auto_commit) {
+    exec.last_statement = text;
+    exec.last_sent = false;
+    exec.last_auto_commit = auto_commit;
+    exec.dropped = false;
 }
 
 }  // namespace
@@ -101,6 +169,18 @@ bool ends_transaction(std::string_view text) {
 }
 
 bool is_rollback(std::string_view text) { return starts_with_word(text, "rollback"); }
+
+bool may_change_data(std::string_view text) {
+    // Data manipulation, definition and rights, and the blocks and calls that may hold any of
+    // them: the console cannot see into those.
+    static constexpr std::string_view words[] = {
+        "insert", "update", "delete", "merge",   "replace", "upsert", "create", "alter",
+        "drop",   "truncate", "rename", "comment", "grant",  "revoke", "call",   "exec",
+        "begin",  "declare"};
+    for (std::string_view w : words)
+        if (starts_with_word(text, w)) return true;
+    return false;
+}
 
 int replay_list_size() { return static_cast<int>(exec.replay_list.size()); }
 
@@ -140,14 +220,18 @@ db_result* execute_statement(db_conn* conn, const char* text, bool auto_commit) 
     bool ends = ends_transaction(text);
     bool rollback = is_rollback(text);
     int64_t now = plat_time_seconds();
-    exec.last_statement = text;
+    begin_statement(text, auto_commit);
 
     if (static_cast<double>(now) - g_console.last_activity >= g_console.max_idle_time) {
         if (!reconnect_server()) return nullptr;
         replay();
         conn = g_console.conn;
+    } else if (!ready_to_send(conn)) {
+        exec.dropped = true;
+        return nullptr;
     }
     g_console.last_activity = static_cast<double>(now);
+    exec.last_sent = true;
     db_result* r = db_execute(conn, text);
 
     // A rolled-back statement must never be replayed: ROLLBACK empties the list too.
@@ -161,17 +245,39 @@ db_result* execute_statement(db_conn* conn, const char* text, bool auto_commit) 
 }
 
 db_result* execute_unwrapped(db_conn* conn, const char* text) {
-    exec.last_statement = text;
+    begin_statement(text, g_console.auto_commit);
+    if (!ready_to_send(conn)) {
+        exec.dropped = true;
+        return nullptr;
+    }
     g_console.last_activity = static_cast<double>(plat_time_seconds());
+    exec.last_sent = true;
     return db_execute(conn, text);
+}
+
+bool connection_ready_to_send() {
+    exec.dropped = false;
+    db_conn* conn = g_console.conn;
+    return ready_to_send(conn);
+}
+
+bool statement_dropped() {
+    bool dropped = exec.dropped;
+    exec.dropped = false;
+    return dropped;
 }
 
 void report_outcome(db_result* r, int64_t start_ms, int64_t end_ms) {
     if (!r) {
+        if (statement_dropped()) return;
+        con_printf("Net disconnect,reconnect.\r\n\r\n");
+        if (exec.last_sent && !may_retry(exec.last_statement, exec.last_auto_commit)) {
+            outcome_unknown();
+            return;
+        }
         exec.retry_pending = true;
         exec.retry_start_ms = start_ms;
         exec.retry_end_ms = end_ms;
-        con_printf("Net disconnect,reconnect.\r\n\r\n");
         reconnect_replay_retry();
         return;
     }
@@ -212,10 +318,8 @@ void report_outcome(db_result* r, int64_t start_ms, int64_t end_ms) {
 void reconnect_and_replay() { reconnect_replay_retry(); }
 
 void run_statement() {
-    if (!g_console.conn) {
-        reconnect_and_replay();
-        return;
-    }
+    // Without a connection (a reconnect failed before) the statement connects first, on its road
+    // to the server, and then runs.
     char* text = g_console.sql_buff;
     size_t n = std::strlen(text);
     while (n > 0 && (text[n - 1] == ';' || text[n - 1] == '\n' || text[n - 1] == ' '))

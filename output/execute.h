@@ -22,22 +22,38 @@ void idle_tracking_start();
 // to the prompt in every case.
 void run_statement();
 
-// Executes text on the console's connection (reconnecting first when the idle limit has passed)
-// and keeps the replay list of the open transaction. Returns the result (the caller frees it,
-// usually through report_outcome) or null when no reply came.
+// Executes text on the console's connection (conn) and keeps the replay list of the open
+// transaction. Before sending it reconnects when the idle limit has passed, and otherwise looks
+// at the connection (connection_ready_to_send). Returns the result (the caller frees it, usually
+// through report_outcome) or null when no reply came, or when the statement was not sent
+// because no connection could be had (statement_dropped then says so).
 db_result* execute_statement(db_conn* conn, const char* text, bool auto_commit);
 
 // Executes text with db_execute, without the idle reconnect and the replay list, as the
 // statement that a missing reply retries (a lost reply must never retry an older statement).
+// Looks at the connection first, as execute_statement does.
 db_result* execute_unwrapped(db_conn* conn, const char* text);
 
+// The look before a statement is sent, for the roads that send without execute_statement: a
+// connection that the server has closed, or that holds bytes answering no statement, is replaced
+// (with a message and the open transaction replayed); without a connection the console connects.
+// Returns false when no connection could be had: the console has said that the statement was
+// not run, and the caller sends nothing.
+bool connection_ready_to_send();
+
+// True, once, when the last execute_statement (or execute_unwrapped) returned null without
+// sending its statement because no connection could be had. The console has said so already;
+// the caller must not reconnect again for it.
+bool statement_dropped();
+
 // Prints what the result says (rows, counts, messages, elapsed time) and frees it. A null result
-// is a lost connection: "Net disconnect,reconnect.", reconnect, replay, one retry.
+// is a lost connection: "Net disconnect,reconnect.", reconnect, replay, one retry; a statement
+// that went out and whose retry could apply it twice (or commit what the server may have
+// committed) is not retried, and the console says that its outcome is unknown.
 void report_outcome(db_result* r, int64_t start_ms, int64_t end_ms);
 
-// Reconnects without marking a statement for retry (RECONNECT, no connection, and client
-// commands whose own statement got no reply): reconnect, replay, then the retry still pending
-// from an earlier failed reconnect, or "reconnected...".
+// Reconnects without marking a statement for retry (RECONNECT, and client commands whose own
+// statement got no reply): reconnect, replay, "reconnected...".
 void reconnect_and_replay();
 
 // Opens a new connection with the stored login values and makes it the console's; prints the
@@ -52,3 +68,8 @@ int replay_list_size();
 bool is_data_changing(std::string_view text);
 bool ends_transaction(std::string_view text);
 bool is_rollback(std::string_view text);
+
+// Whether a statement may change data, by its first word (INSERT, UPDATE, DELETE, MERGE, DDL,
+// GRANT/REVOKE, blocks and calls): with auto-commit on, such a statement whose reply was lost is
+// not sent again.
+bool may_change_data(std::string_view text);

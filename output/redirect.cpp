@@ -44,27 +44,12 @@ struct stmt_deleter {
 };
 
 // A lost connection in these paths reconnects like any missing reply; the statement is not run
-// again, as its files may have changed meanwhile.
+// again, as its files may have changed meanwhile. A statement that found no connection before it
+// was sent has been reported already.
 void connection_lost() {
+    if (statement_dropped()) return;
     con_printf("Net disconnect,reconnect.\r\n\r\n");
     reconnect_and_replay();
-}
-
-enum class file_read { ok, failed, too_large };
-
-// Reads a whole file that fits a parameter's 32-bit length.
-file_read read_whole_file(const char* name, std::vector<char>& data) {
-    int fd = open_for_reading(name);
-    if (fd < 0) return file_read::failed;
-    fd_closer closer{fd};
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) return file_read::failed;
-    if (st.st_size >= INT32_MAX) return file_read::too_large;
-    data.resize(size_t(st.st_size));
-    size_t got = 0;
-    if (!read_upto(fd, data.data(), data.size(), got)) return file_read::failed;
-    data.resize(got);  // a file that shrank binds what is there
-    return file_read::ok;
 }
 
 // "<%", "<#", "<$": the listed files become the statement's parameters in order.
@@ -72,7 +57,7 @@ void run_with_parameter_files(const char* text, const char* list) {
     std::unique_ptr<db_stmt, stmt_deleter> stmt(db_stmt_new(text));
     const char* p = list;
     int index = 0;
-    std::vector<char> data;
+    std::vector<std::string> names;  // by parameter index
     for (;;) {
         p += std::strspn(p, " \t");
         if (*p == '\0') break;
@@ -93,28 +78,42 @@ void run_with_parameter_files(const char* text, const char* list) {
         }
         std::string name(p, len);
         p += len;
-        // A statement with a file missing from its parameters is not run at all.
-        file_read got = read_whole_file(name.c_str(), data);
-        if (got != file_read::ok) {
-            con_printf(got == file_read::too_large ? "File %s is too large for a parameter.\r\n"
-                                                   : "Open file %s failed.\r\n",
+        // A statement with a file missing from its parameters is not run at all. The file is
+        // read to its end: pipes and files whose status shows no size hold data all the same.
+        int fd = open_for_reading(name.c_str());
+        db_file_bind got = db_file_bind::failed;
+        if (fd >= 0 && std::strcmp(tag, "<%") == 0) {
+            got = db_stmt_bind_file(stmt.get(), index, fd, db_param_text);
+        } else if (fd >= 0 && (std::strcmp(tag, "<#") == 0 || std::strcmp(tag, "<$") == 0)) {
+            got = db_stmt_bind_file(stmt.get(), index, fd, db_param_bytes);
+        } else if (fd >= 0) {
+            ::close(fd);  // another tag binds nothing but uses up its position
+            got = db_file_bind::ok;
+        }
+        if (got != db_file_bind::ok) {
+            con_printf(got == db_file_bind::too_large ? "File %s is too large for a parameter.\r\n"
+                                                      : "Open file %s failed.\r\n",
                        name.c_str());
             g_console.line_count = 0;
             return;
         }
-        if (std::strcmp(tag, "<%") == 0) {
-            data.push_back('\0');
-            db_stmt_bind(stmt.get(), index, data.data(), int(data.size() - 1), db_param_text);
-        } else if (std::strcmp(tag, "<#") == 0 || std::strcmp(tag, "<$") == 0) {
-            db_stmt_bind(stmt.get(), index, data.data(), int(data.size()), db_param_bytes);
-        }
+        names.push_back(std::move(name));
         ++index;
+    }
+    // Bytes that answer nothing must not be taken for this statement's reply.
+    if (!connection_ready_to_send()) {
+        g_console.line_count = 0;
+        return;
     }
     int64_t start = plat_clock_ms();
     result_ptr r(db_execute_params(g_console.conn, stmt.get()));
     if (g_console.show_use_time)
         con_printf("Use time:%d ms.     \r\n", int(plat_clock_ms() - start));
     g_console.line_count = 0;
+    if (int changed = db_stmt_changed_param(stmt.get()); !r && changed >= 0) {
+        con_printf("File %s changed while it was sent: the statement was not run.\r\n",
+                   names[size_t(changed)].c_str());
+    }
     if (!r) return connection_lost();
     if (db_result_ok(r.get()) == 0)
         con_printf("Error:%s\r\n", db_result_message(r.get()) ? db_result_message(r.get()) : "");
@@ -230,6 +229,7 @@ void run_export(const char* text, const char* name) {
     bool first = true;
     std::string line;
     int failures = 0;
+    bool stopped = false;  // by failed fetches: the file holds only part of the query
     for (;;) {
         result_ptr batch(execute_statement(g_console.conn, cursor_fetch, g_console.auto_commit));
         if (!batch) {
@@ -237,21 +237,19 @@ void run_export(const char* text, const char* name) {
             connection_lost();
             return;
         }
-        if (const char* message = db_result_message(batch.get())) {
-            con_printf("%s", message);
-            if (++failures == export_fetch_attempts) {
-                con_printf("\r\nExport stopped after %d failed fetches.\r\n", failures);
-                break;
+        // The rows of a batch are written whatever message comes with them; a warning leaves
+        // the batch whole, an error makes it a failed fetch once its rows are written.
+        const char* message = db_result_message(batch.get());
+        if (message) con_printf("%s", message);
+        const bool failed = message && db_result_msg_level(batch.get()) >= db_level_error;
+        if (first && db_result_kind(batch.get()) == db_kind_query) {
+            if (g_console.sput_head) {
+                line.clear();
+                export_heading(batch.get(), line);
+                std::fwrite(line.data(), 1, line.size(), file.get());
             }
-            continue;
+            first = false;
         }
-        failures = 0;
-        if (first && g_console.sput_head) {
-            line.clear();
-            export_heading(batch.get(), line);
-            std::fwrite(line.data(), 1, line.size(), file.get());
-        }
-        first = false;
         const int cols = db_result_col_count(batch.get());
         while (db_row* row = db_result_next(batch.get())) {
             ++count;
@@ -269,13 +267,24 @@ void run_export(const char* text, const char* name) {
             connection_lost();
             return;
         }
+        if (failed) {
+            if (++failures == export_fetch_attempts) {
+                con_printf("\r\nExport stopped after %d failed fetches: the file holds %lld "
+                           "records.\r\n",
+                           failures, count);
+                stopped = true;
+                break;
+            }
+            continue;
+        }
+        failures = 0;
         if (count % export_batch != 0 || db_result_row_count(batch.get()) == 0) break;
         if (count % export_progress_every == 0) con_printf("\r\nHave export %lld redords", count);
     }
     if (std::fflush(file.get()) != 0 || std::ferror(file.get())) {
         con_printf("\r\nWriting %s failed after %lld records: the file is incomplete.\r\n", name,
                    count);
-    } else {
+    } else if (!stopped) {
         con_printf("\r\nTotal:%lld record", count);
     }
     file.reset();

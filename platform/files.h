@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 
@@ -33,6 +34,29 @@ inline int open_for_reading(const char* path) {
         return -1;
     }
     return fd;
+}
+
+// Opens path as a byte stream for reading, only when it is a regular file; null for a folder,
+// a FIFO, a device or a path that cannot be opened. The type is taken from the opened file itself,
+// and the open does not wait for a FIFO's writer (which could never come). size receives the
+// file's size.
+inline file_ptr open_regular_file(const char* path, int64_t& size) {
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return nullptr;
+    struct stat info {};
+    int flags = -1;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || (flags = ::fcntl(fd, F_GETFL)) < 0 ||
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    file_ptr f(::fdopen(fd, "rb"));
+    if (!f) {
+        ::close(fd);
+        return nullptr;
+    }
+    size = int64_t(info.st_size);
+    return f;
 }
 
 // Reads up to n bytes into buf, as many as the file holds (got); false on a read error.

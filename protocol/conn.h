@@ -117,4 +117,7 @@ int tls_read(ssl_st* ssl, void* buf, int n);          // SSL_read's result
 // writes all n bytes; both return what SSL_write/SSL_read returned last.
 int tls_write_shared(ssl_st* ssl, std::mutex& lock, int sock, const void* data, int n);
 int tls_read_shared(ssl_st* ssl, std::mutex& lock, int sock, void* buf, int n);
+// The idle look of db_idle_check on a TLS channel (blocking socket sock): db_idle_clean,
+// db_idle_closed or db_idle_stray. Records without application data are processed and dropped.
+int tls_idle_check(ssl_st* ssl, int sock);
 void tls_free(ssl_st* ssl);

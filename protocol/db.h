@@ -23,6 +23,18 @@ int db_disconnect(db_conn* conn);
 // 1 when the connection was opened with encryption requested (own cipher or TLS).
 int db_conn_secure(const db_conn* conn);
 
+// What a connection holds between two statements, looked at without blocking, before the next
+// one is sent: nothing (db_idle_clean); the server's close, a reset, or no open socket at all
+// (db_idle_closed, also for a null connection); or bytes that answer no statement
+// (db_idle_stray: bytes read ahead and not consumed, bytes on the socket, ciphertext on the own
+// cipher, application data or an unfinished record on TLS). TLS records that carry no data, such
+// as session tickets, are taken in and count as nothing. A system call or two per look, never
+// more; console thread.
+inline constexpr int db_idle_clean = 0;
+inline constexpr int db_idle_closed = 1;
+inline constexpr int db_idle_stray = 2;
+int db_idle_check(db_conn* conn);
+
 // ---- statements and replies -----------------------------------------------------------------
 
 struct db_result;  // one statement's reply: outcome, counts, message, columns, rows
@@ -62,8 +74,22 @@ inline constexpr int db_param_text = 1;
 // REQUIRES: 0 <= index < db_stmt_max_params, each index bound once. Returns false otherwise.
 bool db_stmt_bind(db_stmt* stmt, int index, const void* data, int length, int kind);
 
+// How db_stmt_bind_file went.
+enum class db_file_bind { ok, failed, too_large };
+
+// Binds the contents of the open file fd as parameter index, read to its end: the length is
+// what could be read (an empty file binds one zero byte). A regular file of more than 1 MiB is
+// not held in memory: its bytes are read from it again as they are sent, and when it then ends
+// elsewhere the exchange fails unfinished (see db_stmt_changed_param). Takes fd over in every
+// case. failed: a read error or bad arguments; too_large: 2 GiB - 1 bytes or more.
+db_file_bind db_stmt_bind_file(db_stmt* stmt, int index, int fd, int kind);
+
 // Sends the statement with its parameters and reads the reply, as db_execute.
 db_result* db_execute_params(db_conn* conn, db_stmt* stmt);
+
+// After db_execute_params returned null: the parameter whose file no longer ended where it did
+// when it was bound (the statement was cut off unfinished and not run), or -1.
+int db_stmt_changed_param(const db_stmt* stmt);
 
 // Sends sql as a statement without parameters and flushes; reads nothing (the caller reads the
 // reply with the primitives of db_wire.h). Returns the connection, or null when the send failed.

@@ -22,6 +22,16 @@ int db_recv_exact(db_conn* conn, void* buf, int n);
 // Returns the count received; 0 or less when the peer closed or the receive failed.
 int db_recv_raw(db_conn* conn, void* buf, int size);
 
+// Takes in what has arrived, without waiting: the count of bytes received and not yet read
+// (0 when nothing has arrived), or -1 when the peer closed or the receive failed. On a TLS
+// channel only between db_duplex_begin and db_duplex_end. The receiving thread only.
+int db_recv_arrived(db_conn* conn);
+
+// Waits until bytes may have arrived on the connection or wake_fd (-1: none) is readable; on a
+// TLS channel for a short while at most. Look again with db_recv_arrived. The receiving thread
+// only.
+void db_recv_wait(db_conn* conn, int wake_fd);
+
 // Prepares the connection for two threads at once: from now on one thread sends while another
 // receives (the bulk load's reply reader). On a TLS channel the TLS object is then shared under
 // a lock and the socket does not block. Call db_duplex_end when the second thread has ended.

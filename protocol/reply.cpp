@@ -1,7 +1,11 @@
 // Statement messages and their replies: the "?" message with or without parameters, and the
 // reader of the reply letters that fills a db_result, rows included. Every length and count the
 // server sends is checked against the bounds below before it is used.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -9,20 +13,31 @@
 #include <vector>
 
 #include "platform/console.h"
+#include "platform/files.h"
 #include "protocol/conn.h"
 #include "protocol/result.h"
 #include "protocol/types.h"
 
-// A bound parameter: its bytes and how they travel.
+// A bound parameter: its bytes and how they travel. The bytes are held, or (a large regular
+// file) read from the file again as they are sent.
 struct db_param {
     int32_t kind = 0;  // 0 raw bytes (type 34), 1 text (type 32)
     std::vector<char> data;
+    int fd = -1;          // the file the bytes are sent from, owned; -1 when they are held
+    int32_t length = 0;   // bytes sent from fd: what could be read when it was bound
+    db_param() = default;
+    db_param(const db_param&) = delete;
+    db_param& operator=(const db_param&) = delete;
+    ~db_param() {
+        if (fd >= 0) ::close(fd);
+    }
 };
 
 struct db_stmt {
     std::string sql;
     int32_t count = 0;  // highest bound index + 1
     std::unique_ptr<db_param> params[db_stmt_max_params];
+    int changed = -1;   // the parameter whose file changed while the last execute sent it
 };
 
 namespace {
@@ -34,6 +49,9 @@ inline constexpr int32_t max_value_len = 1 << 30;  // one value in a row
 inline constexpr size_t max_row_size = INT32_MAX - 8;  // a row record is one arena request
 inline constexpr int32_t max_sql_len = (1 << 30) - 1;
 inline constexpr int32_t value_piece = 1 << 20;  // a large value is received in pieces this big
+inline constexpr int32_t file_piece = 1 << 20;   // a parameter file is read in pieces this big
+// A regular file longer than this is sent from the file; a shorter one is held.
+inline constexpr size_t file_held_max = size_t(1) << 20;
 
 inline constexpr int param_type_bytes = 34;  // BLOB
 inline constexpr int param_type_text = 32;   // CLOB
@@ -66,6 +84,16 @@ char* get_text(db_conn* c, db_result* r) {
     db_recv_exact(c, p, n);
     p[n] = '\0';
     return p;
+}
+
+// A warning, error or fatal text: it replaces the result's message, and the earlier one's memory
+// goes with it, so that a reply of many messages holds only the one shown.
+char* take_message(db_conn* c, db_result* r) {
+    int32_t n = get_length(c, max_text_len);
+    std::string text(size_t(n), '\0');
+    db_recv_exact(c, text.data(), n);
+    r->message_text = std::move(text);
+    return r->message_text.data();
 }
 
 // A notice: printed at once, not stored.
@@ -214,12 +242,18 @@ void read_rows(db_conn* c, db_result* r) {
     for (;;) {
         switch (letter) {
             case 'R':
-                if (!result_append_row(r, read_row(c, r, scratch))) db_fail();
+                // At the bound the rest of the reply is left unread: the result is cut there
+                // as by a lost connection, and the connection is closed.
+                if (r->row_count >= result_row_bound) db_fail();
+                if (r->col_count == 0)
+                    result_count_empty_row(r);
+                else if (!result_append_row(r, read_row(c, r, scratch)))
+                    db_fail();
                 break;
             case 'W':
             case 'E':
             case 'F':
-                set_row_message(r, get_text(c, r), message_level(letter));
+                set_row_message(r, take_message(c, r), message_level(letter));
                 break;
             case 'M':
                 print_notice(c);
@@ -285,7 +319,7 @@ db_result* read_reply(db_conn* c) {
             case 'W':
             case 'E':
             case 'F':
-                r->message = get_text(c, r.get());
+                r->message = take_message(c, r.get());
                 r->level = message_level(letter);
                 if (letter != 'W') r->ok = 0;
                 break;
@@ -309,6 +343,40 @@ db_result* read_reply(db_conn* c) {
             default:
                 break;
         }
+    }
+}
+
+// Reads up to n bytes at offset at, as many as the file gives; -1 on a read error.
+ssize_t read_at(int fd, char* buf, size_t n, off_t at) {
+    size_t got = 0;
+    while (got < n) {
+        ssize_t r = ::pread(fd, buf + got, n - got, at + off_t(got));
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) return -1;
+        if (r == 0) break;
+        got += size_t(r);
+    }
+    return ssize_t(got);
+}
+
+// Sends parameter i's bytes from its file, piece by piece. A file that no longer ends where it
+// ended when it was bound is not sent: its length has gone out already, so the message is left
+// unfinished (the exchange fails and the connection is closed) and the server runs nothing.
+void send_from_file(db_conn* c, db_stmt* s, int i, std::unique_ptr<char[]>& piece) {
+    const db_param& p = *s->params[i];
+    if (!piece) piece.reset(new char[file_piece]);
+    int32_t at = 0;
+    while (at < p.length) {
+        int32_t n = std::min(p.length - at, file_piece);
+        bool last = n == p.length - at;
+        char beyond;
+        if (read_at(p.fd, piece.get(), size_t(n), at) != n ||
+            (last && read_at(p.fd, &beyond, 1, off_t(at) + n) != 0)) {
+            s->changed = i;
+            db_fail();
+        }
+        put_bytes(c, piece.get(), n);
+        at += n;
     }
 }
 
@@ -367,8 +435,59 @@ bool db_stmt_bind(db_stmt* stmt, int index, const void* data, int length, int ki
     return true;
 }
 
+db_file_bind db_stmt_bind_file(db_stmt* stmt, int index, int fd, int kind) {
+    fd_closer owner{fd};
+    if (!stmt || index < 0 || index >= db_stmt_max_params || fd < 0) return db_file_bind::failed;
+    auto p = std::make_unique<db_param>();
+    p->kind = kind;
+    std::vector<char>& data = p->data;
+    std::unique_ptr<char[]> scratch(new char[file_held_max]);
+    size_t got = 0;
+    if (!read_upto(fd, scratch.get(), file_held_max, got)) return db_file_bind::failed;
+    struct stat info {};
+    if (got < file_held_max) {
+        data.assign(scratch.get(), scratch.get() + got);
+    } else if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        // Counted, not held: the bytes are read again as they are sent. The length is what can
+        // be read, whatever the file's status says; only a status of 2 GiB or more is believed
+        // at once, as the file is refused then anyway.
+        if (info.st_size >= INT32_MAX) return db_file_bind::too_large;
+        size_t total = got;
+        for (size_t more = got; more == file_held_max;) {
+            if (!read_upto(fd, scratch.get(), file_held_max, more)) return db_file_bind::failed;
+            total += more;
+            if (total >= size_t(INT32_MAX)) return db_file_bind::too_large;
+        }
+        p->fd = owner.fd;
+        owner.fd = -1;
+        p->length = int32_t(total);
+    } else {
+        // A pipe or a device: the only copy of its bytes is the one read, to its end.
+        data.assign(scratch.get(), scratch.get() + got);
+        scratch.reset();
+        for (size_t more = 1; more > 0;) {
+            size_t at = data.size();
+            if (at >= size_t(INT32_MAX)) return db_file_bind::too_large;
+            data.resize(std::min(2 * at, size_t(INT32_MAX)));
+            if (!read_upto(fd, data.data() + at, data.size() - at, more)) return db_file_bind::failed;
+            if (more < data.size() - at) {
+                data.resize(at + more);
+                more = 0;
+            }
+        }
+    }
+    if (p->fd < 0 && data.empty()) data.assign(1, '\0');
+    stmt->params[index] = std::move(p);
+    if (index + 1 > stmt->count) stmt->count = index + 1;
+    return db_file_bind::ok;
+}
+
+int db_stmt_changed_param(const db_stmt* stmt) { return stmt ? stmt->changed : -1; }
+
 db_result* db_execute_params(db_conn* conn, db_stmt* stmt) {
     if (!stmt) return nullptr;
+    stmt->changed = -1;
+    std::unique_ptr<char[]> piece;  // for the parameters sent from their files
     return run_statement_exchange(conn, [&] {
         put_statement_text(conn, stmt->sql.c_str());
         db_flush(conn);
@@ -376,13 +495,16 @@ db_result* db_execute_params(db_conn* conn, db_stmt* stmt) {
         for (int i = 0; i < stmt->count; ++i) {
             // An index left unbound travels as an empty text parameter.
             const db_param* p = stmt->params[i].get();
-            int32_t len = p ? int32_t(p->data.size()) : 1;
+            int32_t len = !p ? 1 : p->fd >= 0 ? p->length : int32_t(p->data.size());
             put_int16(conn, 0);
             put_int16(conn, 1);
             put_int16(conn, int16_t(p && p->kind == db_param_bytes ? param_type_bytes
                                                                   : param_type_text));
             put_int32(conn, len);
-            put_bytes(conn, p ? p->data.data() : "", len);
+            if (p && p->fd >= 0)
+                send_from_file(conn, stmt, i, piece);
+            else
+                put_bytes(conn, p ? p->data.data() : "", len);
         }
         db_flush(conn);
     });

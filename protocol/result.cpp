@@ -119,6 +119,11 @@ db_row* db_result_next(db_result* r) {
         return nullptr;
     }
     r->pos += 1;
+    if (r->col_count == 0) {
+        // The one record of every row without columns: its offset table ends at once.
+        static const uint32_t empty_row[1] = {4};
+        return reinterpret_cast<db_row*>(const_cast<uint32_t*>(empty_row));
+    }
     if (r->pos % row_chunk_rows == 0 && r->pos / row_chunk_rows != r->last_pos / row_chunk_rows)
         r->cur_chunk = r->last_pos < 0 ? r->first_chunk : r->cur_chunk->next;
     r->last_pos = r->pos;

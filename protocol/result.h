@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 struct db_conn;
 struct db_row;
@@ -13,6 +14,10 @@ inline constexpr int32_t arena_dedicated_from = 32768;  // requests this large g
 inline constexpr int32_t arena_keep_free = 13107;     // a block with this much free or less is left
 inline constexpr int row_chunk_rows = 1000;
 inline constexpr int insert_key_size = 24;
+
+// The most rows a result holds: its row count is 32 bits. A reply with more is cut there like a
+// lost connection. A variable so that a test can reach it; nothing else changes it.
+inline int32_t result_row_bound = INT32_MAX;
 
 // A row is one record in the arena: col_count + 1 offsets (uint32, from the row's start), then
 // every value's bytes, each followed by a zero byte. Value i starts at offset[i] and holds
@@ -68,7 +73,8 @@ struct db_result {
     arena_block* arena_cur = nullptr;  // block that small requests are carved from
     arena_slab* slabs = nullptr;       // slabs of standard blocks, newest first
     int32_t standard_blocks = 0;       // standard blocks allocated so far
-    char* message = nullptr;           // last warning/error/fatal text, in the arena
+    char* message = nullptr;           // last warning/error/fatal text, in message_text
+    std::string message_text;          // only the last message is kept: earlier ones are freed
     int32_t kind = 0;
     int32_t inserted = 0;
     int32_t updated = 0;
@@ -101,6 +107,8 @@ inline void* arena_alloc(db_result* r, int32_t size) {
 bool result_append_row_slow(db_result* r, db_row* row);
 
 // Appends a row (a row record in the arena). Returns false when memory is exhausted.
+// REQUIRES: row_count below result_row_bound, col_count above 0 (rows without columns are only
+// counted: result_count_empty_row).
 inline bool result_append_row(db_result* r, db_row* row) {
     int32_t slot = r->row_count % row_chunk_rows;
     if (slot == 0) return result_append_row_slow(r, row);
@@ -108,3 +116,7 @@ inline bool result_append_row(db_result* r, db_row* row) {
     r->row_count += 1;
     return true;
 }
+
+// A row of a result without columns holds nothing: it is counted, and every such row is one
+// shared empty record. REQUIRES: row_count below result_row_bound.
+inline void result_count_empty_row(db_result* r) { r->row_count += 1; }

@@ -1,5 +1,6 @@
 // Everything OpenSSL of the protocol client: the process's TLS client context with the driver
 // certificate, the CA and its revocation list, and the TLS connection of a socket.
+#include <fcntl.h>
 #include <poll.h>
 
 #include <cerrno>
@@ -97,6 +98,31 @@ int tls_read(ssl_st* ssl, void* buf, int n) {
 }
 
 void tls_free(ssl_st* ssl) { SSL_free(ssl); }
+
+int tls_idle_check(ssl_st* ssl, int sock) {
+    if (SSL_pending(ssl) > 0) return db_idle_stray;
+    pollfd p{sock, POLLIN, 0};
+    int ready;
+    do {
+        ready = ::poll(&p, 1, 0);
+    } while (ready < 0 && errno == EINTR);
+    if (ready < 0) return db_idle_closed;
+    // Nothing arrived: only an unfinished record already taken in could be waiting.
+    if (ready == 0) return SSL_has_pending(ssl) ? db_idle_stray : db_idle_clean;
+    // Something arrived. One read attempt on the socket made non-blocking for it takes in the
+    // records without data (session tickets) and tells data, a close and a bare wait apart.
+    int flags = ::fcntl(sock, F_GETFL);
+    if (flags < 0 || ::fcntl(sock, F_SETFL, flags | O_NONBLOCK) < 0) return db_idle_closed;
+    unsigned char b;
+    ERR_clear_error();
+    int r = SSL_peek(ssl, &b, 1);
+    int err = r > 0 ? SSL_ERROR_NONE : SSL_get_error(ssl, r);
+    ::fcntl(sock, F_SETFL, flags);
+    if (r > 0) return db_idle_stray;
+    if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE)
+        return SSL_has_pending(ssl) ? db_idle_stray : db_idle_clean;
+    return db_idle_closed;
+}
 
 namespace {
 

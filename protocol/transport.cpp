@@ -186,6 +186,21 @@ int db_disconnect(db_conn* conn) {
 
 int db_conn_secure(const db_conn* conn) { return conn ? conn->secure : 0; }
 
+int db_idle_check(db_conn* c) {
+    if (!c || c->sock == closed_socket) return db_idle_closed;
+    if (c->recv_pos < c->recv_len) return db_idle_stray;
+    if (c->tls_handle) return tls_idle_check(c->tls_handle, c->sock);
+    // One byte peeked without waiting: it stays where it is, and the connection goes anyway.
+    unsigned char b;
+    ssize_t r;
+    do {
+        r = ::recv(c->sock, &b, 1, MSG_PEEK | MSG_DONTWAIT);
+    } while (r < 0 && errno == EINTR);
+    if (r > 0) return db_idle_stray;
+    if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return db_idle_clean;
+    return db_idle_closed;
+}
+
 void put_bytes(db_conn* c, const void* data, int n) {
     auto* src = static_cast<const unsigned char*>(data);
     if (n > send_direct_over) {

@@ -22,6 +22,8 @@ std::atomic<bool> garbage_on_fired{false};
 std::atomic<bool> drop_in_load_batch_fired{false};
 std::atomic<bool> drop_at_load_handshake_fired{false};
 std::atomic<bool> hold_on_fired{false};
+std::atomic<bool> load_early_k_fired{false};
+std::atomic<bool> stray_after_fired{false};
 
 bool take(std::atomic<bool>& fired) {
     return !fired.load(std::memory_order_relaxed) && !fired.exchange(true);
@@ -91,6 +93,15 @@ void srv_fault_hold(int fd) {
     }
 }
 
+bool srv_fault_load_early_k(const srv_options& opts) {
+    return opts.load_early_k && take(load_early_k_fired);
+}
+
 std::string_view srv_fault_garbage() {
     return {garbage.data(), garbage.size()};
+}
+
+bool srv_fault_stray_after(const srv_options& opts, std::string_view text) {
+    if (opts.stray_after.empty() || stray_after_fired.load(std::memory_order_relaxed)) return false;
+    return contains(text, opts.stray_after) && take(stray_after_fired);
 }

@@ -277,6 +277,12 @@ bool srv_run_load(srv_session& s, std::string_view text) {
         return false;
     }
     srv_put_be(s.out, 0, 8);
+    if (srv_fault_load_early_k(*s.opts)) {
+        // The load ends here for the server: what the client sends next is read as statements.
+        srv_log("conn %d %s: fault: load closed with K before its data", s.id, s.peer.c_str());
+        srv_put_u8(s.out, 'K');
+        return srv_flush(s.out);
+    }
     if (!srv_flush(s.out)) return false;
 
     load_run r{s, l};

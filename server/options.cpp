@@ -76,10 +76,15 @@ bool srv_parse_args(std::span<const char* const> args, srv_options& out, std::st
             out.drop_at_load_handshake = true;
             continue;
         }
+        if (name == "--load-early-k" && !inline_value) {
+            out.load_early_k = true;
+            continue;
+        }
         if (name != "--data" && name != "--port" && name != "--user" && name != "--listen" &&
             name != "--certs" && name != "--login-timeout-ms" && name != "--max-idle-time" &&
             name != "--drop-on" && name != "--drop-after-rows" && name != "--garbage-on" &&
-            name != "--drop-in-load-batch" && name != "--load-delay-ms" && name != "--hold-on") {
+            name != "--drop-in-load-batch" && name != "--load-delay-ms" && name != "--hold-on" &&
+            name != "--stray-after") {
             error = "unknown argument '" + std::string(arg) + "'";
             return false;
         }
@@ -157,6 +162,12 @@ bool srv_parse_args(std::span<const char* const> args, srv_options& out, std::st
                 return false;
             }
             out.hold_on = value;
+        } else if (name == "--stray-after") {
+            if (value.empty()) {
+                error = "--stray-after needs a text";
+                return false;
+            }
+            out.stray_after = value;
         } else if (name == "--load-delay-ms") {
             if (!parse_int(value, 1, srv_load_delay_max_ms, out.load_delay_ms)) {
                 error = "--load-delay-ms needs a number from 1 to " +
@@ -181,7 +192,8 @@ std::string_view srv_usage() {
            "                [--drop-on TEXT] [--drop-after-rows N] [--log-statements]\n"
            "                [--load-sink] [--drop-at-login] [--garbage-on TEXT]\n"
            "                [--drop-in-load-batch N] [--drop-at-load-handshake]\n"
-           "                [--load-delay-ms MS] [--hold-on TEXT]\n"
+           "                [--load-delay-ms MS] [--hold-on TEXT] [--load-early-k]\n"
+           "                [--stray-after TEXT]\n"
            "  --data DIR          directory of databases; database NAME is the file DIR/NAME.db,\n"
            "                      created on first use (DIR too)\n"
            "  --port N            TCP port, default 5138; 0 picks a free port\n"
@@ -211,5 +223,9 @@ std::string_view srv_usage() {
            "  --load-delay-ms MS  test fault: every load pauses MS after each batch\n"
            "  --hold-on TEXT      test fault: the first statement holding TEXT, in any case,\n"
            "                      is answered once the client sends or closes (1 min at most)\n"
+           "  --load-early-k      test fault: the first accepted load sends its closing K with\n"
+           "                      its int64 answer and reads none of the data\n"
+           "  --stray-after TEXT  test fault: the reply to the first statement holding TEXT,\n"
+           "                      in any case, is followed by one more that answers nothing\n"
            "  --help              this text\n";
 }

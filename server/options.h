@@ -37,6 +37,9 @@ struct srv_options {
     int load_delay_ms = 0;                // fault: pause after every batch of a load; 0 = off
     std::string hold_on;                  // fault: the reply to the first statement holding it
                                           // waits for the client (srv_fault_hold); empty = off
+    bool load_early_k = false;            // fault: a load's closing K goes with its int64 answer
+    std::string stray_after;  // fault: one more reply after the reply to the first statement
+                              // holding it; empty = off
     bool log_statements = false;          // log every statement text received (tests read it)
     bool load_sink = false;               // --load-sink: loads are read and counted, nothing stored
     bool help = false;                    // --help: print srv_usage and exit 0

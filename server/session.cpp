@@ -4,7 +4,10 @@
 // database closed. Every statement answered is handed to the debug pipes.
 #include "server/session.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sqlite3.h>
+#include <sys/socket.h>
 
 #include <string>
 #include <string_view>
@@ -45,6 +48,19 @@ void log_statement(const srv_session& s, std::string_view text) {
         }
     }
     srv_log("conn %d %s: statement \"%s\"", s.id, s.peer.c_str(), escaped.c_str());
+}
+
+// --stray-after: a well-formed reply that answers no statement, after the whole real one. It
+// leaves at once: without TCP_NODELAY it would wait for the client to acknowledge the real reply,
+// that is, until the client's next statement.
+void send_stray_reply(srv_session& s) {
+    const int one = 1;
+    setsockopt(s.channel.fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    srv_put_message(s.out, 'E', srv_fault_stray_reply_text);
+    srv_put_u8(s.out, 'K');
+    srv_flush(s.out);
+    srv_log("conn %d %s: fault: a stray reply sent after the reply to a statement containing '%s'",
+            s.id, s.peer.c_str(), s.opts->stray_after.c_str());
 }
 
 void serve_statements(srv_session& s, const srv_options& opts) {
@@ -97,6 +113,7 @@ void serve_statements(srv_session& s, const srv_options& opts) {
         s.out.deadline = std::chrono::steady_clock::now() + idle_limit;
         s.outcome = srv_outcome{};
         const bool go_on = srv_dispatch(s, m);
+        if (go_on && !s.debug_pipe && srv_fault_stray_after(opts, m.text)) send_stray_reply(s);
         srv_pipe_note(s, m.text);
         if (!go_on) {
             if (s.out.failed) {

@@ -150,7 +150,7 @@ command_result run_loader(command_line& cl) {
     cl.line[cl.raw + 1] = '\0';
     db_result* r = execute_statement(g_console.conn, "SELECT * FROM DUAL", g_console.auto_commit);
     if (!r) {
-        reconnect_and_replay();
+        if (!statement_dropped()) reconnect_and_replay();
         return command_result::done;
     }
     db_result_free(r);
@@ -172,7 +172,7 @@ command_result run_use(command_line& cl) {
     db_result* r = execute_statement(s.conn, cl.line, s.auto_commit);
     int64_t stop = plat_clock_ms();
     if (!r) {
-        reconnect_and_replay();
+        if (!statement_dropped()) reconnect_and_replay();
         return command_result::done;
     }
     if (db_result_ok(r) == 1 || db_result_msg_level(r) == db_level_warning) {
@@ -276,7 +276,7 @@ void command_set_user(command_line& cl) {
     }
     db_result* r = execute_statement(g_console.conn, cmd_buff, g_console.auto_commit);
     if (!r) {
-        reconnect_and_replay();
+        if (!statement_dropped()) reconnect_and_replay();
         return;
     }
     if (db_result_ok(r))

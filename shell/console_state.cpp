@@ -37,6 +37,7 @@ void console_state_reset(console_state& s) {
     s.line_count = s.stmt_lines = s.state = s.totallastlen = 0;
     s.keyword[0] = s.cp1keyword[0] = '\0';
     s.word_pp = 0;
+    s.stmt_refused = false;
     s.secure_login = false;
     s.login_requested = false;
     s.show_type = false;

@@ -75,6 +75,7 @@ struct console_state {
     char keyword[keyword_size];        // first word of the statement's first line
     char cp1keyword[cp_keyword_size];  // "CREATE" while the header's words are awaited
     int word_pp;                       // index reached in the multi-line table
+    bool stmt_refused;  // the statement outgrew sql_buff: its lines are dropped up to its end
 
     bool secure_login;    // the start-up connected with a secure mode word
     bool login_requested;  // LOGIN: the statement loop returns to the login cycle

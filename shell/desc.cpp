@@ -217,7 +217,7 @@ command_result command_imp(command_line& cl) {
                       table.c_str());
     db_result* r = execute_statement(s.conn, cmd_buff, s.auto_commit);
     if (!r) {
-        reconnect_and_replay();
+        if (!statement_dropped()) reconnect_and_replay();
         return command_result::done;
     }
     long long count = first_count(r);

@@ -53,6 +53,7 @@ void print_prompt() {
     s.state = 0;
     s.need_semicolon = false;
     s.word_pp = 0;
+    s.stmt_refused = false;
     s.totallastlen = 0;
     s.desc_mode = false;
     if (s.show_time) {
@@ -66,11 +67,13 @@ void print_prompt() {
 }
 
 // A statement that outgrows the statement buffer is refused whole; nothing past the buffer is
-// written.
+// written. Its later lines are dropped too (drop_refused_line), and the buffer is emptied: what
+// it holds is only the statement's head, which "/" must not run.
 bool refuse_if_too_long(int more) {
     if (g_console.totallastlen + more <= max_statement_len) return false;
     con_printf("Statement too long: at most %d bytes; it was not run.\r\n", max_statement_len);
-    g_console.line_count = 0;
+    g_console.stmt_refused = true;
+    g_console.sql_buff[0] = '\0';
     return true;
 }
 
@@ -151,9 +154,31 @@ void complete_first_line(const char* line, const line_counts& lc) {
     run_statement();
 }
 
+// "/" alone (or followed by a blank or tab) runs the statement buffer.
+bool is_run_line(const char* line, const line_counts& lc) {
+    const char* p = line + lc.lead;
+    return p[0] == '/' && (p[1] == '\0' || p[1] == ' ' || p[1] == '\t');
+}
+
+// A line of a refused statement: dropped, so that the statement's tail never runs as statements
+// of its own. The line that would have ended the statement ends the refused one with it: a "/"
+// line, and outside a block also a line ending in ';' or a blank line (which drops a statement).
+void drop_refused_line(const char* line, const line_counts& lc) {
+    console_state& s = g_console;
+    bool ends = lc.lead < lc.raw && is_run_line(line, lc);
+    if (s.state == 0) ends = ends || lc.lead == lc.raw || ends_with_semicolon(line, lc);
+    if (ends)
+        s.line_count = 0;
+    else
+        ++s.stmt_lines;
+}
+
 void continuation_line(char* line, const line_counts& lc) {
     console_state& s = g_console;
-    if (refuse_if_too_long(lc.raw + 1)) return;
+    if (refuse_if_too_long(lc.raw + 1)) {
+        drop_refused_line(line, lc);
+        return;
+    }
     append_line(line, lc.raw);
     if (s.cp1keyword[0] != '\0' && s.state == 0) {
         header_outcome out = scan_header(std::string_view(line, size_t(lc.raw)), false);
@@ -231,12 +256,6 @@ void first_line(char* line, const line_counts& lc) {
     complete_first_line(line, lc);
 }
 
-// "/" alone (or followed by a blank or tab) runs the statement buffer.
-bool is_run_line(const char* line, const line_counts& lc) {
-    const char* p = line + lc.lead;
-    return p[0] == '/' && (p[1] == '\0' || p[1] == ' ' || p[1] == '\t');
-}
-
 }  // namespace
 
 int read_console_line(char* line_buff) {
@@ -273,6 +292,10 @@ void run_statement_loop() {
         s.line_buff[raw] = '\0';
         line_counts lc = count_line(s.line_buff, raw);
 
+        if (s.stmt_refused) {
+            drop_refused_line(s.line_buff, lc);
+            continue;
+        }
         if (lc.lead == raw && s.state == 0) {
             s.line_count = 0;
             continue;

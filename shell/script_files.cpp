@@ -53,6 +53,28 @@ size_t after_last_unquoted_semicolon(std::string_view text) {
     return last;
 }
 
+// The script file being run: its path for messages, and the offset in it of the next byte to be
+// read, kept by the reads and step-backs below.
+struct script_file {
+    const std::string& path;
+    FILE* f;
+    int64_t pos = 0;
+};
+
+// A text holding a zero byte cannot be sent whole: the statement would end at that byte (a
+// "delete from t<0> where ..." would empty the table). Such a text is not sent and the file stops
+// there; the texts before it have run. origin is the offset in the file of the text's first
+// byte. True (with the message) when the text holds one.
+bool stops_at_zero_byte(const script_file& sf, std::string_view text, int64_t origin) {
+    size_t zero = text.find('\0');
+    if (zero == std::string_view::npos) return false;
+    con_printf(
+        "File %s: zero byte at offset %lld; the text holding it and the rest of the file "
+        "are not sent.\r\n",
+        sf.path.c_str(), static_cast<long long>(origin + int64_t(zero)));
+    return true;
+}
+
 // Sends a statement text that the console does not report.
 void run_unreported(const std::string& text, bool through_wrapper) {
     db_result* r = through_wrapper
@@ -62,17 +84,28 @@ void run_unreported(const std::string& text, bool through_wrapper) {
 }
 
 // Reads up to n bytes; the count read.
-size_t read_some(FILE* f, char* buf, size_t n) { return std::fread(buf, 1, n, f); }
+size_t read_some(script_file& sf, char* buf, size_t n) {
+    size_t got = std::fread(buf, 1, n, sf.f);
+    sf.pos += int64_t(got);
+    return got;
+}
+
+// Moves the file back by n bytes: the next block starts with them.
+void step_back(script_file& sf, size_t n) {
+    std::fseek(sf.f, -long(n), SEEK_CUR);
+    sf.pos -= int64_t(n);
+}
 
 // EXECFILE, a file under 2 MB: EXECBEGIN ... EXECEND texts, each run as one statement.
-void execfile_small(FILE* f) {
+void execfile_small(script_file& sf) {
     std::string text;
+    int64_t origin = 0;  // offset in the file of text[0]
     size_t begin = std::string::npos;
     bool begin_unchecked = true;
     bool end_missing = true;
     char chunk[small_read_size];
     for (;;) {
-        size_t got = read_some(f, chunk, sizeof chunk);
+        size_t got = read_some(sf, chunk, sizeof chunk);
         if (got == 0) break;
         text.append(chunk, got);
         if (text.size() > size_t(block_size)) {
@@ -97,11 +130,13 @@ void execfile_small(FILE* f) {
             if (e == std::string::npos) break;
             end_missing = false;
             std::string statement = text.substr(begin, e);
+            if (stops_at_zero_byte(sf, statement, origin + int64_t(begin))) return;
             if (full_read) con_printf("%s", statement.c_str());
             con_printf("\n");
             run_unreported(statement, true);
             // The rest starts at the marker's second letter.
             text.erase(0, begin + e + 1);
+            origin += int64_t(begin + e + 1);
             begin = std::string::npos;
             if (text.size() < 17) break;
         }
@@ -113,35 +148,58 @@ void execfile_small(FILE* f) {
 }
 
 // Reads one block at the file's current position; complete when the whole block came.
-bool read_block(FILE* f, std::string& block) {
+bool read_block(script_file& sf, std::string& block) {
     block.resize(size_t(block_size));
-    size_t got = read_some(f, block.data(), block.size());
+    size_t got = read_some(sf, block.data(), block.size());
     block.resize(got);
     return got == size_t(block_size);
 }
 
 // Cuts text after its last unquoted ';' and moves the file back to just after it. False when
 // the text holds no such ';' (a statement longer than a block).
-bool cut_at_statement_end(FILE* f, std::string& text, size_t read_len) {
+bool cut_at_statement_end(script_file& sf, std::string& text, size_t read_len) {
     size_t cut = after_last_unquoted_semicolon(text);
     if (cut == std::string::npos) return false;
-    std::fseek(f, -long(read_len - cut), SEEK_CUR);
+    step_back(sf, read_len - cut);
     text.resize(cut);
     return true;
 }
 
+// Runs every EXECBEGIN ... EXECEND text of a wrapped block, in order, the first beginning at the
+// marker at b; texts that are empty or blank (the wrapping makes one where a block was cut
+// between a ';' and its EXECEND) are not sent. origin is the offset in the file that wrapped[0]
+// stands for. False when a zero byte stopped the file.
+bool run_marked_texts(script_file& sf, std::string_view wrapped, size_t b, int64_t origin) {
+    for (;;) {
+        size_t start = b + begin_marker.size();
+        size_t e = find_unquoted(wrapped.substr(start), end_marker);
+        std::string_view text = wrapped.substr(start, e);
+        if (text.find_first_not_of(" \t\r\n") != std::string_view::npos) {
+            if (stops_at_zero_byte(sf, text, origin + int64_t(start))) return false;
+            run_unreported(std::string(text), false);
+        }
+        if (e == std::string_view::npos) return true;
+        // The rest starts at the marker's second letter, as in the small-file path.
+        size_t rest = start + e + 1;
+        size_t next = find_unquoted(wrapped.substr(rest), begin_marker);
+        if (next == std::string_view::npos) return true;
+        b = rest + next;
+    }
+}
+
 // EXECFILE, a file of 2 MB or more: each block is wrapped in markers, cut at a statement end,
-// and sent as one statement text.
-void execfile_large(FILE* f) {
+// and each of its marked texts is sent as one statement text.
+void execfile_large(script_file& sf) {
     std::string block, wrapped;
     wrapped.reserve(wrapped_block_max);
     for (long number = 0;; ++number) {
-        bool complete = read_block(f, block);
+        int64_t origin = sf.pos;  // the offset in the file that wrapped[0] stands for
+        bool complete = read_block(sf, block);
         if (complete) progress(number);
         wrapped.clear();
         if (number == 0) {
             wrapped = block;
-            if (complete && !cut_at_statement_end(f, wrapped, block.size())) {
+            if (complete && !cut_at_statement_end(sf, wrapped, block.size())) {
                 con_printf("%s", too_long_wrapped);
                 return;
             }
@@ -149,19 +207,24 @@ void execfile_large(FILE* f) {
         } else {
             size_t skip = block.find_first_not_of("\n\r\t");
             wrapped = "EXECBEGIN\r\n";
-            std::string_view body = std::string_view(block).substr(skip == std::string::npos ? block.size() : skip);
+            std::string_view body =
+                std::string_view(block).substr(skip == std::string::npos ? block.size() : skip);
+            origin += int64_t(block.size() - body.size()) - int64_t(wrapped.size());
             wrapped += body;
-            if (find_unquoted(wrapped, end_marker) == std::string::npos) {
+            bool has_end = find_unquoted(wrapped, end_marker) != std::string::npos;
+            // A complete block is cut after its last unquoted ';' also when it holds an EXECEND:
+            // taken whole it would end inside the marked text that goes on in the next block,
+            // which would then start out of step (its quotes too) and lose that text and more.
+            if (!has_end || complete) {
                 size_t cut = after_last_unquoted_semicolon(body);
-                if (complete && cut == std::string::npos) {
+                if (cut != std::string::npos) {
+                    if (complete) step_back(sf, body.size() - cut);
+                    wrapped.resize(11 + cut);
+                } else if (complete && !has_end) {
                     con_printf("%s", too_long_wrapped);
                     return;
                 }
-                if (cut != std::string::npos) {
-                    if (complete) std::fseek(f, -long(body.size() - cut), SEEK_CUR);
-                    wrapped.resize(11 + cut);
-                }
-                wrapped += end_marker;
+                if (cut != std::string::npos || !has_end) wrapped += end_marker;
             }
         }
         if (wrapped.size() >= size_t(block_size) + 51) {
@@ -173,19 +236,17 @@ void execfile_large(FILE* f) {
             con_printf("%s", no_begin);
             return;
         }
-        size_t start = b + begin_marker.size();
-        size_t e = find_unquoted(std::string_view(wrapped).substr(start), end_marker);
-        run_unreported(wrapped.substr(start, e == std::string::npos ? std::string::npos : e), false);
+        if (!run_marked_texts(sf, wrapped, b, origin)) return;
         if (!complete) return;
     }
 }
 
 // EXECFILE2, a file under 2 MB: the whole text, sent when it ends with ';'.
-void execfile2_small(FILE* f) {
+void execfile2_small(script_file& sf) {
     std::string text;
     char chunk[small_read_size];
     size_t got;
-    while ((got = read_some(f, chunk, sizeof chunk)) > 0) {
+    while ((got = read_some(sf, chunk, sizeof chunk)) > 0) {
         text.append(chunk, got);
         if (text.size() > size_t(block_size)) {
             con_printf("%s", too_long_sh);
@@ -195,41 +256,50 @@ void execfile2_small(FILE* f) {
     size_t last = text.find_last_not_of("\n\r\t");
     if (last == std::string::npos || text[last] != ';') return;
     text.resize(last + 1);
+    if (stops_at_zero_byte(sf, text, 0)) return;
     con_printf("%s\n", text.c_str());
     run_unreported(text, false);
 }
 
 // EXECFILE2, a file of 2 MB or more: blocks cut after their last unquoted ';'.
-void execfile2_large(FILE* f) {
+void execfile2_large(script_file& sf) {
     std::string block;
     for (long number = 0;; ++number) {
-        bool complete = read_block(f, block);
+        int64_t origin = sf.pos;  // offset in the file of block[0]
+        bool complete = read_block(sf, block);
         progress(number);
         if (complete) {
             block.resize(size_t(block_size) - 1);
-            if (!cut_at_statement_end(f, block, size_t(block_size))) {
+            if (!cut_at_statement_end(sf, block, size_t(block_size))) {
                 con_printf("%s", too_long_sh);
                 return;
             }
         }
         size_t skip = block.find_first_not_of("\n\r");
-        if (skip != std::string::npos) run_unreported(block.substr(skip), false);
-        if (!complete || std::feof(f)) return;
-        int next = std::fgetc(f);
+        if (skip != std::string::npos) {
+            if (stops_at_zero_byte(sf, std::string_view(block).substr(skip),
+                                   origin + int64_t(skip)))
+                return;
+            run_unreported(block.substr(skip), false);
+        }
+        if (!complete || std::feof(sf.f)) return;
+        int next = std::fgetc(sf.f);
         if (next == EOF) return;
-        std::ungetc(next, f);
+        std::ungetc(next, sf.f);
     }
 }
 
 void run_file(const std::string& path, bool second_form) {
     con_printf("Current file is %s\n", path.c_str());
-    file_ptr f(std::fopen(path.c_str(), "rb"));
-    struct stat st {};
-    if (!f || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    // Only a regular file is read: a FIFO would otherwise hold the console for good.
+    int64_t file_size = 0;
+    file_ptr f = open_regular_file(path.c_str(), file_size);
+    if (!f) {
         con_printf("the file_path is not a file \r\n");
         return;
     }
-    long size = long(st.st_size);
+    script_file sf{path, f.get()};
+    long size = long(file_size);
     int blocks = int(size / block_size);
     int64_t start = 0;
     if (second_form) {
@@ -240,9 +310,9 @@ void run_file(const std::string& path, bool second_form) {
         start = plat_clock_ms();
     }
     if (second_form)
-        blocks == 0 ? execfile2_small(f.get()) : execfile2_large(f.get());
+        blocks == 0 ? execfile2_small(sf) : execfile2_large(sf);
     else
-        blocks == 0 ? execfile_small(f.get()) : execfile_large(f.get());
+        blocks == 0 ? execfile_small(sf) : execfile_large(sf);
     con_printf("\r\nUse time:%d ms.      \r\n", int(plat_clock_ms() - start));
 }
 
@@ -300,11 +370,14 @@ void list_directory_once(const std::string& dir, std::vector<std::string>& files
             con_printf("the file_path is too long! \r\n");
             continue;
         }
+        // Only regular files run: opening a FIFO would wait for a writer without end.
         std::error_code kind_ec;
         if (entry.is_directory(kind_ec))
             list_directory_once(path, files, listed);
-        else
+        else if (entry.is_regular_file(kind_ec))
             files.push_back(path);
+        else
+            con_printf("Skipped %s: not a regular file\r\n", path.c_str());
     }
 }
 

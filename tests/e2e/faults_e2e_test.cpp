@@ -1,15 +1,21 @@
 // Faults end to end: norvsql against a norvlite that drops the connection at each phase of an
-// exchange, or sends garbage, and files that shrink or lose their folder meanwhile. Each test
-// checks what the console printed (the message where it has one), that it keeps running, and
-// what the server holds afterwards: nothing written twice, nothing reported done missing.
+// exchange, closes it while the console is idle, or sends garbage or replies that answer nothing,
+// and files that shrink or lose their folder meanwhile. Each test checks what the console printed
+// (the message where it has one), that it keeps running, and what the server holds afterwards:
+// nothing written twice, nothing reported done missing.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
+#include <sys/stat.h>
 
+#include <signal.h>
+
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "tests/e2e/harness.h"
 
@@ -25,6 +31,13 @@ const std::string all_prompts =
     "Please input user name:Please input password:";
 
 const std::string reconnected = "Net disconnect,reconnect.\r\n\r\nConnect ok.\r\n";
+const std::string unknown_run =
+    "The connection was lost before the server answered: the statement may or may not have run; "
+    "it was not run again.\r\n";
+const std::string unknown_commit =
+    "The connection was lost before the server answered: the transaction may or may not have "
+    "been committed.\r\n";
+const std::string stray = "The server sent bytes that answer no statement: reconnecting.\r\n";
 
 // The listing of one column named name, its values given as they show.
 std::string listing(const std::string& name, const std::vector<std::string>& values) {
@@ -67,6 +80,24 @@ long long lines_in(const std::string& data, size_t bytes) {
 // The console reads data files in chunks of this size; each chunk's records go as one batch.
 constexpr size_t load_chunk = size_t(8) << 20;
 
+// Script files of 2 MB or more are read in blocks of this size.
+constexpr size_t script_block = size_t(2) << 20;
+
+// The insert of row n into table, its text 600 letters: every row says by its length whether it
+// arrived whole, and 3500 of them fill more than a script block.
+std::string insert_of(const std::string& table, int n) {
+    return "insert into " + table + " values(" + std::to_string(n) + ", '" + std::string(600, 'y') +
+           "');";
+}
+
+// What the console prints when a script file stops at a zero byte.
+std::string zero_byte_stop(const std::string& name, size_t offset) {
+    return "File " + name + ": zero byte at offset " + std::to_string(offset) +
+           "; the text holding it and the rest of the file are not sent.\r\n";
+}
+
+const std::string use_time_of_file = "\r\nUse time:N ms.      \r\n";
+
 }  // namespace
 
 class faults_e2e : public norvlite_test {
@@ -104,6 +135,28 @@ protected:
             n += s == text;
         return n;
     }
+    // Stops norvlite and starts it again on the same port with the same databases: every
+    // connection it had is closed from its side.
+    void restart_keeping_data() {
+        ASSERT_GE(server->proc.stop(SIGTERM, 5000), 0);
+        const std::vector<std::string> args = {"--data", server->data.path + "/db", "--port", port,
+                                               "--log-statements"};
+        std::string error;
+        ASSERT_TRUE(server->proc.start(args, server->data.path + "/again.log", error)) << error;
+    }
+    // Waits (5 s at most) until norvlite has logged text.
+    bool logged(const std::string& text) const {
+        for (int i = 0; i < 500; ++i) {
+            if (server->proc.log().find(text) != std::string::npos) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+    // What the console showed from the last prompt before the end, "Use time" normalised.
+    static std::string since_prompt(const console_session& term) {
+        return normalise_use_time(
+            term.seen.substr(term.seen.rfind(prompt, term.seen.size() - prompt.size() - 1)));
+    }
     temp_dir cwd;
 };
 
@@ -129,16 +182,17 @@ TEST_F(faults_e2e, a_login_dropped_without_a_verdict_starts_the_cycle_again_at_t
     }
 }
 
-TEST_F(faults_e2e, an_insert_dropped_before_its_reply_is_retried_and_lands_once) {
+TEST_F(faults_e2e, an_insert_whose_reply_is_lost_with_auto_commit_on_is_not_run_again) {
+    // The server may have run and committed it before the connection went: a retry could apply
+    // it twice. (Here norvlite dropped it unrun, so the table stays empty.)
     restart({"--drop-on", "insert into t values(7)"});
     std::string out = session(
         "create table t(a int);\ninsert into t values(7);\n"
-        "select a from t;\n");
+        "select count(*) as n from t;\n");
     EXPECT_EQ(out, prompt + "\r\nExecute successful.Use time:N ms.     \r\n" + prompt +
-                       reconnected + "\r\nTotal 1 records effected.\r\nUse time:N ms.     \r\n" +
-                       prompt + listing("a", {"7"}) + prompt);
-    EXPECT_EQ(times_received("insert into t values(7);"), 2) << "sent, dropped, sent again";
-    EXPECT_EQ(value_of("select count(*) as n from t;"), "1");
+                       reconnected + unknown_run + prompt + listing("n", {"0"}) + prompt);
+    EXPECT_EQ(times_received("insert into t values(7);"), 1) << "sent once, never again";
+    EXPECT_EQ(value_of("select count(*) as n from t;"), "0");
 }
 
 TEST_F(faults_e2e, an_open_transaction_cut_before_a_reply_is_replayed_once_and_commits_whole) {
@@ -278,22 +332,69 @@ TEST_F(faults_e2e, a_load_dropped_at_the_int64_exchange_fails_and_loads_nothing)
     EXPECT_EQ(t_summary(), summary_of(10));
 }
 
-TEST_F(faults_e2e, garbage_instead_of_a_reply_reconnects_and_the_retried_insert_lands_once) {
+TEST_F(faults_e2e, a_load_the_server_closed_before_reading_it_fails_and_loads_nothing) {
+    // The closing 'K' comes with the answer to the int64, before any data: it has arrived long
+    // before the end marker goes out, however small the file. (Without the mend most runs, not
+    // all, reported success: a few runs make the test certain.)
+    write_file(file("few.txt"), data_lines(10));
+    for (int run = 0; run < 5; ++run) {
+        restart({"--load-early-k"});
+        std::string out = session(
+            "create table t(a int, b varchar(100));\n"
+            "TABLDR table=t datafile=few.txt ft='|' rt=X'0a'\n"
+            "select count(*) as n from t;\n");
+        EXPECT_NE(out.find("\r\nLoad table t failed\r\n\r\nUse time:N ms.     \r\n" + prompt +
+                           reconnected + listing("n", {"0"})),
+                  std::string::npos)
+            << out;
+        EXPECT_EQ(out.find("Sucessed"), std::string::npos) << "run " << run << ": " << out;
+        EXPECT_NE(server->proc.log().find("fault: load closed with K before its data"),
+                  std::string::npos);
+        EXPECT_EQ(value_of("select count(*) as n from t;"), "0") << "nothing was loaded";
+    }
+}
+
+TEST_F(faults_e2e, an_export_writes_the_rows_of_a_fetch_that_carries_a_warning) {
+    // norv_warn sends its warning among the rows of the fetch that reads row 7000, the second
+    // (a plain scan reads the rows in the order they were inserted).
+    std::string out = session(table_of(12000) +
+                              "select case when a = 7000 then norv_warn(a, 'row 7000 is odd') "
+                              "else a end as a, b from t >$ warned.txt;\n");
+    EXPECT_NE(out.find(prompt + "row 7000 is odd\r\nTotal:12000 record" + prompt),
+              std::string::npos)
+        << out;
+    std::string expected;
+    for (long long a = 1; a <= 12000; ++a)
+        expected += std::to_string(a) + "|" + std::string(size_t(a % 90 + 10), 'x') + "|\r\n";
+    EXPECT_EQ(read_file(file("warned.txt")), expected);
+    EXPECT_EQ(t_summary(), summary_of(12000));
+
+    // A query that fails in every fetch (an integer overflow stops the cursor at row 1) is no
+    // complete export of nothing.
+    out = session("select abs(-9223372036854775807 - a) as v from t >$ failed.txt;\n");
+    EXPECT_NE(out.find("\r\nExport stopped after 3 failed fetches: the file holds 0 records.\r\n" +
+                       prompt),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("Total:"), std::string::npos) << out;
+}
+
+TEST_F(faults_e2e, garbage_instead_of_a_reply_reconnects_and_the_insert_is_not_run_twice) {
     ASSERT_FALSE(test_certs().empty());
     ASSERT_TRUE(install_client_certs(test_certs(), cwd.path, "driver"));
     for (const char* mode : {"NSSL", "ssl"}) {
         restart({"--garbage-on", "insert into t values(5)"});
-        std::string out = after_login(
-            run_console("create table t(a int);\ninsert into t values(5);\nselect a from t;\n",
-                        cwd.path, mode));
+        std::string out = after_login(run_console(
+            "create table t(a int);\ninsert into t values(5);\nselect count(*) as n from t;\n",
+            cwd.path, mode));
         const std::string again =
             std::string(mode) == "ssl" ? "SSL Connect ok.\r\n" : "Connect ok.\r\n";
         EXPECT_EQ(out, prompt + "\r\nExecute successful.Use time:N ms.     \r\n" + prompt +
-                           "Net disconnect,reconnect.\r\n\r\n" + again +
-                           "\r\nTotal 1 records effected.\r\nUse time:N ms.     \r\n" + prompt +
-                           listing("a", {"5"}) + prompt)
+                           "Net disconnect,reconnect.\r\n\r\n" + again + unknown_run + prompt +
+                           listing("n", {"0"}) + prompt)
             << mode;
-        EXPECT_EQ(value_of("select count(*) as n from t;"), "1") << mode;
+        EXPECT_EQ(times_received("insert into t values(5);"), 1) << mode;
+        EXPECT_EQ(value_of("select count(*) as n from t;"), "0") << mode;
     }
 }
 
@@ -438,4 +539,251 @@ TEST_F(faults_e2e, an_export_or_file_output_into_a_missing_folder_says_so_and_go
     EXPECT_FALSE(fs::exists(file("nowhere")));
     for (const std::string& s : received())
         EXPECT_EQ(s.find("printf_cur1"), std::string::npos) << "no cursor without a file: " << s;
+}
+
+TEST_F(faults_e2e, a_fifo_is_refused_as_a_script_and_skipped_in_a_folder) {
+    ASSERT_EQ(mkfifo(file("fifo").c_str(), 0600), 0);
+    write_file(file("dir/a.sql"), "insert into t values(1);\n");
+    ASSERT_EQ(mkfifo(file("dir/pipe").c_str(), 0600), 0);
+    // Opened before its type is looked at, a FIFO holds the console until a writer comes, which
+    // none does: the run's time-out would then end it.
+    run_result r = run_norvsql(login(),
+                               "create table t(a int);\nexecfile fifo\nexecfile2 fifo\n"
+                               "execfile2 dir\nexit\n",
+                               cwd.path, 10000);
+    EXPECT_EQ(r.status, 0) << r.out;
+    std::string out = after_login(r.out);
+    const std::string refused = "Current file is fifo\nthe file_path is not a file \r\n";
+    EXPECT_NE(out.find(prompt + refused + prompt + refused + prompt +
+                       "Skipped dir/pipe: not a regular file\r\nCurrent file is dir/a.sql\n"
+                       "file_size 25\ninsert into t values(1);\n" +
+                       use_time_of_file + prompt),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(value_of("select count(*) as n from t;"), "1");
+}
+
+TEST_F(faults_e2e, execfile_of_a_large_file_runs_every_marked_text_of_each_block) {
+    // 4000 texts fill two blocks, 7000 three: the second of those is complete and holds markers.
+    for (int pairs : {4000, 7000}) {
+        std::string script;
+        for (int n = 1; n <= pairs; ++n)
+            script += "EXECBEGIN " + insert_of("p", n) + " EXECEND\n";
+        const int blocks = int(script.size() / script_block) + 1;
+        ASSERT_GE(blocks, 2);
+        write_file(file("p.sql"), script);
+        std::string out = session("create table p(n int, b text);\nexecfile p.sql\n");
+        const std::string held = value_of(
+            "select count(*) || ' ' || count(distinct n) || ' ' || sum(length(b)) as s from p;");
+        session("drop table p;\n");
+        std::string progress;
+        for (int b = 1; b < blocks; ++b)
+            progress += "正在操作第" + std::to_string(b) + "块数据\n";
+        EXPECT_NE(
+            out.find(prompt + "Current file is p.sql\n" + std::to_string(script.size()) + " " +
+                     std::to_string(blocks) + "\n" + progress + use_time_of_file + prompt),
+            std::string::npos)
+            << out.substr(0, 2000);
+        EXPECT_EQ(held, std::to_string(pairs) + " " + std::to_string(pairs) + " " +
+                            std::to_string(pairs * 600))
+            << blocks << " blocks";
+        // The cut between a ';' and its EXECEND makes a blank text at the next block's start: it
+        // is not sent.
+        for (const std::string& s : received())
+            EXPECT_NE(s.find_first_not_of(" \t\r\n"), std::string::npos) << "a blank text was sent";
+    }
+}
+
+TEST_F(faults_e2e, a_zero_byte_in_a_script_stops_the_file_before_the_text_that_holds_it) {
+    // Small files. EXECFILE runs the texts before the zero byte; EXECFILE2 sends a small file as
+    // one text, so nothing of it.
+    using namespace std::string_literals;  // "..."s keeps the zero byte inside the literal
+    const std::string z =
+        "EXECBEGIN insert into t values(2) EXECEND\n"
+        "EXECBEGIN delete from t\0 where a = 5 EXECEND\n"
+        "EXECBEGIN insert into t values(3) EXECEND\n"s;
+    const std::string z2 = "insert into t values(4);\ndelete from t\0 where a = 9;\n"s;
+    write_file(file("z.sql"), z);
+    write_file(file("z2.sql"), z2);
+    std::string out = session(
+        "create table t(a int);\ninsert into t values(1),(5),(9);\n"
+        "execfile z.sql\nexecfile2 z2.sql\n");
+    EXPECT_NE(out.find(prompt + "Current file is z.sql\n" + std::to_string(z.size()) + " 1\n\n" +
+                       zero_byte_stop("z.sql", z.find('\0')) + use_time_of_file + prompt +
+                       "Current file is z2.sql\nfile_size " + std::to_string(z2.size()) + "\n" +
+                       zero_byte_stop("z2.sql", z2.find('\0')) + use_time_of_file + prompt),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(value_of("select group_concat(a) as a from (select a from t order by rowid);"),
+              "1,5,9,2");
+
+    // Large files, read in blocks: the texts of the blocks before it and of its own block before
+    // it have run, nothing after it. Each zero byte sits in the second block.
+    auto text_of = [&](const std::string& table, int n) {
+        return n == 3500 ? "delete from " + table + "\0 where n = 5;"s : insert_of(table, n);
+    };
+    std::string marked, plain = "create table s2(n int, b text);\n";
+    for (int n = 1; n <= 4000; ++n) {
+        marked += "EXECBEGIN " + text_of("s", n) + " EXECEND\n";
+        plain += text_of("s2", n) + "\n";
+    }
+    ASSERT_GT(marked.find('\0'), script_block);
+    ASSERT_GT(plain.find('\0'), script_block);
+    write_file(file("big.sql"), marked);
+    write_file(file("big2.sql"), plain);
+    out = session("create table s(n int, b text);\nexecfile big.sql\nexecfile2 big2.sql\n");
+    EXPECT_NE(out.find(prompt + "Current file is big.sql\n" + std::to_string(marked.size()) +
+                       " 2\n正在操作第1块数据\n" + zero_byte_stop("big.sql", marked.find('\0')) +
+                       use_time_of_file + prompt + "Current file is big2.sql\nfile_size " +
+                       std::to_string(plain.size()) + "\n正在操作第1块数据\n正在操作第2块数据\n" +
+                       zero_byte_stop("big2.sql", plain.find('\0')) + use_time_of_file + prompt),
+              std::string::npos)
+        << out.substr(0, 2000);
+    const std::string rows =
+        "select count(*) || ' ' || count(distinct n) || ' ' || max(n) || ' ' || "
+        "sum(length(b)) as s from ";
+    EXPECT_EQ(value_of(rows + "s;"), "3499 3499 3499 " + std::to_string(3499 * 600));
+    // EXECFILE2 sent its first block, cut after its last ';', as one text.
+    size_t sent = plain.rfind(';', script_block - 2);
+    int first_block_rows = 0;
+    for (size_t at = 0; (at = plain.find("insert", at)) < sent; ++at)
+        ++first_block_rows;
+    ASSERT_LT(first_block_rows, 3499);
+    EXPECT_EQ(value_of(rows + "s2;"),
+              std::to_string(first_block_rows) + " " + std::to_string(first_block_rows) + " " +
+                  std::to_string(first_block_rows) + " " + std::to_string(first_block_rows * 600));
+    for (const std::string& s : received())
+        EXPECT_EQ(s.find("delete from"), std::string::npos) << s.substr(0, 100);
+}
+
+TEST_F(faults_e2e, the_lines_of_a_statement_refused_as_too_long_are_dropped_up_to_its_end) {
+    const std::string chunk(7000, 'x');
+    // A script kept as text: the statement is refused at its 87th line, and its last line would
+    // run as a statement of its own, deleting row 1.
+    std::string lines =
+        "create table t(a int, b text);\ninsert into t values(1, ''), (2, ''), (3, '');\n"
+        "insert into t values(4, 'kept script:\n";
+    for (int i = 0; i < 90; ++i)
+        lines += chunk + "\n";
+    lines += "delete from t where a = 1; ');\n";
+    // A block refused the same way ends only at its "/" line.
+    lines += "begin\n";
+    for (int i = 0; i < 90; ++i)
+        lines += chunk + "\n";
+    lines += "delete from t where a = 2;\nend;\n/\n";
+    // What the buffer kept is only a refused statement's head: "/" must not run it.
+    lines += "/\n";
+    std::string out = session(lines);
+    const std::string refusal = "Statement too long: at most 599998 bytes; it was not run.\r\n";
+    EXPECT_NE(out.find("87   " + refusal + "88   89   90   91   92   " + prompt + "2    "),
+              std::string::npos)
+        << out.substr(0, 3000);
+    EXPECT_NE(out.find("87   " + refusal + "88   89   90   91   92   93   94   " + prompt +
+                       "nothing in the buffer\r\n" + prompt),
+              std::string::npos)
+        << out.substr(out.size() > 3000 ? out.size() - 3000 : 0);
+    size_t refusals = 0;
+    for (size_t at = 0; (at = out.find(refusal, at)) != std::string::npos; at += refusal.size())
+        ++refusals;
+    EXPECT_EQ(refusals, 2u);
+    for (const std::string& s : received()) {
+        EXPECT_EQ(s.find("delete from t"), std::string::npos) << s.substr(0, 100);
+        EXPECT_EQ(s.find("xxx"), std::string::npos) << s.substr(0, 100);
+    }
+    EXPECT_EQ(value_of("select group_concat(a) as a from (select a from t order by a);"), "1,2,3");
+}
+
+TEST_F(faults_e2e, a_lost_end_of_transaction_is_reported_unknown_and_never_run_alone) {
+    // COMMIT, and a CREATE that commits the open transaction, with auto-commit off: the server
+    // drops the connection before running them and rolls the transaction back.
+    for (const std::string ending : {"commit;", "create table u(b int);"}) {
+        restart({"--drop-on", ending});
+        std::string out = session(
+            "create table t(a int);\nset auto_commit off\n"
+            "insert into t values(1);\ninsert into t values(2);\n" +
+            ending + "\n");
+        EXPECT_NE(
+            out.find("Total 1 records effected.\r\nUse time:N ms.     \r\n" + prompt +
+                     "Net disconnect,reconnect.\r\n\r\nConnect ok.\r\n" + unknown_commit + prompt),
+            std::string::npos)
+            << ending << ": " << out;
+        EXPECT_EQ(times_received(ending), 1) << "not run again";
+        EXPECT_EQ(times_received("insert into t values(1);"), 1) << "not replayed";
+        EXPECT_EQ(value_of("select count(*) as n from t;"), "0") << ending;
+    }
+}
+
+TEST_F(faults_e2e, a_connection_the_server_closed_while_idle_is_replaced_before_sending) {
+    auto term = start_norvsql_piped(login(), cwd.path);
+    ASSERT_NE(term, nullptr);
+    ASSERT_TRUE(term->expect(prompt));
+    term->type("create table t(a int);\n");
+    ASSERT_TRUE(term->expect(prompt));
+    restart_keeping_data();
+    term->type("insert into t values(1);\n");
+    ASSERT_TRUE(term->expect("effected.")) << term->seen;
+    ASSERT_TRUE(term->expect(prompt));
+    EXPECT_EQ(since_prompt(*term), prompt +
+                                       "Net disconnect,reconnect.\r\n\r\nConnect ok.\r\n"
+                                       "\r\nTotal 1 records effected.\r\nUse time:N ms.     \r\n" +
+                                       prompt);
+    term->type("exit\n");
+    EXPECT_EQ(term->finish(), 0);
+    EXPECT_EQ(times_received("insert into t values(1);"), 1) << "sent once, on the new connection";
+    EXPECT_EQ(value_of("select count(*) as n from t;"), "1");
+}
+
+TEST_F(faults_e2e, bytes_after_a_reply_or_a_load_never_answer_the_next_statement) {
+    ASSERT_FALSE(test_certs().empty());
+    ASSERT_TRUE(install_client_certs(test_certs(), cwd.path, "driver"));
+    // After a reply, on each channel: the server sends a whole error reply after the DELETE's.
+    for (const std::string mode : {"NSSL", "tls", "ssl"}) {
+        restart({"--certs", test_certs(), "--stray-after", "delete from t"});
+        auto term = start_norvsql_piped(login(mode), cwd.path);
+        ASSERT_NE(term, nullptr);
+        ASSERT_TRUE(term->expect(prompt)) << term->seen;
+        term->type(
+            "create table t(a int);\ninsert into t values(1),(2);\ndelete from t where a = 1;\n");
+        ASSERT_TRUE(term->expect("Total 1 records effected.")) << term->seen;
+        ASSERT_TRUE(term->expect(prompt)) << term->seen;
+        ASSERT_TRUE(logged("fault: a stray reply sent"));
+        term->type("select a from t;\n");
+        ASSERT_TRUE(term->expect("Total 1 records.")) << term->seen;
+        ASSERT_TRUE(term->expect(prompt));
+        const std::string again = mode == "NSSL" ? "Connect ok.\r\n" : "SSL Connect ok.\r\n";
+        EXPECT_EQ(since_prompt(*term), prompt + stray + again + listing("a", {"2"}) + prompt) << mode;
+        term->type("exit\n");
+        EXPECT_EQ(term->finish(), 0);
+        EXPECT_EQ(term->seen.find("answers no statement\r\n"), std::string::npos)
+            << "the stray reply was never shown as an outcome: " << term->seen;
+        // Only the first login's statements came before the stray look: no spurious reconnect
+        // (session tickets on TLS are no stray bytes).
+        EXPECT_EQ(term->seen.find(stray), term->seen.rfind(stray)) << term->seen;
+        EXPECT_EQ(times_received("select a from t;"), 1) << mode;
+        EXPECT_EQ(value_of("select group_concat(a) as a from t;"), "2") << mode;
+    }
+
+    // After a load: a reply follows the load's closing "K".
+    restart({"--stray-after", "from stream"});
+    std::string data;
+    for (int a = 1; a <= 10; ++a)
+        data += std::to_string(a) + "|x\n";
+    write_file(file("few.txt"), data);
+    auto term = start_norvsql_piped(login(), cwd.path);
+    ASSERT_NE(term, nullptr);
+    ASSERT_TRUE(term->expect(prompt));
+    term->type(
+        "create table t(a int, b varchar(10));\nTABLDR table=t datafile=few.txt ft='|' "
+        "rt=X'0a'\n");
+    ASSERT_TRUE(term->expect("Load table t Sucessed")) << term->seen;
+    ASSERT_TRUE(term->expect(prompt));
+    ASSERT_TRUE(logged("fault: a stray reply sent"));
+    term->type("select count(*) as n from t;\n");
+    ASSERT_TRUE(term->expect("Total 1 records.")) << term->seen;
+    ASSERT_TRUE(term->expect(prompt));
+    EXPECT_EQ(since_prompt(*term),
+              prompt + stray + "Connect ok.\r\n" + listing("n", {"10"}) + prompt);
+    term->type("exit\n");
+    EXPECT_EQ(term->finish(), 0);
+    EXPECT_EQ(value_of("select count(*) as n from t;"), "10");
 }

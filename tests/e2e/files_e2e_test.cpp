@@ -1,9 +1,12 @@
 // Script files, DESC and IMP, file markers and the cursor export, end to end.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "tests/e2e/harness.h"
 
@@ -184,6 +187,28 @@ TEST_F(files_e2e, parameter_files_are_stored_byte_for_byte) {
     EXPECT_NE(out.find("\r\nn | " + rule + "1 |\r\n"), std::string::npos) << "only the first insert ran";
     EXPECT_NE(out.find("\r\nv | " + rule + "a>%b|\r\n"), std::string::npos) << "a marker in quotes is text";
     EXPECT_NE(out.find(prompt + "Use time:N ms.      \r\n\r\nTotal 1 records.\r\n\r\n"), std::string::npos) << out;
+}
+
+TEST_F(files_e2e, parameter_files_are_read_to_their_end_whatever_their_status_says) {
+    // A pipe and a file of /proc show no size in their status; a file over 1 MiB is sent from
+    // the file as it is read.
+    std::string piped(size_t(3) << 20, 'p'), big((size_t(3) << 20) + 7, '\0');
+    for (size_t i = 0; i < big.size(); ++i) big[i] = char(i * 7 % 251);
+    write_file(file("big.bin"), big);
+    ASSERT_EQ(mkfifo(file("pipe").c_str(), 0600), 0);
+    signal(SIGPIPE, SIG_IGN);  // a console that stops reading must not end the test
+    std::thread writer([&] { std::ofstream(file("pipe"), std::ios::binary) << piped; });
+    std::string out = session(
+        "create table p(n int, c clob, b blob);\n"
+        "insert into p values(1, ?, ?) ; <% /proc/sys/kernel/ostype <# pipe;\n"
+        "insert into p values(2, null, ?) ; <$ big.bin;\n"
+        "select c from p where n = 1 ># ostype.txt;\nselect b from p where n = 1 ># piped.bin;\n"
+        "select b from p where n = 2 ># big.out;\n");
+    writer.join();
+    EXPECT_EQ(read_file(file("ostype.txt")), read_file("/proc/sys/kernel/ostype")) << out;
+    EXPECT_FALSE(read_file(file("ostype.txt")).empty());
+    EXPECT_TRUE(read_file(file("piped.bin")) == piped);
+    EXPECT_TRUE(read_file(file("big.out")) == big);
 }
 
 TEST_F(files_e2e, export_writes_bar_separated_rows_through_the_cursor) {

@@ -296,7 +296,7 @@ void write_file(const std::string& path, const std::string& bytes) {
 }
 
 const std::string& test_certs() {
-    static temp_dir dir;  // removed when the process ends
+    static temp_dir dir;  // kept to the end of the process, and removed then
     static const std::string path = make_certs(dir.path + "/set") ? dir.path + "/set" : "";
     return path;
 }

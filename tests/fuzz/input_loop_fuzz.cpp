@@ -1,16 +1,19 @@
 // Fuzz target: the statement loop fed arbitrary lines on standard input (through a pipe), on a
-// connection whose peer has answered a few thousand statements with "K" in advance; reconnects
-// are refused at once. LOGIN returns from the loop; EXIT and the end of input through the hook.
-#include <fcntl.h>
+// connection whose peer answers whatever arrives with "K"; reconnects are refused at once. LOGIN
+// returns from the loop; EXIT and the end of input through the hook.
+#include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "protocol/conn.h"
 #include "shell/input_loop.h"
@@ -20,7 +23,6 @@
 namespace {
 
 inline constexpr size_t max_input = 65536;  // one pipe buffer: the writer never waits
-inline constexpr size_t answers = 4096;
 
 bool contains_word(std::string_view text, std::string_view word) {
     auto same = [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; };
@@ -39,16 +41,46 @@ bool reaches_outside(std::string_view text) {
            contains_word(text, "tabldr") || contains_word(text, "sqlldr");
 }
 
-// A connection whose peer has already sent its answers and stopped writing. The client end does
-// not block: a statement the peer has no room left for fails its exchange instead of waiting.
+// The peer answers each piece the client sends with one "K", as it arrives: answers sent ahead
+// would wait on the connection before the next statement, and the console drops a connection
+// holding bytes that answer nothing. A load wants more than a "K" (its int64 exchange), so the
+// peer closes the connection at a load statement: the load fails instead of waiting for good.
+struct answering_peer {
+    const socket_pair& sp;
+    std::atomic<bool> stop{false};
+    std::thread thread{[this] { answer(); }};
+    ~answering_peer() {
+        stop = true;
+        thread.join();
+    }
+    void answer() {
+        char buf[65536];
+        std::string seen;
+        while (!stop) {
+            pollfd p{sp.peer, POLLIN, 0};
+            if (poll(&p, 1, 10) <= 0) continue;
+            ssize_t got = recv(sp.peer, buf, sizeof buf, MSG_DONTWAIT);
+            if (got == 0) return;
+            if (got < 0) continue;
+            // The text may be split between two pieces: the tail of the last one is kept.
+            seen.append(buf, size_t(got));
+            if (contains_word(seen, "from stream")) {
+                shutdown(sp.peer, SHUT_RDWR);
+                return;
+            }
+            if (seen.size() > 16) seen.erase(0, seen.size() - 16);
+            send(sp.peer, "K", 1, MSG_NOSIGNAL);
+        }
+    }
+};
+
 db_conn* answered_connection(const socket_pair& sp) {
-    std::string replies(answers, 'K');
-    send(sp.peer, replies.data(), replies.size(), MSG_NOSIGNAL);
-    shutdown(sp.peer, SHUT_WR);
     auto* c = new db_conn;
     c->sock = dup(sp.client);
     c->auto_commit = 1;
-    fcntl(c->sock, F_SETFL, fcntl(c->sock, F_GETFL) | O_NONBLOCK);
+    const timeval wait{0, 100000};
+    setsockopt(c->sock, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    setsockopt(c->sock, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
     return c;
 }
 
@@ -69,6 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     close(fds[1]);
     socket_pair sp;
+    answering_peer peer{sp};
     g_console.conn = answered_connection(sp);
     {
         console_capture capture;

@@ -21,3 +21,13 @@ TEST(ends_transaction, recognises_commit_and_ddl_words) {
     EXPECT_TRUE(is_rollback("rollback"));
     EXPECT_FALSE(is_rollback("roll"));
 }
+
+TEST(may_change_data, recognises_dml_ddl_rights_blocks_and_calls_but_not_queries) {
+    for (const char* s : {"insert into t values(1)", " MERGE INTO t", "create table t(a int)",
+                          "\tTruncate table t", "grant select on t to u", "call p()",
+                          "begin\nnull;\nend;", "update t set a = 1", "drop table t"})
+        EXPECT_TRUE(may_change_data(s)) << s;
+    for (const char* s : {"select * from t", "show tables", "desc t", "commit", "rollback",
+                          "set auto_commit on", "with c as (select 1) select * from c", ""})
+        EXPECT_FALSE(may_change_data(s)) << s;
+}

@@ -4,13 +4,19 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 
 #include "platform/console.h"
 #include "protocol/conn.h"
 #include "protocol/db.h"
+#include "protocol/result.h"
 #include "tests/protocol/socket_pair.h"
 #include "tests/support/wire_bytes.h"
 
@@ -42,6 +48,26 @@ struct exchange {
 };
 
 const std::string select_header = "A" + be32(1) + column("N", 5);
+
+// Runs a statement against a peer that writes reply from a thread (it may not fit the socket).
+db_result* execute_streamed(const std::string& reply) {
+    socket_pair sp;
+    auto conn = sp.conn();
+    std::thread server([&] {
+        sp.send_peer(reply);
+        shutdown(sp.peer, SHUT_WR);
+    });
+    db_result* r = db_execute(conn.get(), "select 1");
+    server.join();
+    return r;
+}
+
+// The memory a result holds besides its row chunks: arena blocks and the message.
+size_t held_bytes(const db_result* r) {
+    size_t n = r->message_text.capacity();
+    for (const arena_block* b = r->arena_head; b; b = b->next) n += sizeof *b + size_t(b->size);
+    return n;
+}
 
 }  // namespace
 
@@ -303,4 +329,92 @@ TEST(db_execute, a_value_of_several_receive_pieces_arrives_whole) {
     EXPECT_TRUE(std::string(db_row_value(row, 0), big.size()) == big);
     EXPECT_STREQ(db_row_value(row, 1), "c");
     db_result_free(r);
+}
+
+TEST(db_execute, many_messages_hold_the_memory_of_the_last_one_only) {
+    const std::string big(64 << 10, 'w');
+    std::string reply;
+    for (int i = 0; i < 400; ++i) {
+        if (i == 200) reply += select_header + "R" + value(be32(1));  // outside rows, then among
+        reply += "W" + text(big + std::to_string(i));
+    }
+    db_result* r = execute_streamed(reply + "K");
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(db_result_row_count(r), 1);
+    EXPECT_EQ(db_result_message(r), big + "399");
+    EXPECT_LT(held_bytes(r), 3 * big.size()) << "400 messages of 64 KiB came, one is shown";
+    db_result_free(r);
+}
+
+TEST(db_execute, a_result_stops_at_its_row_bound_and_rows_without_columns_cost_nothing) {
+    std::string rows = select_header;
+    for (int i = 0; i < 1600; ++i) rows += "R" + value(be32(uint32_t(i)));
+    result_row_bound = 1500;
+    db_result* r = execute_streamed(rows + "K");
+    result_row_bound = INT32_MAX;
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(db_result_row_count(r), 1500);
+    EXPECT_TRUE(db_result_cut_short(r)) << "the rows past the bound are not in the result";
+    int32_t expected = 0, v;
+    while (db_row* row = db_result_next(r)) {
+        std::memcpy(&v, db_row_value(row, 0), 4);
+        ASSERT_EQ(v, expected++);
+    }
+    EXPECT_EQ(expected, 1500);
+    db_result_free(r);
+
+    r = execute_streamed("A" + be32(0) + std::string(100000, 'R') + "K");
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(db_result_row_count(r), 100000);
+    EXPECT_EQ(r->first_chunk, nullptr);
+    EXPECT_LT(held_bytes(r), size_t(100000)) << "one byte came for each row";
+    for (expected = 0; db_result_next(r); ++expected) {
+    }
+    EXPECT_EQ(expected, 100000);
+    db_result_free(r);
+}
+
+TEST(db_execute_params, a_file_is_sent_as_it_was_bound_or_not_at_all) {
+    const std::string path = std::filesystem::temp_directory_path().string() + "/norv_param_" +
+                             std::to_string(getpid());
+    struct remover {
+        const std::string& path;
+        ~remover() { std::filesystem::remove(path); }
+    } remove_at_end{path};
+    std::string bytes((size_t(3) << 20) + 5, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = char(i * 7 % 251);
+    const std::string sql = "insert into t values(?)";
+    const std::string message = "?" + be32(uint32_t(sql.size())) + sql + std::string(1, '\0') +
+                                be32(1) + be16(0) + be16(1) + be16(34) +
+                                be32(uint32_t(bytes.size())) + bytes;
+    // Unchanged, shorter or longer by the time it is sent: only a file as long as it was when it
+    // was bound goes out; otherwise the message stays unfinished and the server runs nothing.
+    for (long long change : {0LL, -(1LL << 20), 1LL}) {
+        std::ofstream(path, std::ios::binary) << bytes;
+        socket_pair sp;
+        auto conn = sp.conn();
+        db_stmt* stmt = db_stmt_new(sql.c_str());
+        ASSERT_EQ(db_stmt_bind_file(stmt, 0, ::open(path.c_str(), O_RDONLY), db_param_bytes),
+                  db_file_bind::ok);
+        std::filesystem::resize_file(path, bytes.size() + size_t(change));
+        std::string got;
+        std::thread peer([&] {
+            char buf[65536];
+            for (ssize_t n; got.size() < message.size() && (n = recv(sp.peer, buf, 65536, 0)) > 0;)
+                got.append(buf, size_t(n));
+            if (got.size() == message.size())
+                sp.send_peer(got == message ? std::string("K") : "E" + text("bad") + "K");
+        });
+        db_result* r = db_execute_params(conn.get(), stmt);
+        conn.reset();
+        ::close(sp.client);  // the peer sees the end
+        sp.client = -1;
+        peer.join();
+        EXPECT_EQ(r != nullptr, change == 0) << change;
+        EXPECT_EQ(db_stmt_changed_param(stmt), change == 0 ? -1 : 0) << change;
+        EXPECT_EQ(got.size() < message.size(), change != 0) << change;
+        EXPECT_EQ(got.substr(0, 200), message.substr(0, 200)) << change;
+        db_result_free(r);
+        db_stmt_free(stmt);
+    }
 }

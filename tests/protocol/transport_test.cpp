@@ -132,3 +132,26 @@ TEST(db_recv_raw, serves_read_ahead_bytes_first_then_reports_the_close) {
     sp.close_peer();
     EXPECT_LE(db_recv_raw(c.get(), buf, sizeof buf), 0);
 }
+
+TEST(db_idle_check, tells_a_clean_connection_from_stray_bytes_and_a_close_without_blocking) {
+    socket_pair sp;
+    auto c = sp.conn();
+    EXPECT_EQ(db_idle_check(c.get()), db_idle_clean);
+    // A reply read up to its "K", with a byte after it in the read-ahead.
+    sp.send_peer("KE");
+    ASSERT_TRUE(db_run_exchange(c.get(), [&] { EXPECT_EQ(get_byte(c.get()), 'K'); }));
+    EXPECT_EQ(db_idle_check(c.get()), db_idle_stray);
+    ASSERT_TRUE(db_run_exchange(c.get(), [&] { EXPECT_EQ(get_byte(c.get()), 'E'); }));
+    EXPECT_EQ(db_idle_check(c.get()), db_idle_clean);
+    // Bytes waiting on the socket are looked at, not taken.
+    sp.send_peer("K");
+    EXPECT_EQ(db_idle_check(c.get()), db_idle_stray);
+    EXPECT_EQ(db_idle_check(c.get()), db_idle_stray);
+    ASSERT_TRUE(db_run_exchange(c.get(), [&] { EXPECT_EQ(get_byte(c.get()), 'K'); }));
+    EXPECT_EQ(db_idle_check(c.get()), db_idle_clean);
+    sp.close_peer();
+    EXPECT_EQ(db_idle_check(c.get()), db_idle_closed);
+    db_close_socket(c.get());
+    EXPECT_EQ(db_idle_check(c.get()), db_idle_closed);
+    EXPECT_EQ(db_idle_check(nullptr), db_idle_closed);
+}
