@@ -251,6 +251,7 @@ TEST_F(display_e2e, ctrl_c_ends_a_listing_and_the_total_still_counts_every_row) 
     term->type("insert into n with recursive c(x) as (select 1 union all select x + 1 from c "
                "where x < 300000) select x from c;\r");
     ASSERT_TRUE(term->expect("Total 300000 records effected."));
+    ASSERT_TRUE(term->expect("SQL> "));
     term->type("set pagesize 0\r");
     ASSERT_TRUE(term->expect("SQL> "));
     term->type("select a from n;\r");
@@ -274,6 +275,8 @@ TEST_F(display_e2e, a_key_typed_while_a_paused_listing_prints_waits_unechoed_for
     term->type("insert into n with recursive c(x) as (select 1 union all select x + 1 from c "
                "where x < 50000) select x from c;\r");
     ASSERT_TRUE(term->expect("Total 50000 records effected."));
+    // Each line is typed at its own prompt: typed earlier, its echo would mix with the output.
+    ASSERT_TRUE(term->expect("SQL> "));
     term->type("set pagesize 20000\r");
     ASSERT_TRUE(term->expect("SQL> "));
     const long at_prompt = term->terminal_modes();
