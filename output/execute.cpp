@@ -27,6 +27,7 @@ struct exec_state {
     bool last_auto_commit = true;  // the auto-commit setting it went out under
     bool dropped = false;          // it was not sent, no connection could be had, and the console
                                    // has said so: its missing reply asks for nothing more
+    bool replay_broken = false;    // the open transaction holds a statement the list cannot hold
 };
 
 // What the console says when it cannot know or will not repeat what a statement did.
@@ -39,6 +40,9 @@ const char unknown_run[] =
 const char not_run[] = "The statement was not run.\r\n";
 const char not_run_again[] = "The statement was not run again.\r\n";
 const char stray_bytes[] = "The server sent bytes that answer no statement: reconnecting.\r\n";
+const char transaction_lost[] =
+    "The open transaction held a statement with parameter files, which cannot be sent again: "
+    "the server rolled the transaction back.\r\n";
 
 exec_state exec;
 
@@ -55,12 +59,22 @@ bool starts_with_word(std::string_view text, std::string_view prefix) {
 }
 
 // Runs the replay list on the (new) connection; stops at the first statement without a reply.
-void replay() {
+// An open transaction that held a statement with parameter files cannot be rebuilt: the rest of
+// it alone would be committed later as if it were whole, so nothing is replayed and the console
+// says that the transaction is gone. Returns false then.
+bool replay() {
+    if (exec.replay_broken) {
+        exec.replay_broken = false;
+        exec.replay_list.clear();
+        con_printf(transaction_lost);
+        return false;
+    }
     for (const std::string& s : exec.replay_list) {
         db_result* r = db_execute(g_console.conn, s.c_str());
         if (!r) break;
         db_result_free(r);
     }
+    return true;
 }
 
 const char* level_format(int level) {
@@ -90,6 +104,7 @@ void reconnect_replay_retry() {
     g_console.line_count = 0;
     if (!reconnect_server()) {
         exec.replay_list.clear();
+        exec.replay_broken = false;
         con_printf("Reconnect failed\r\n");
         if (exec.retry_pending) {
             exec.retry_pending = false;
@@ -97,12 +112,17 @@ void reconnect_replay_retry() {
         }
         return;
     }
-    replay();
+    bool rebuilt = replay();
     if (!exec.retry_pending) {
         con_printf("reconnected...\r\n");
         return;
     }
     exec.retry_pending = false;
+    // A statement of a transaction that could not be rebuilt must not run on its own.
+    if (!rebuilt && may_change_data(exec.last_statement)) {
+        con_printf(not_run_again);
+        return;
+    }
     std::string again = exec.last_statement;
     db_result* r = execute_statement(g_console.conn, again.c_str(), g_console.auto_commit);
     if (!r) {
@@ -120,6 +140,7 @@ void reconnect_replay_retry() {
 // the open transaction is replayed either. Reconnects and says that the outcome is unknown.
 void outcome_unknown() {
     exec.replay_list.clear();
+    exec.replay_broken = false;
     g_console.line_count = 0;
     if (!reconnect_server()) con_printf("Reconnect failed\r\n");
     con_printf(exec.last_auto_commit ? unknown_run : unknown_commit);
@@ -138,6 +159,7 @@ bool ready_to_send(db_conn*& conn) {
     g_console.line_count = 0;
     if (!reconnect_server()) {
         exec.replay_list.clear();
+        exec.replay_broken = false;
         con_printf("Reconnect failed\r\n");
         con_printf(not_run);
         return false;
@@ -237,6 +259,7 @@ db_result* execute_statement(db_conn* conn, const char* text, bool auto_commit) 
     // A rolled-back statement must never be replayed: ROLLBACK empties the list too.
     if (ends || rollback || auto_commit) {
         exec.replay_list.clear();
+        exec.replay_broken = false;
     } else if (data_changing && r &&
                (db_result_ok(r) == 1 || db_result_msg_level(r) == db_level_warning)) {
         exec.replay_list.emplace_back(text);
@@ -259,6 +282,30 @@ bool connection_ready_to_send() {
     exec.dropped = false;
     db_conn* conn = g_console.conn;
     return ready_to_send(conn);
+}
+
+void parameter_statement_sent(bool auto_commit) {
+    if (!auto_commit) exec.replay_broken = true;
+}
+
+void parameter_statement_lost(bool auto_commit) {
+    con_printf("Net disconnect,reconnect.\r\n\r\n");
+    g_console.line_count = 0;
+    if (auto_commit) {
+        exec.last_auto_commit = true;
+        outcome_unknown();
+        return;
+    }
+    // The server rolled the open transaction back with the connection, this statement too.
+    exec.replay_broken = true;
+    if (!reconnect_server()) {
+        exec.replay_list.clear();
+        exec.replay_broken = false;
+        con_printf("Reconnect failed\r\n");
+        return;
+    }
+    replay();
+    con_printf(not_run_again);
 }
 
 bool statement_dropped() {

@@ -41,6 +41,16 @@ db_result* execute_unwrapped(db_conn* conn, const char* text);
 // not run, and the caller sends nothing.
 bool connection_ready_to_send();
 
+// A statement with parameter files went out (they are not kept for replay). With auto-commit
+// off the open transaction can then no longer be rebuilt on a new connection: a later reconnect
+// says that it is gone instead of replaying the rest of it.
+void parameter_statement_sent(bool auto_commit);
+
+// The reply of a statement with parameter files was lost: reconnects and says what became of
+// it. With auto-commit on it may or may not have run and is not run again; with auto-commit off
+// the server rolled the transaction back with it, and the console says so.
+void parameter_statement_lost(bool auto_commit);
+
 // True, once, when the last execute_statement (or execute_unwrapped) returned null without
 // sending its statement because no connection could be had. The console has said so already;
 // the caller must not reconnect again for it.

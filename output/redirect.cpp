@@ -110,11 +110,17 @@ void run_with_parameter_files(const char* text, const char* list) {
     if (g_console.show_use_time)
         con_printf("Use time:%d ms.     \r\n", int(plat_clock_ms() - start));
     g_console.line_count = 0;
-    if (int changed = db_stmt_changed_param(stmt.get()); !r && changed >= 0) {
+    const int changed_param = r ? -1 : db_stmt_changed_param(stmt.get());
+    if (changed_param >= 0) {
         con_printf("File %s changed while it was sent: the statement was not run.\r\n",
-                   names[size_t(changed)].c_str());
+                   names[size_t(changed_param)].c_str());
     }
-    if (!r) return connection_lost();
+    if (!r) {
+        // A file that changed kept the statement from the server: nothing of it ran.
+        if (changed_param >= 0) return connection_lost();
+        return parameter_statement_lost(g_console.auto_commit);
+    }
+    parameter_statement_sent(g_console.auto_commit);
     if (db_result_ok(r.get()) == 0)
         con_printf("Error:%s\r\n", db_result_message(r.get()) ? db_result_message(r.get()) : "");
 }

@@ -207,6 +207,24 @@ TEST_F(faults_e2e, an_open_transaction_cut_before_a_reply_is_replayed_once_and_c
     EXPECT_EQ(value_of("select group_concat(a) as a from t;"), "1,2");
 }
 
+TEST_F(faults_e2e, an_open_transaction_with_a_parameter_file_is_never_committed_in_part) {
+    // A statement with a parameter file is not kept for replay: the rest of the transaction,
+    // replayed without it and committed, would read as the whole.
+    restart({"--drop-on", "values(3)"});
+    write_file(file("two.txt"), "2");
+    std::string out = session(
+        "create table t(a int);\nset auto_commit off\ninsert into t values(1);\n"
+        "insert into t values(?) ; <% two.txt;\ninsert into t values(3);\ncommit;\n");
+    EXPECT_NE(out.find(prompt + reconnected +
+                       "The open transaction held a statement with parameter files, which cannot "
+                       "be sent again: the server rolled the transaction back.\r\n"
+                       "The statement was not run again.\r\n" + prompt),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(times_received("insert into t values(1);"), 1) << "never replayed";
+    EXPECT_EQ(value_of("select count(*) as n from t;"), "0");
+}
+
 TEST_F(faults_e2e, a_row_stream_cut_short_keeps_the_rows_received_and_says_so) {
     restart({"--drop-after-rows", "1000"});
     std::string out = session(table_of(3000) +
