@@ -46,7 +46,8 @@ namespace {
 inline constexpr int32_t max_columns = 10000;
 inline constexpr int32_t max_text_len = 64 << 20;   // names and messages
 inline constexpr int32_t max_value_len = 1 << 30;  // one value in a row
-inline constexpr size_t max_row_size = INT32_MAX - 8;  // a row record is one arena request
+// A row record is one arena request: its values, with their offsets, stay well below 2 GiB.
+inline constexpr size_t max_row_values = size_t(INT32_MAX) - 64 - 4 * size_t(max_columns + 1);
 inline constexpr int32_t max_sql_len = (1 << 30) - 1;
 inline constexpr int32_t value_piece = 1 << 20;  // a large value is received in pieces this big
 inline constexpr int32_t file_piece = 1 << 20;   // a parameter file is read in pieces this big
@@ -133,28 +134,53 @@ uint32_t load_be32(const unsigned char* p) {
     return __builtin_bswap32(v);
 }
 
-// Fills a row record from values laid out as on the wire (int32 length, bytes), each length
-// already checked: offsets, the bytes with a zero byte after each, host order by type code.
-void fill_row(db_result* r, char* row, uint32_t table, const unsigned char* wire) {
-    uint32_t* off = reinterpret_cast<uint32_t*>(row);
-    uint32_t at = table;
-    for (int32_t i = 0; i < r->col_count; ++i) {
+template <class Offset>
+void put_offset(char* row, int32_t i, uint32_t v) {
+    auto o = Offset(v);
+    std::memcpy(row + 1 + size_t(i) * sizeof o, &o, sizeof o);
+}
+
+// Fills a row record (see result.h) from values laid out as on the wire (int32 length, bytes),
+// each length already checked: the width, the offsets, the bytes with a zero byte after each,
+// host order by type code.
+template <class Offset>
+void fill_row_as(db_result* r, char* row, const unsigned char* wire) {
+    const int32_t cols = r->col_count;
+    row[0] = char(sizeof(Offset));
+    uint32_t at = uint32_t(1 + sizeof(Offset) * size_t(cols + 1));
+    for (int32_t i = 0; i < cols; ++i) {
         uint32_t n = load_be32(wire);
-        off[i] = at;
+        put_offset<Offset>(row, i, at);
         std::memcpy(row + at, wire + 4, n);
         row[at + n] = '\0';
         if (n > 0) db_convert_value(r->columns[i].type, row + at, int32_t(n));
         at += n + 1;
         wire += 4 + n;
     }
-    off[r->col_count] = at;
+    put_offset<Offset>(row, cols, at);
 }
 
-// Sums what the row record needs for values laid out as on the wire within [p, end); returns 0
-// when the row does not lie wholly there (or a length is out of bounds).
-size_t row_size_within(const db_result* r, const unsigned char* p, const unsigned char* end,
-                       size_t table, const unsigned char** after) {
-    size_t total = table;
+// Appends the row whose values (zero bytes included) take values_bytes and fills it from wire;
+// null when memory is exhausted.
+char* add_row(db_result* r, size_t values_bytes, const unsigned char* wire) {
+    uint32_t width = row_width(size_t(r->col_count), values_bytes);
+    char* row = result_add_row(r, row_record_size(size_t(r->col_count), values_bytes, width));
+    if (!row) return nullptr;
+    if (width == 1)
+        fill_row_as<uint8_t>(r, row, wire);
+    else if (width == 2)
+        fill_row_as<uint16_t>(r, row, wire);
+    else
+        fill_row_as<uint32_t>(r, row, wire);
+    return row;
+}
+
+// Sums the bytes that the values laid out as on the wire within [p, end) take in a record, zero
+// bytes included; returns 0 when the row does not lie wholly there (or a length is out of
+// bounds).
+size_t values_size_within(const db_result* r, const unsigned char* p, const unsigned char* end,
+                          const unsigned char** after) {
+    size_t total = 0;
     for (int32_t i = 0; i < r->col_count; ++i) {
         if (end - p < 4) return 0;
         uint32_t n = load_be32(p);
@@ -166,25 +192,23 @@ size_t row_size_within(const db_result* r, const unsigned char* p, const unsigne
     return total;
 }
 
-// One row. Usually it lies wholly in the read-ahead buffer and is decoded from there in one
-// allocation; otherwise its values are gathered in scratch first.
-db_row* read_row(db_conn* c, db_result* r, std::string& scratch) {
-    const size_t table = size_t(r->col_count + 1) * 4;
+// One row, appended to the result. Usually it lies wholly in the read-ahead buffer and is
+// decoded from there; otherwise its values are gathered in scratch first.
+void read_row(db_conn* c, db_result* r, std::string& scratch) {
     const unsigned char* start = c->recv_ahead + c->recv_pos;
     const unsigned char* after = nullptr;
-    size_t total = row_size_within(r, start, c->recv_ahead + c->recv_len, table, &after);
-    if (total > 0) {
-        auto* row = static_cast<char*>(alloc_or_fail(r, int32_t(total)));
-        fill_row(r, row, uint32_t(table), start);
+    size_t values = values_size_within(r, start, c->recv_ahead + c->recv_len, &after);
+    if (values > 0) {
+        if (!add_row(r, values, start)) db_fail();
         c->recv_pos += int32_t(after - start);
-        return reinterpret_cast<db_row*>(row);
+        return;
     }
     scratch.clear();
-    total = table;
+    values = 0;
     for (int32_t i = 0; i < r->col_count; ++i) {
         int32_t n = get_length(c, max_value_len);
-        total += size_t(n) + 1;
-        if (total > max_row_size) db_fail();
+        values += size_t(n) + 1;
+        if (values > max_row_values) db_fail();
         size_t at = scratch.size();
         scratch.resize(at + 4);
         uint32_t be = __builtin_bswap32(uint32_t(n));
@@ -199,9 +223,7 @@ db_row* read_row(db_conn* c, db_result* r, std::string& scratch) {
             got += piece;
         }
     }
-    auto* row = static_cast<char*>(alloc_or_fail(r, int32_t(total)));
-    fill_row(r, row, uint32_t(table), reinterpret_cast<const unsigned char*>(scratch.data()));
-    return reinterpret_cast<db_row*>(row);
+    if (!add_row(r, values, reinterpret_cast<const unsigned char*>(scratch.data()))) db_fail();
 }
 
 // The rows of a nested result set are read and dropped as they come.
@@ -247,8 +269,8 @@ void read_rows(db_conn* c, db_result* r) {
                 if (r->row_count >= result_row_bound) db_fail();
                 if (r->col_count == 0)
                     result_count_empty_row(r);
-                else if (!result_append_row(r, read_row(c, r, scratch)))
-                    db_fail();
+                else
+                    read_row(c, r, scratch);
                 break;
             case 'W':
             case 'E':
@@ -288,7 +310,7 @@ db_result* read_reply(db_conn* c) {
                 read_columns(c, r.get());
                 r->ok = 1;
                 r->kind = db_kind_query;
-                r->pos = r->last_pos = -1;
+                r->pos = -1;
                 try {
                     read_rows(c, r.get());
                 } catch (const db_exchange_failed&) {

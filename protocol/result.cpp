@@ -1,9 +1,11 @@
 // Result storage: a bump arena of 64 KiB blocks (large requests get blocks of their own), rows
-// indexed in chunks of 1000, a forward cursor, the accessors and the one-call free.
+// stored end to end in runs, a forward cursor that walks them, the accessors and the one-call
+// free.
 #include "protocol/result.h"
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "protocol/db.h"
@@ -12,8 +14,8 @@ namespace {
 
 inline constexpr size_t slab_header = 64;
 inline constexpr size_t standard_block_bytes = sizeof(arena_block) + size_t(arena_block_size);
-inline constexpr int32_t blocks_per_slab =
-    int32_t((arena_slab_size - slab_header) / standard_block_bytes);
+// The room at a slab's end that is still made a (shorter) block of its own.
+inline constexpr size_t slab_tail_min = size_t(arena_dedicated_from);
 
 arena_block* init_block(void* mem, int32_t size, int32_t in_slab) {
     auto* b = static_cast<arena_block*>(mem);
@@ -35,82 +37,85 @@ arena_block* new_standard_block(db_result* r) {
     r->standard_blocks += 1;
     if (r->standard_blocks <= arena_blocks_before_slabs) return new_block(arena_block_size);
     arena_slab* slab = r->slabs;
-    if (!slab || slab->blocks_used == blocks_per_slab) {
+    if (!slab || arena_slab_size - slab->bytes_used < sizeof(arena_block) + slab_tail_min) {
         void* mem = std::aligned_alloc(arena_slab_size, arena_slab_size);
         if (!mem) return new_block(arena_block_size);
         madvise(mem, arena_slab_size, MADV_HUGEPAGE);  // a hint; plain pages work as well
         slab = static_cast<arena_slab*>(mem);
         slab->next = r->slabs;
-        slab->blocks_used = 0;
+        slab->bytes_used = slab_header;
         r->slabs = slab;
     }
-    char* at = reinterpret_cast<char*>(slab) + slab_header +
-               size_t(slab->blocks_used) * standard_block_bytes;
-    slab->blocks_used += 1;
-    return init_block(at, arena_block_size, 1);
+    // The slab's last block takes what is left of it, so that no slab ends in unused room.
+    size_t bytes = std::min(standard_block_bytes, arena_slab_size - slab->bytes_used);
+    char* at = reinterpret_cast<char*>(slab) + slab->bytes_used;
+    slab->bytes_used += bytes;
+    return init_block(at, int32_t(bytes - sizeof(arena_block)), 1);
 }
 
 char* payload(arena_block* b) { return reinterpret_cast<char*>(b + 1); }
 
-
-}  // namespace
-
-void* arena_alloc_slow(db_result* r, int32_t size) {
-    if (size < 0) return nullptr;
-    size = (size + 7) & ~7;
-    if (size == 0) size = 8;
-    if (size < arena_dedicated_from) {
+// Places size bytes at the given alignment (1 or 8) by the block rules: in the current block
+// when they fit; otherwise in a new standard block, which becomes current, when the current one
+// has a fifth or less left; otherwise, and for 32 KiB or more, in a block of their own at the
+// head of the list, the current block staying current.
+char* arena_place(db_result* r, size_t size, size_t align) {
+    if (size < size_t(arena_dedicated_from)) {
         if (!r->arena_cur) {
             arena_block* b = new_standard_block(r);
             if (!b) return nullptr;
-            r->arena_cur = b;
-            if (!r->arena_head) r->arena_head = b;
-            else {
-                b->next = r->arena_head;
-                r->arena_head = b;
-            }
+            b->next = r->arena_head;
+            r->arena_head = r->arena_cur = b;
         }
         arena_block* cur = r->arena_cur;
-        int32_t free_bytes = cur->size - cur->used;
-        if (free_bytes >= size) {
-            char* p = payload(cur) + cur->used;
-            cur->used += size;
-            return p;
+        size_t at = (size_t(cur->used) + align - 1) & ~(align - 1);
+        if (at + size <= size_t(cur->size)) {
+            cur->used = int32_t(at + size);
+            return payload(cur) + at;
         }
-        if (free_bytes <= arena_keep_free) {
+        if (cur->size - cur->used <= arena_keep_free) {
             arena_block* b = new_standard_block(r);
             if (!b) return nullptr;
             b->next = cur->next;
             cur->next = b;
             r->arena_cur = b;
-            b->used = size;
+            b->used = int32_t(size);
             return payload(b);
         }
     }
-    arena_block* b = new_block(size);
+    if (size > size_t(INT32_MAX)) return nullptr;
+    arena_block* b = new_block(int32_t(size));
     if (!b) return nullptr;
-    b->used = size;
+    b->used = int32_t(size);
     b->next = r->arena_head;
     r->arena_head = b;
     return payload(b);
 }
 
-bool result_append_row_slow(db_result* r, db_row* row) {
-    if (r->row_count % row_chunk_rows == 0) {
-        auto* chunk = static_cast<row_chunk*>(std::malloc(sizeof(row_chunk)));
-        if (!chunk) return false;
-        chunk->prev = r->last_chunk;
-        chunk->next = nullptr;
-        if (!r->first_chunk) {
-            r->first_chunk = r->last_chunk = r->cur_chunk = chunk;
-        } else {
-            r->last_chunk->next = chunk;
-            r->last_chunk = chunk;
-        }
+}  // namespace
+
+void* arena_alloc_slow(db_result* r, int32_t size) {
+    if (size < 0) return nullptr;
+    return arena_place(r, size_t(size), 8);
+}
+
+// The row does not follow the last run where it lies: it opens a run of its own.
+char* result_add_row_slow(db_result* r, size_t size) {
+    char* at = arena_place(r, sizeof(row_run) + size, alignof(row_run));
+    if (!at) return nullptr;
+    auto* run = reinterpret_cast<row_run*>(at);
+    run->next = nullptr;
+    run->bytes = size;
+    if (r->last_run) {
+        r->last_run->next = run;
+    } else {
+        r->first_run = r->cur_run = run;
+        r->cur_at = run_records(run);
     }
-    r->last_chunk->rows[r->row_count % row_chunk_rows] = row;
+    r->last_run = run;
+    r->rows_end = run_records(run) + size;
     r->row_count += 1;
-    return true;
+    return run_records(run);
 }
 
 db_row* db_result_next(db_result* r) {
@@ -121,19 +126,22 @@ db_row* db_result_next(db_result* r) {
     r->pos += 1;
     if (r->col_count == 0) {
         // The one record of every row without columns: its offset table ends at once.
-        static const uint32_t empty_row[1] = {4};
-        return reinterpret_cast<db_row*>(const_cast<uint32_t*>(empty_row));
+        static const unsigned char empty_row[2] = {1, 2};
+        return reinterpret_cast<db_row*>(const_cast<unsigned char*>(empty_row));
     }
-    if (r->pos % row_chunk_rows == 0 && r->pos / row_chunk_rows != r->last_pos / row_chunk_rows)
-        r->cur_chunk = r->last_pos < 0 ? r->first_chunk : r->cur_chunk->next;
-    r->last_pos = r->pos;
-    return r->cur_chunk->rows[r->pos % row_chunk_rows];
+    if (r->cur_at == run_records(r->cur_run) + r->cur_run->bytes) {
+        r->cur_run = r->cur_run->next;
+        r->cur_at = run_records(r->cur_run);
+    }
+    auto* row = reinterpret_cast<db_row*>(const_cast<char*>(r->cur_at));
+    r->cur_at += row_offset(row, r->col_count);
+    return row;
 }
 
 int db_result_rewind(db_result* r) {
     r->pos = -1;
-    r->last_pos = -1;
-    r->cur_chunk = r->first_chunk;
+    r->cur_run = r->first_run;
+    r->cur_at = r->first_run ? run_records(r->first_run) : nullptr;
     return 0;
 }
 
@@ -148,11 +156,6 @@ void db_result_free(db_result* r) {
         arena_slab* next = s->next;
         std::free(s);
         s = next;
-    }
-    for (row_chunk* c = r->first_chunk; c;) {
-        row_chunk* next = c->next;
-        std::free(c);
-        c = next;
     }
     delete r;
 }
@@ -182,10 +185,9 @@ const unsigned char* db_result_insert_key(const db_result* r, int* len) {
 }
 
 const char* db_row_value(const db_row* row, int col) {
-    return reinterpret_cast<const char*>(row) + row_offsets(row)[col];
+    return reinterpret_cast<const char*>(row) + row_offset(row, col);
 }
 
 int db_row_value_len(const db_row* row, int col) {
-    const uint32_t* off = row_offsets(row);
-    return static_cast<int>(off[col + 1] - off[col] - 1);
+    return static_cast<int>(row_offset(row, col + 1) - row_offset(row, col) - 1);
 }

@@ -366,7 +366,7 @@ TEST(db_execute, a_result_stops_at_its_row_bound_and_rows_without_columns_cost_n
     r = execute_streamed("A" + be32(0) + std::string(100000, 'R') + "K");
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(db_result_row_count(r), 100000);
-    EXPECT_EQ(r->first_chunk, nullptr);
+    EXPECT_EQ(r->first_run, nullptr);
     EXPECT_LT(held_bytes(r), size_t(100000)) << "one byte came for each row";
     for (expected = 0; db_result_next(r); ++expected) {
     }
