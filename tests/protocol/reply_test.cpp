@@ -62,7 +62,7 @@ db_result* execute_streamed(const std::string& reply) {
     return r;
 }
 
-// The memory a result holds besides its row chunks: arena blocks and the message.
+// The memory a result holds: its arena blocks (rows included) and the message.
 size_t held_bytes(const db_result* r) {
     size_t n = r->message_text.capacity();
     for (const arena_block* b = r->arena_head; b; b = b->next) n += sizeof *b + size_t(b->size);
