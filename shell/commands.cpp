@@ -52,15 +52,15 @@ const char* skip_blanks_tabs(const char* p) {
     return p;
 }
 
-command_result run_exit(command_line&) { plat_exit(0); }
+command_result command_exit(command_line&) { plat_exit(0); }
 
-command_result run_reconnect(command_line&) {
+command_result command_reconnect(command_line&) {
     g_console.line_count = 0;
     reconnect_and_replay();
     return command_result::done;
 }
 
-command_result run_help(command_line&) {
+command_result command_help(command_line&) {
     g_console.line_count = 0;
     con_write(help_text, sizeof help_text - 1);
     return command_result::done;
@@ -80,7 +80,7 @@ bool spool_line(const char* mode, std::string_view keyword, const char* word, bo
     return true;
 }
 
-command_result run_spool(command_line& cl) {
+command_result command_spool(command_line& cl) {
     console_state& s = g_console;
     s.line_count = 0;
     const char* p = skip_blanks_tabs(cl.rest);
@@ -117,19 +117,19 @@ command_result run_spool(command_line& cl) {
     return command_result::done;
 }
 
-command_result run_cls(command_line&) {
+command_result command_cls(command_line&) {
     g_console.line_count = 0;
     con_clear_screen();
     return command_result::done;
 }
 
-command_result run_clbuff(command_line&) {
+command_result command_clbuff(command_line&) {
     g_console.line_count = 0;
     std::memset(g_console.sql_buff, 0, sizeof g_console.sql_buff);
     return command_result::done;
 }
 
-command_result run_login(command_line&) {
+command_result command_login(command_line&) {
     console_state& s = g_console;
     s.line_count = 0;
     db_disconnect(s.conn);
@@ -144,7 +144,7 @@ command_result run_login(command_line&) {
 
 // SQLLDR and TABLDR first check that the connection is alive (the loader's parser needs a
 // separator after the last value: a tab goes after the line). Only TABLDR then loads.
-command_result run_loader(command_line& cl) {
+command_result command_loader(command_line& cl) {
     g_console.line_count = 0;
     cl.line[cl.raw] = '\t';
     cl.line[cl.raw + 1] = '\0';
@@ -159,7 +159,7 @@ command_result run_loader(command_line& cl) {
     return command_result::done;
 }
 
-command_result run_use(command_line& cl) {
+command_result command_use(command_line& cl) {
     static std::string use_database;  // the text database points at after USE
     console_state& s = g_console;
     s.line_count = 0;
@@ -186,7 +186,7 @@ command_result run_use(command_line& cl) {
 
 // Writes the statement buffer to edit.txt, runs the editor on it and reads it back; the edited
 // statement is listed, not run.
-command_result run_edit(command_line&) {
+command_result command_edit(command_line&) {
     console_state& s = g_console;
     s.line_count = 0;
     std::strcpy(s.sql_buff_copy, s.sql_buff);
@@ -232,25 +232,25 @@ command_result run_edit(command_line&) {
 
 // In dispatch order.
 const client_command commands[] = {
-    {"EXIT", false, run_exit},
-    {"RECONNECT", false, run_reconnect},
-    {"RECONN", false, run_reconnect},
-    {"HELP", false, run_help},
+    {"EXIT", false, command_exit},
+    {"RECONNECT", false, command_reconnect},
+    {"RECONN", false, command_reconnect},
+    {"HELP", false, command_help},
     {"SHOW", false, command_show},
-    {"SPOOL", false, run_spool},
+    {"SPOOL", false, command_spool},
     {"SET", false, command_set},
     {"RESET", false, command_reset},
-    {"CLS", false, run_cls},
-    {"CLBUFF", false, run_clbuff},
-    {"LOGIN", false, run_login},
-    {"SQLLDR", true, run_loader},
-    {"TABLDR", true, run_loader},
+    {"CLS", false, command_cls},
+    {"CLBUFF", false, command_clbuff},
+    {"LOGIN", false, command_login},
+    {"SQLLDR", true, command_loader},
+    {"TABLDR", true, command_loader},
     {"EXECFILE", false, command_execfile},
     {"EXECFILE2", false, command_execfile2},
     {"DESC", false, command_desc},
-    {"USE", false, run_use},
+    {"USE", false, command_use},
     {"IMP", false, command_imp},
-    {"EDIT", false, run_edit},
+    {"EDIT", false, command_edit},
 };
 
 }  // namespace
