@@ -317,7 +317,6 @@ void run_file(const std::string& path, bool second_form) {
 }
 
 command_result command_script_files(command_line& cl, bool second_form) {
-    g_console.line_count = 0;
     const char* p = cl.rest;
     p += std::strspn(p, " '\"");
     std::string path = p;
