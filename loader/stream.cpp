@@ -49,21 +49,11 @@ struct load_state {
     FILE* err_file = nullptr;              // the console thread before the reader, then the reader
 };
 
-int32_t be32_at(const unsigned char* p) {
-    return int32_t(uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]);
-}
-
-void put_be32(db_conn* c, uint32_t v) {
-    unsigned char b[4] = {static_cast<unsigned char>(v >> 24), static_cast<unsigned char>(v >> 16),
-                          static_cast<unsigned char>(v >> 8), static_cast<unsigned char>(v)};
-    db_put_bytes(c, b, 4);
-}
-
 // A reply text: int32 n, then n bytes. Ends the exchange on a bad length.
 std::string get_reply_text(db_conn* c) {
     unsigned char len[4];
     db_recv_exact(c, len, 4);
-    int32_t n = be32_at(len);
+    int32_t n = int32_t(db_load_be32(len));
     if (n < 0 || n > reply_text_max) db_abort_exchange(c);
     std::string text(size_t(n), '\0');
     if (n > 0) db_recv_exact(c, text.data(), n);
@@ -127,8 +117,8 @@ struct batcher {
 
     void send() {
         if (count == 0) return;  // a batch of no records would read as the end of the data
-        put_be32(conn, uint32_t(count));
-        put_be32(conn, uint32_t(length));
+        db_put_int32(conn, count);
+        db_put_int32(conn, int32_t(length));
         db_put_bytes(conn, load_batch_buf, int(length));
         sent += uint64_t(count);
         length = 0;
@@ -139,11 +129,7 @@ struct batcher {
         size_t wire = len + (ends_with_separator ? 0 : 1);
         if (length + 4 + wire > batch_size) send();
         char* at = load_batch_buf + length;
-        uint32_t n = uint32_t(wire);
-        at[0] = char(n >> 24);
-        at[1] = char(n >> 16);
-        at[2] = char(n >> 8);
-        at[3] = char(n);
+        db_store_be32(at, uint32_t(wire));
         std::memcpy(at + 4, record, len);
         if (!ends_with_separator) at[4 + len] = separator;
         length += 4 + wire;
@@ -315,7 +301,7 @@ bool load_table_stream(db_conn* conn, const load_request& r) {
         while (!st.ending && st.receiving)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         if (!st.ending) return;  // the reader has given up: the load has failed
-        put_be32(conn, 0);
+        db_put_int32(conn, 0);
         db_flush(conn);
     });
     // The reader is waited for (or stopped, when the connection failed) before the files it

@@ -4,9 +4,26 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <type_traits>
 
 struct db_conn;
+
+// Big-endian integers, as every length and count travels on the wire.
+inline uint32_t db_load_be32(const void* p) {
+    auto* b = static_cast<const unsigned char*>(p);
+    return uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | uint32_t(b[3]);
+}
+inline void db_store_be32(void* p, uint32_t v) {
+    auto* b = static_cast<unsigned char*>(p);
+    b[0] = static_cast<unsigned char>(v >> 24);
+    b[1] = static_cast<unsigned char>(v >> 16);
+    b[2] = static_cast<unsigned char>(v >> 8);
+    b[3] = static_cast<unsigned char>(v);
+}
+
+// Queues a big-endian int32 for sending, as db_put_bytes.
+void db_put_int32(db_conn* conn, int32_t v);
 
 // Queues n bytes for sending (large blocks go out at once). Returns n.
 // A failed send ends the exchange (see db_run_exchange).

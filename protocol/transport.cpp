@@ -223,6 +223,8 @@ void put_int16(db_conn* c, int16_t v) {
     put_bytes(c, &be, 2);
 }
 
+void db_put_int32(db_conn* conn, int32_t v) { put_int32(conn, v); }
+
 int db_put_bytes(db_conn* conn, const void* data, int n) {
     put_bytes(conn, data, n);
     return n;

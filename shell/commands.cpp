@@ -1,6 +1,6 @@
-// The client command table and its handlers: EXIT, RECONNECT, HELP, SPOOL, CLS, CLBUFF, LOGIN,
-// the loader words, USE, EDIT (the settings commands are in settings.cpp), and the
-// one-character commands '$' and c/.
+// The client command tables and their handlers: EXIT, RECONNECT, HELP, SPOOL, CLS, CLBUFF,
+// LOGIN, the loader words, USE, EDIT (the settings commands are in settings.cpp, EXECFILE in
+// script_files.cpp, DESC and IMP in desc.cpp), and the one-character commands '$', '#' and c/.
 #include "shell/commands.h"
 
 #include <strings.h>
@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "loader/load.h"
@@ -28,7 +29,6 @@ namespace {
 inline constexpr size_t spool_path_size = 1600;
 inline constexpr size_t cmd_buff_size = 200;
 inline constexpr size_t replace_piece_max = 1999;
-inline constexpr size_t max_statement_len = sql_buff_size - 2;
 const char edit_file[] = "edit.txt";
 
 const char help_text[] =
@@ -52,16 +52,14 @@ const char* skip_blanks_tabs(const char* p) {
     return p;
 }
 
-command_result run_exit(command_line&) { plat_exit(0); }
+command_result command_exit(command_line&) { plat_exit(0); }
 
-command_result run_reconnect(command_line&) {
-    g_console.line_count = 0;
+command_result command_reconnect(command_line&) {
     reconnect_and_replay();
     return command_result::done;
 }
 
-command_result run_help(command_line&) {
-    g_console.line_count = 0;
+command_result command_help(command_line&) {
     con_write(help_text, sizeof help_text - 1);
     return command_result::done;
 }
@@ -80,9 +78,8 @@ bool spool_line(const char* mode, std::string_view keyword, const char* word, bo
     return true;
 }
 
-command_result run_spool(command_line& cl) {
+command_result command_spool(command_line& cl) {
     console_state& s = g_console;
-    s.line_count = 0;
     const char* p = skip_blanks_tabs(cl.rest);
     size_t n = std::strcspn(p, " \t\r\n;");
     if (n >= size_t(spool_name_size)) {
@@ -117,21 +114,18 @@ command_result run_spool(command_line& cl) {
     return command_result::done;
 }
 
-command_result run_cls(command_line&) {
-    g_console.line_count = 0;
+command_result command_cls(command_line&) {
     con_clear_screen();
     return command_result::done;
 }
 
-command_result run_clbuff(command_line&) {
-    g_console.line_count = 0;
+command_result command_clbuff(command_line&) {
     std::memset(g_console.sql_buff, 0, sizeof g_console.sql_buff);
     return command_result::done;
 }
 
-command_result run_login(command_line&) {
+command_result command_login(command_line&) {
     console_state& s = g_console;
-    s.line_count = 0;
     db_disconnect(s.conn);
     s.conn = nullptr;
     s.host = s.database = s.user = s.password = nullptr;
@@ -144,8 +138,7 @@ command_result run_login(command_line&) {
 
 // SQLLDR and TABLDR first check that the connection is alive (the loader's parser needs a
 // separator after the last value: a tab goes after the line). Only TABLDR then loads.
-command_result run_loader(command_line& cl) {
-    g_console.line_count = 0;
+command_result command_loader(command_line& cl) {
     cl.line[cl.raw] = '\t';
     cl.line[cl.raw + 1] = '\0';
     db_result* r = execute_statement(g_console.conn, "SELECT * FROM DUAL", g_console.auto_commit);
@@ -159,10 +152,9 @@ command_result run_loader(command_line& cl) {
     return command_result::done;
 }
 
-command_result run_use(command_line& cl) {
+command_result command_use(command_line& cl) {
     static std::string use_database;  // the text database points at after USE
     console_state& s = g_console;
-    s.line_count = 0;
     s.desc_mode = true;
     char* name = const_cast<char*>(skip_blanks_tabs(cl.rest));
     char* end = cl.line + cl.trimmed;
@@ -186,9 +178,8 @@ command_result run_use(command_line& cl) {
 
 // Writes the statement buffer to edit.txt, runs the editor on it and reads it back; the edited
 // statement is listed, not run.
-command_result run_edit(command_line&) {
+command_result command_edit(command_line&) {
     console_state& s = g_console;
-    s.line_count = 0;
     std::strcpy(s.sql_buff_copy, s.sql_buff);
     FILE* f = std::fopen(edit_file, "w");
     if (!f || std::fputs(s.sql_buff, f) < 0) {
@@ -211,10 +202,10 @@ command_result run_edit(command_line&) {
     size_t got;
     while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
         text.append(chunk, got);
-        if (text.size() > max_statement_len) break;
+        if (text.size() > size_t(max_statement_len)) break;
     }
     std::fclose(f);
-    if (text.size() > max_statement_len || text.find('\0') != std::string::npos) {
+    if (text.size() > size_t(max_statement_len) || text.find('\0') != std::string::npos) {
         con_printf("%s is too long or not text: the buffer is unchanged.\r\n", edit_file);
         return command_result::done;
     }
@@ -230,54 +221,20 @@ command_result run_edit(command_line&) {
     return command_result::done;
 }
 
-// In dispatch order.
-const client_command commands[] = {
-    {"EXIT", false, run_exit},
-    {"RECONNECT", false, run_reconnect},
-    {"RECONN", false, run_reconnect},
-    {"HELP", false, run_help},
-    {"SHOW", false, command_show},
-    {"SPOOL", false, run_spool},
-    {"SET", false, command_set},
-    {"RESET", false, command_reset},
-    {"CLS", false, run_cls},
-    {"CLBUFF", false, run_clbuff},
-    {"LOGIN", false, run_login},
-    {"SQLLDR", true, run_loader},
-    {"TABLDR", true, run_loader},
-    {"EXECFILE", false, command_execfile},
-    {"EXECFILE2", false, command_execfile2},
-    {"DESC", false, command_desc},
-    {"USE", false, run_use},
-    {"IMP", false, command_imp},
-    {"EDIT", false, run_edit},
-};
-
-}  // namespace
-
-const client_command* find_client_command(std::string_view keyword) {
-    for (const client_command& c : commands) {
-        size_t n = std::strlen(c.word);
-        bool match = c.prefix ? keyword.size() >= n : keyword.size() == n;
-        if (match && strncasecmp(keyword.data(), c.word, n) == 0) return &c;
-    }
-    return nullptr;
-}
-
-void command_set_user(command_line& cl) {
-    g_console.line_count = 0;
+// '$' user: the rest of the line, after its blanks, is the new current user of the session.
+command_result command_set_user(command_line& cl) {
     const char* name = cl.rest;
     while (*name == ' ') ++name;
     char cmd_buff[cmd_buff_size];
     int n = std::snprintf(cmd_buff, sizeof cmd_buff, "Set session authorization '%s';", name);
     if (n < 0 || size_t(n) >= sizeof cmd_buff) {
         con_printf("The user name is too long.\r\n");
-        return;
+        return command_result::done;
     }
     db_result* r = execute_statement(g_console.conn, cmd_buff, g_console.auto_commit);
     if (!r) {
         if (!statement_dropped()) reconnect_and_replay();
-        return;
+        return command_result::done;
     }
     if (db_result_ok(r))
         con_printf("Set session authorization ok. current session user is %s\r\n\r\n", name);
@@ -285,16 +242,17 @@ void command_set_user(command_line& cl) {
         con_printf("ERROR:(%d) %s.\r\n\r\n", db_result_error_code(r),
                    db_result_message(r) ? db_result_message(r) : "");
     db_result_free(r);
+    return command_result::done;
 }
 
-void command_monitor(command_line&) {
-    g_console.line_count = 0;
+command_result command_monitor(command_line&) {
     monitor_toggle();
+    return command_result::done;
 }
 
-void command_replace(command_line& cl) {
+// c/string1/string2: replaces every string1 in the buffer by string2 and runs the new text.
+command_result command_replace(command_line& cl) {
     console_state& s = g_console;
-    s.line_count = 0;
     const char* text = cl.rest + 1;  // after "c/"
     std::string_view ht, hh;
     int slashes = 0;
@@ -308,17 +266,17 @@ void command_replace(command_line& cl) {
     hh = piece;
     if (slashes != 1) {
         con_printf("\n“C/”Command correct usage：c/string1/string2\n");
-        return;
+        return command_result::done;
     }
     if (ht.size() > replace_piece_max || hh.size() > replace_piece_max) {
         con_printf("c/: each string holds at most %zu characters\r\n", replace_piece_max);
-        return;
+        return command_result::done;
     }
     std::strcpy(s.sql_buff_copy, s.sql_buff);
     std::string_view source = s.sql_buff_copy;
     if (ht.empty() || source.find(ht) == std::string_view::npos) {
         con_printf("A string that needs replacing is not found in the source string.");
-        return;
+        return command_result::done;
     }
     std::string replaced;
     for (size_t at = 0;;) {
@@ -331,12 +289,62 @@ void command_replace(command_line& cl) {
         replaced.append(hh);
         at = found + ht.size();
     }
-    if (replaced.size() > max_statement_len) {
+    if (replaced.size() > size_t(max_statement_len)) {
         con_printf("c/: the new statement would be too long; the buffer is unchanged.\r\n");
-        return;
+        return command_result::done;
     }
     con_printf("\n%s", replaced.c_str());
     std::memcpy(s.sql_buff, replaced.c_str(), replaced.size() + 1);
     std::memcpy(s.sql_buff_copy, replaced.c_str(), replaced.size() + 1);
     run_statement();
+    return command_result::done;
+}
+
+// In dispatch order.
+const client_command commands[] = {
+    {"EXIT", false, command_exit},
+    {"RECONNECT", false, command_reconnect},
+    {"RECONN", false, command_reconnect},
+    {"HELP", false, command_help},
+    {"SHOW", false, command_show},
+    {"SPOOL", false, command_spool},
+    {"SET", false, command_set},
+    {"RESET", false, command_reset},
+    {"CLS", false, command_cls},
+    {"CLBUFF", false, command_clbuff},
+    {"LOGIN", false, command_login},
+    {"SQLLDR", true, command_loader},
+    {"TABLDR", true, command_loader},
+    {"EXECFILE", false, command_execfile},
+    {"EXECFILE2", false, command_execfile2},
+    {"DESC", false, command_desc},
+    {"USE", false, command_use},
+    {"IMP", false, command_imp},
+    {"EDIT", false, command_edit},
+};
+
+// The commands recognised by the first non-blank character of a line, before its first word.
+const client_command sign_commands[] = {
+    {"$", true, command_set_user},
+    {"#", true, command_monitor},
+    {"c/", true, command_replace},
+};
+
+const client_command* find_in(std::span<const client_command> table, std::string_view keyword) {
+    for (const client_command& c : table) {
+        size_t n = std::strlen(c.word);
+        bool match = c.prefix ? keyword.size() >= n : keyword.size() == n;
+        if (match && strncasecmp(keyword.data(), c.word, n) == 0) return &c;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+const client_command* find_client_command(std::string_view keyword) {
+    return find_in(commands, keyword);
+}
+
+const client_command* find_sign_command(std::string_view line) {
+    return find_in(sign_commands, line);
 }

@@ -1,5 +1,6 @@
 // Client commands: the console executes these itself instead of sending them to the server.
-// One table, read in its fixed order; one small handler per command.
+// Two tables, each read in its fixed order (first words, and the signs a first line can begin
+// with); one small handler per command, named command_<word>.
 #pragma once
 
 #include <string_view>
@@ -28,7 +29,7 @@ struct client_command {
 // The command for a first word, or null. Words compare without regard to case.
 const client_command* find_client_command(std::string_view keyword);
 
-// The one-character commands of a statement's first line.
-void command_set_user(command_line& cl);    // '$'
-void command_monitor(command_line& cl);     // '#'
-void command_replace(command_line& cl);     // c/old/new
+// The command that a first line, from its first non-blank character, begins with: '$' (change
+// the current user), '#' (debug monitor on or off), c/ or C/ (replace text in the buffer); null
+// for any other line. Its command_line's keyword is the sign's first character.
+const client_command* find_sign_command(std::string_view line);

@@ -20,7 +20,6 @@ void console_state_reset(console_state& s) {
     s.spool_path = nullptr;
     s.spool_name[0] = '\0';
     s.spool_on = false;
-    s.need_semicolon = false;
     s.desc_mode = false;
     s.show_time = false;
     s.sput_head = false;
@@ -34,10 +33,8 @@ void console_state_reset(console_state& s) {
     s.max_idle_time = 0;
     s.line_buff[0] = '\0';
     s.last_activity = 0;
-    s.line_count = s.stmt_lines = s.state = s.totallastlen = 0;
-    s.keyword[0] = s.cp1keyword[0] = '\0';
-    s.word_pp = 0;
-    s.stmt_refused = false;
+    s.line_count = 0;
+    s.keyword[0] = '\0';
     s.secure_login = false;
     s.login_requested = false;
     s.show_type = false;

@@ -25,6 +25,9 @@ struct datef_t {
 };
 
 inline constexpr int sql_buff_size = 600000;
+// The longest statement: the buffer keeps room for the ';' that run_statement appends and its
+// zero byte.
+inline constexpr int max_statement_len = sql_buff_size - 2;
 inline constexpr int line_buff_size = 8192;
 inline constexpr int spool_name_size = 200;
 inline constexpr int host_input_size = 128;
@@ -32,7 +35,6 @@ inline constexpr int database_input_size = 128;
 inline constexpr int user_input_size = 128;
 inline constexpr int password_input_size = 64;
 inline constexpr int keyword_size = 20;
-inline constexpr int cp_keyword_size = 200;
 
 struct console_state {
     const char* null_text;  // text shown for a NULL value
@@ -48,7 +50,6 @@ struct console_state {
     char* spool_path;                   // heap copy of the spool file name, null when none
     char spool_name[spool_name_size];   // spool file name as typed
     bool spool_on;                      // output is also written to the spool file
-    bool need_semicolon;  // the statement runs only once a line ends with ';'
     bool desc_mode;       // the statement's result is shown as a table description
     bool show_time;       // the prompt shows the time of day
     bool sput_head;       // headings also go to spool and export files
@@ -67,15 +68,12 @@ struct console_state {
     char line_buff[line_buff_size + 2];  // the input line just read (+ the loader's tab and 0)
     double last_activity;                // seconds since 1970 of the last statement sent
 
-    // The statement loop's assembly state.
-    int line_count;        // lines read for the statement being entered; 0 = a new one next
-    int stmt_lines;        // lines of the current statement already in sql_buff
-    int state;             // 1 while a block statement is entered (ends only with "/")
-    int totallastlen;      // bytes of the current statement, each line with its line end
-    char keyword[keyword_size];        // first word of the statement's first line
-    char cp1keyword[cp_keyword_size];  // "CREATE" while the header's words are awaited
-    int word_pp;                       // index reached in the multi-line table
-    bool stmt_refused;  // the statement outgrew sql_buff: its lines are dropped up to its end
+    // What the statement loop shares of the statement being entered; the rest of its assembly
+    // state is the loop's own (statement_assembly).
+    int line_count;  // lines read for the statement being entered; 0: the next prompt starts a
+                     // new one. Set by the loop; what ends a statement early may set it to 0.
+    char keyword[keyword_size];  // first word of the last first line that had one, as typed;
+                                 // the outcome report reads it (DESC, SHOW)
 
     bool secure_login;    // the start-up connected with a secure mode word
     bool login_requested;  // LOGIN: the statement loop returns to the login cycle

@@ -151,7 +151,6 @@ command_result command_desc(command_line& cl) {
     *end = '\0';
     desc_parse_result parsed = desc_parse(text);
     if (parsed.empty) return command_result::statement;
-    s.line_count = 0;
     if (!parsed.message.empty()) {
         con_printf("%s", parsed.message.c_str());
         return command_result::done;
@@ -173,7 +172,6 @@ command_result command_desc(command_line& cl) {
 
 command_result command_imp(command_line& cl) {
     console_state& s = g_console;
-    s.line_count = 0;
     const char* p = cl.rest;
     p += std::strspn(p, " \t\r\n");
     std::string table_arg;

@@ -316,8 +316,7 @@ void run_file(const std::string& path, bool second_form) {
     con_printf("\r\nUse time:%d ms.      \r\n", int(plat_clock_ms() - start));
 }
 
-command_result run_script_command(command_line& cl, bool second_form) {
-    g_console.line_count = 0;
+command_result command_script_files(command_line& cl, bool second_form) {
     const char* p = cl.rest;
     p += std::strspn(p, " '\"");
     std::string path = p;
@@ -388,5 +387,5 @@ void list_directory(const std::string& dir, std::vector<std::string>& files) {
     list_directory_once(dir, files, listed);
 }
 
-command_result command_execfile(command_line& cl) { return run_script_command(cl, false); }
-command_result command_execfile2(command_line& cl) { return run_script_command(cl, true); }
+command_result command_execfile(command_line& cl) { return command_script_files(cl, false); }
+command_result command_execfile2(command_line& cl) { return command_script_files(cl, true); }

@@ -58,12 +58,6 @@ void send_line_to_server(const command_line& cl) {
     report_outcome(r, start, end);
 }
 
-void remember_option(std::string_view option) {
-    size_t n = std::min(option.size(), size_t(cp_keyword_size - 1));
-    std::memcpy(g_console.cp1keyword, option.data(), n);
-    g_console.cp1keyword[n] = '\0';
-}
-
 // A number of at most max_digits digits; the word stops at the first character that is not a
 // digit. Returns -1 when invalid (too many digits, or not at the end of the line).
 long read_number(scanner& sc, size_t max_digits, const char** value_start) {
@@ -248,11 +242,9 @@ bool parse_date_format(std::string_view text, datef_t& f) {
 }
 
 command_result command_show(command_line& cl) {
-    g_console.line_count = 0;
     scanner sc = scan_after(cl);
     sc.skip_blanks();
     std::string_view option = sc.word(option_word_max, true);
-    remember_option(option);
     if (same_word(option, "PAGESIZE")) {
         con_printf("pagesize %d\r\n", g_console.pagesize);
     } else if (same_word(option, "STR_SIZE")) {
@@ -276,11 +268,9 @@ command_result command_show(command_line& cl) {
 }
 
 command_result command_set(command_line& cl) {
-    g_console.line_count = 0;
     scanner sc = scan_after(cl);
     sc.skip_blanks();
     std::string_view option = sc.word(option_word_max, false);
-    remember_option(option);
     sc.skip_blanks();
     if (same_word(option, "PAGESIZE")) {
         set_pagesize(sc);
@@ -307,11 +297,9 @@ command_result command_set(command_line& cl) {
 }
 
 command_result command_reset(command_line& cl) {
-    g_console.line_count = 0;
     scanner sc = scan_after(cl);
     sc.skip_blanks();
     std::string_view option = sc.word(option_word_max, true);
-    remember_option(option);
     if (option.size() >= option_word_max || !sc.at_end()) {
         con_printf("reset type %.*s is unknown\r\n", int(cl.keyword.size()), cl.keyword.data());
     } else if (same_word(option, "PAGESIZE")) {
