@@ -128,11 +128,6 @@ void read_columns(db_conn* c, db_result* r) {
     r->col_count = count;
 }
 
-uint32_t load_be32(const unsigned char* p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return __builtin_bswap32(v);
-}
 
 template <class Offset>
 void put_offset(char* row, int32_t i, uint32_t v) {
@@ -149,7 +144,7 @@ void fill_row_as(db_result* r, char* row, const unsigned char* wire) {
     row[0] = char(sizeof(Offset));
     uint32_t at = uint32_t(1 + sizeof(Offset) * size_t(cols + 1));
     for (int32_t i = 0; i < cols; ++i) {
-        uint32_t n = load_be32(wire);
+        uint32_t n = db_load_be32(wire);
         put_offset<Offset>(row, i, at);
         std::memcpy(row + at, wire + 4, n);
         row[at + n] = '\0';
@@ -183,7 +178,7 @@ size_t values_size_within(const db_result* r, const unsigned char* p, const unsi
     size_t total = 0;
     for (int32_t i = 0; i < r->col_count; ++i) {
         if (end - p < 4) return 0;
-        uint32_t n = load_be32(p);
+        uint32_t n = db_load_be32(p);
         if (n > uint32_t(max_value_len) || size_t(end - p - 4) < n) return 0;
         total += n + 1;
         p += 4 + n;
