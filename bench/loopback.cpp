@@ -21,7 +21,8 @@ int main(int argc, char** argv) {
     sa.sin_family = AF_INET;
     sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof sa;
-    if (bind(listener, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || listen(listener, 1) != 0 ||
+    if (bind(listener, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
+        listen(listener, 1) != 0 ||
         getsockname(listener, reinterpret_cast<sockaddr*>(&sa), &len) != 0)
         return 1;
     long long received = 0;
@@ -29,7 +30,8 @@ int main(int argc, char** argv) {
         int fd = accept(listener, nullptr, nullptr);
         std::vector<char> buf(1 << 20);
         ssize_t r;
-        while ((r = read(fd, buf.data(), buf.size())) > 0) received += r;
+        while ((r = read(fd, buf.data(), buf.size())) > 0)
+            received += r;
         close(fd);
     });
     int out = socket(AF_INET, SOCK_STREAM, 0);
@@ -49,7 +51,9 @@ int main(int argc, char** argv) {
     }
     close(out);
     reader.join();
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("loopback: %lld bytes in %.2f s: %.0f MB/s\n", received, seconds, double(sent) / 1e6 / seconds);
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("loopback: %lld bytes in %.2f s: %.0f MB/s\n", received, seconds,
+                double(sent) / 1e6 / seconds);
     return received == sent ? 0 : 1;
 }

@@ -59,7 +59,8 @@ const std::string& captured_reply() {
             be_value(r, text, n);
             uint64_t ms = 1700000000000ull + uint64_t(i) * 1000;
             char ms_be[8];
-            for (int k = 0; k < 8; ++k) ms_be[k] = char(ms >> (56 - 8 * k));
+            for (int k = 0; k < 8; ++k)
+                ms_be[k] = char(ms >> (56 - 8 * k));
             be_value(r, ms_be, 8);
             n = std::snprintf(text, sizeof text, "note %d: delivered on time, nothing to add", i);
             be_value(r, text, n);
@@ -152,7 +153,8 @@ void copy_reply(benchmark::State& state) {
         feeder f;
         size_t got = 0;
         while (got < reply.size()) {
-            ssize_t n = ::read(f.sv[0], sink.data() + got, std::min<size_t>(65536, reply.size() - got));
+            ssize_t n =
+                ::read(f.sv[0], sink.data() + got, std::min<size_t>(65536, reply.size() - got));
             if (n <= 0) break;
             got += size_t(n);
         }

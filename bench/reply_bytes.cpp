@@ -55,9 +55,13 @@ struct counter {
                     break;
                 case 'R':
                     rows += 1;
-                    for (int32_t i = 0; i < cols; ++i) skip(int32());
+                    for (int32_t i = 0; i < cols; ++i)
+                        skip(int32());
                     break;
-                case 'W': case 'E': case 'F': case 'M':
+                case 'W':
+                case 'E':
+                case 'F':
+                case 'M':
                     skip(int32());
                     break;
                 case '$':

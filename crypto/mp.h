@@ -6,7 +6,7 @@
 #include <cstdint>
 
 using mp_digit = uint32_t;
-inline constexpr int mp_max_digits = 51;  // room of the temporaries (1632 bits)
+inline constexpr int mp_max_digits = 51;    // room of the temporaries (1632 bits)
 inline constexpr int rsa_block_bytes = 32;  // one 256-bit number on the wire, little-endian
 inline constexpr int rsa_digits = 8;
 

@@ -6,18 +6,18 @@
 #include <cstddef>
 #include <cstdint>
 
-inline constexpr int turing_block_bytes = 340;     // keystream bytes per turing_gen
+inline constexpr int turing_block_bytes = 340;  // keystream bytes per turing_gen
 inline constexpr int turing_max_key_words = 8;
 inline constexpr int turing_register_words = 17;
-inline constexpr int keystream_period = 3400;      // bytes each generated block serves
+inline constexpr int keystream_period = 3400;  // bytes each generated block serves
 
 struct turing_state {
-    int32_t key_len;                    // key words in use (at most 8)
-    uint32_t key[turing_max_key_words];  // the mixed key words
-    uint32_t reg[turing_register_words];  // the shift register
+    int32_t key_len;                              // key words in use (at most 8)
+    uint32_t key[turing_max_key_words];           // the mixed key words
+    uint32_t reg[turing_register_words];          // the shift register
     uint32_t s0[256], s1[256], s2[256], s3[256];  // the keyed S-boxes
-    int32_t position;                   // next keystream byte of the channel, 0..3399
-    unsigned char block[turing_block_bytes];  // the last generated block
+    int32_t position;                             // next keystream byte of the channel, 0..3399
+    unsigned char block[turing_block_bytes];      // the last generated block
 };
 
 // Key set-up. A length that is not a multiple of 4 or above 32 is normalised: at most 32 bytes

@@ -13,9 +13,13 @@
 
 namespace {
 
-bool is_separator(char c) { return c == ' ' || c == '\t' || c == '='; }
+bool is_separator(char c) {
+    return c == ' ' || c == '\t' || c == '=';
+}
 
-bool same(const char* a, const char* b) { return strcasecmp(a, b) == 0; }
+bool same(const char* a, const char* b) {
+    return strcasecmp(a, b) == 0;
+}
 
 int hex_digit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -57,15 +61,19 @@ load_request parse_load_arguments(char* text) {
     load_request r;
     char* p = text;
     for (;;) {
-        while (*p == ' ' || *p == '\t') ++p;
+        while (*p == ' ' || *p == '\t')
+            ++p;
         if (*p == '\0') return r;
         char* key = p;
-        while (*p && !is_separator(*p)) ++p;
+        while (*p && !is_separator(*p))
+            ++p;
         bool at_end = *p == '\0';
         if (!at_end) *p++ = '\0';
-        while (*p && is_separator(*p)) ++p;
+        while (*p && is_separator(*p))
+            ++p;
         char* value = p;
-        while (*p && !is_separator(*p)) ++p;
+        while (*p && !is_separator(*p))
+            ++p;
         bool value_at_end = *p == '\0';
         if (!value_at_end) *p++ = '\0';
         apply(r, key, at_end ? p : value);
@@ -111,6 +119,7 @@ void run_load_command(db_conn* conn, char* text) {
     if (!r.rt) return con_printf("Loss row separator\r\n");
     int64_t start = plat_clock_ms();
     bool ok = load_table_stream(conn, r);
-    con_printf(ok ? "\r\nLoad table %s Sucessed\r\n\r\n" : "\r\nLoad table %s failed\r\n\r\n", r.table);
+    con_printf(ok ? "\r\nLoad table %s Sucessed\r\n\r\n" : "\r\nLoad table %s failed\r\n\r\n",
+               r.table);
     con_printf("Use time:%d ms.     \r\n", int(plat_clock_ms() - start));
 }

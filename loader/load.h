@@ -13,7 +13,7 @@ struct db_conn;
 struct load_request {
     const char* table = nullptr;
     const char* datafile = nullptr;
-    int32_t mode = 0;  // 0 insert, 1 append, 2 replace
+    int32_t mode = 0;              // 0 insert, 1 append, 2 replace
     const char* ft = nullptr;      // field terminator as typed, quotes included
     const char* rt = nullptr;      // row terminator: X'hh..' or literal bytes
     const char* log = nullptr;     // null: "./norv_load.log"

@@ -38,15 +38,15 @@ char load_batch_buf[batch_size];
 
 // Shared by the console thread and the reply reader; each value has one writer.
 struct load_state {
-    std::atomic<bool> failed{false};       // written by the reader: an 'E' came, or a bad reply
-    std::atomic<bool> receiving{false};    // set by the console thread, cleared by the reader
-    std::atomic<bool> ended{false};        // written by the reader: the closing 'K' came
-    std::atomic<bool> end_asked{false};    // set by the console thread when the data is sent
-    std::atomic<bool> ending{false};       // written by the reader: nothing that came before the
-                                           // end was asked for is left unread; the marker may go
-    std::atomic<uint32_t> bad_rows{0};     // written by the reader: 'W' replies
-    uint64_t total = 0;                    // console thread: records sent
-    FILE* err_file = nullptr;              // the console thread before the reader, then the reader
+    std::atomic<bool> failed{false};     // written by the reader: an 'E' came, or a bad reply
+    std::atomic<bool> receiving{false};  // set by the console thread, cleared by the reader
+    std::atomic<bool> ended{false};      // written by the reader: the closing 'K' came
+    std::atomic<bool> end_asked{false};  // set by the console thread when the data is sent
+    std::atomic<bool> ending{false};     // written by the reader: nothing that came before the
+                                         // end was asked for is left unread; the marker may go
+    std::atomic<uint32_t> bad_rows{0};   // written by the reader: 'W' replies
+    uint64_t total = 0;                  // console thread: records sent
+    FILE* err_file = nullptr;            // the console thread before the reader, then the reader
 };
 
 // A reply text: int32 n, then n bytes. Ends the exchange on a bad length.
@@ -111,9 +111,9 @@ void load_reply_reader(db_conn* c, load_state* st, int wake_fd) {
 struct batcher {
     db_conn* conn;
     char separator;
-    size_t length = 0;   // body bytes
-    int32_t count = 0;   // records
-    uint64_t sent = 0;   // records sent so far
+    size_t length = 0;  // body bytes
+    int32_t count = 0;  // records
+    uint64_t sent = 0;  // records sent so far
 
     void send() {
         if (count == 0) return;  // a batch of no records would read as the end of the data
@@ -148,12 +148,12 @@ void progress(const load_state& st) {
 // compare with).
 bool file_shrank(int fd, uint64_t read_total) {
     struct stat info {};
-    return ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-           uint64_t(info.st_size) < read_total;
+    return ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && uint64_t(info.st_size) < read_total;
 }
 
 // The chunk loop: read, cut into records, send. Returns false when a record does not fit a chunk.
-bool stream_chunks(db_conn* conn, int fd, const unsigned char* lt, int t, char sep, load_state& st) {
+bool stream_chunks(db_conn* conn, int fd, const unsigned char* lt, int t, char sep,
+                   load_state& st) {
     batcher batch{conn, sep};
     const bool terminator_is_separator = static_cast<unsigned char>(sep) == lt[0];
     size_t carry = 0;
@@ -183,9 +183,10 @@ bool stream_chunks(db_conn* conn, int fd, const unsigned char* lt, int t, char s
         if (!more && left > 0 && file_shrank(fd, read_total)) {
             // Cut short while it was read: what follows the last terminator is part of a record
             // that is no longer in the file, not a last record without its terminator.
-            con_printf("\r\nThe data file shrank during the load: its unfinished last record "
-                       "(%zu bytes) is not sent.\r\n",
-                       left);
+            con_printf(
+                "\r\nThe data file shrank during the load: its unfinished last record "
+                "(%zu bytes) is not sent.\r\n",
+                left);
             left = 0;
         } else if (!more && left > 0) {
             // The file's last record, without its terminator, is a record all the same.

@@ -33,11 +33,11 @@ void say(const char* text) {
 void run_debug_monitor(monitor_login login) {
     console_state& s = g_console;
     // The monitor always uses a clear channel, whatever the console's mode word says.
-    db_conn* conn = db_connect(login.mode.c_str(), login.host.c_str(),
-                               static_cast<uint16_t>(login.port), login.database.c_str(),
-                               login.user.c_str(), login.password.c_str(),
-                               login.has_encryptor ? login.encryptor.c_str() : nullptr, nullptr,
-                               nullptr, nullptr, 0, 0, 0, 0);
+    db_conn* conn =
+        db_connect(login.mode.c_str(), login.host.c_str(), static_cast<uint16_t>(login.port),
+                   login.database.c_str(), login.user.c_str(), login.password.c_str(),
+                   login.has_encryptor ? login.encryptor.c_str() : nullptr, nullptr, nullptr,
+                   nullptr, 0, 0, 0, 0);
     s.monitor_conn = conn;
     // The monitor counts as ended before its last message: a '#' typed on seeing the message
     // starts a new one.
@@ -75,7 +75,9 @@ void run_debug_monitor(monitor_login login) {
     say("Debug monitor stop.\r\n");
 }
 
-std::string text_of(const char* s) { return s ? s : ""; }
+std::string text_of(const char* s) {
+    return s ? s : "";
+}
 
 }  // namespace
 

@@ -10,7 +10,8 @@
 void describe_columns(db_result* r) {
     db_result_rewind(r);
     con_printf("Column_Name                                       NULL       Data_Type");
-    con_printf("\r\n------------------------------------------------------------------------------\r\n");
+    con_printf(
+        "\r\n------------------------------------------------------------------------------\r\n");
     for (int i = 0; i < db_result_col_count(r); ++i) {
         const char* name = db_result_col_name(r, i);
         // A qualified column name loses the table name and its dot.

@@ -18,10 +18,10 @@ namespace {
 
 // State of the execution wrapper, console thread only.
 struct exec_state {
-    std::string last_statement;             // the text last given to execute_statement
-    std::vector<std::string> replay_list;   // data-changing statements of the open transaction
-    bool retry_pending = false;             // a statement's reply was missing
-    int64_t retry_start_ms = 0;             // the clock readings of that statement's attempt
+    std::string last_statement;            // the text last given to execute_statement
+    std::vector<std::string> replay_list;  // data-changing statements of the open transaction
+    bool retry_pending = false;            // a statement's reply was missing
+    int64_t retry_start_ms = 0;            // the clock readings of that statement's attempt
     int64_t retry_end_ms = 0;
     bool last_sent = false;        // last_statement went out: what it did is the server's to know
     bool last_auto_commit = true;  // the auto-commit setting it went out under
@@ -79,14 +79,20 @@ bool replay() {
 
 const char* level_format(int level) {
     switch (level) {
-        case db_level_warning: return "Warnning: %s\r\n\r\n";
-        case db_level_error: return "Error: %s\r\n\r\n";
-        case db_level_fatal: return "Fatal: %s\r\n\r\n";
-        default: return nullptr;
+        case db_level_warning:
+            return "Warnning: %s\r\n\r\n";
+        case db_level_error:
+            return "Error: %s\r\n\r\n";
+        case db_level_fatal:
+            return "Fatal: %s\r\n\r\n";
+        default:
+            return nullptr;
     }
 }
 
-bool keyword_is(const char* word) { return strcasecmp(g_console.keyword, word) == 0; }
+bool keyword_is(const char* word) {
+    return strcasecmp(g_console.keyword, word) == 0;
+}
 
 // A statement whose reply was lost after it went out may be sent again only when that cannot
 // apply it twice. With auto-commit off the server rolled the open transaction back with the lost
@@ -190,21 +196,25 @@ bool ends_transaction(std::string_view text) {
            starts_with_word(text, "drop");
 }
 
-bool is_rollback(std::string_view text) { return starts_with_word(text, "rollback"); }
+bool is_rollback(std::string_view text) {
+    return starts_with_word(text, "rollback");
+}
 
 bool may_change_data(std::string_view text) {
     // Data manipulation, definition and rights, and the blocks and calls that may hold any of
     // them: the console cannot see into those.
     static constexpr std::string_view words[] = {
-        "insert", "update", "delete", "merge",   "replace", "upsert", "create", "alter",
-        "drop",   "truncate", "rename", "comment", "grant",  "revoke", "call",   "exec",
-        "begin",  "declare"};
+        "insert", "update", "delete", "merge",    "replace", "upsert",
+        "create", "alter",  "drop",   "truncate", "rename",  "comment",
+        "grant",  "revoke", "call",   "exec",     "begin",   "declare"};
     for (std::string_view w : words)
         if (starts_with_word(text, w)) return true;
     return false;
 }
 
-int replay_list_size() { return static_cast<int>(exec.replay_list.size()); }
+int replay_list_size() {
+    return static_cast<int>(exec.replay_list.size());
+}
 
 void idle_tracking_start() {
     g_console.max_idle_time = no_idle_limit;
@@ -225,11 +235,10 @@ bool reconnect_server() {
     db_disconnect(g_console.conn);
     // The login carries the console's auto-commit setting, so that a replayed open transaction
     // stays open on the new connection.
-    g_console.conn = db_connect(g_console.ssl_mode, g_console.host,
-                                static_cast<uint16_t>(g_console.port), g_console.database,
-                                g_console.user, g_console.password, g_console.encryptor, "GBK",
-                                nullptr, nullptr, 0, g_console.auto_commit ? 1 : 0,
-                                secure ? 1 : 0, 0);
+    g_console.conn =
+        db_connect(g_console.ssl_mode, g_console.host, static_cast<uint16_t>(g_console.port),
+                   g_console.database, g_console.user, g_console.password, g_console.encryptor,
+                   "GBK", nullptr, nullptr, 0, g_console.auto_commit ? 1 : 0, secure ? 1 : 0, 0);
     if (secure)
         con_printf(g_console.conn ? "SSL Connect ok.\r\n" : "SSL Connect failed.\r\n");
     else
@@ -362,7 +371,9 @@ void report_outcome(db_result* r, int64_t start_ms, int64_t end_ms) {
     db_result_free(r);
 }
 
-void reconnect_and_replay() { reconnect_replay_retry(); }
+void reconnect_and_replay() {
+    reconnect_replay_retry();
+}
 
 void run_statement() {
     // Without a connection (a reconnect failed before) the statement connects first, on its road

@@ -55,7 +55,9 @@ std::string heading_block(db_result* r) {
     return h;
 }
 
-bool is_quit_key(int key) { return key == 'q' || key == 'Q' || key == 27; }
+bool is_quit_key(int key) {
+    return key == 'q' || key == 'Q' || key == 27;
+}
 
 // The control handler is armed only while rows are listed.
 struct ctrl_armed {

@@ -147,8 +147,10 @@ struct buffered_file {
         size_t at = 0;
         while (at < buf.size() && !failed) {
             ssize_t w = ::write(fd, buf.data() + at, buf.size() - at);
-            if (w <= 0) failed = true;
-            else at += size_t(w);
+            if (w <= 0)
+                failed = true;
+            else
+                at += size_t(w);
         }
         buf.clear();
     }
@@ -239,7 +241,8 @@ void run_export(const char* text, const char* name) {
     for (;;) {
         result_ptr batch(execute_statement(g_console.conn, cursor_fetch, g_console.auto_commit));
         if (!batch) {
-            con_printf("\r\nExport stopped: the connection was lost after %lld records.\r\n", count);
+            con_printf("\r\nExport stopped: the connection was lost after %lld records.\r\n",
+                       count);
             connection_lost();
             return;
         }
@@ -269,15 +272,17 @@ void run_export(const char* text, const char* name) {
         if (std::ferror(file.get())) break;  // the file cannot take more
         if (db_result_cut_short(batch.get())) {
             // The rows that came are written whole; a short batch must not read as the last.
-            con_printf("\r\nExport stopped: the connection was lost after %lld records.\r\n", count);
+            con_printf("\r\nExport stopped: the connection was lost after %lld records.\r\n",
+                       count);
             connection_lost();
             return;
         }
         if (failed) {
             if (++failures == export_fetch_attempts) {
-                con_printf("\r\nExport stopped after %d failed fetches: the file holds %lld "
-                           "records.\r\n",
-                           failures, count);
+                con_printf(
+                    "\r\nExport stopped after %d failed fetches: the file holds %lld "
+                    "records.\r\n",
+                    failures, count);
                 stopped = true;
                 break;
             }
@@ -301,14 +306,17 @@ void run_export(const char* text, const char* name) {
 char* find_marker(char* text, const char* marker) {
     bool quoted = false;
     for (char* p = text; *p; ++p) {
-        if (*p == '\'') quoted = !quoted;
-        else if (!quoted && p[0] == marker[0] && p[1] == marker[1]) return p;
+        if (*p == '\'')
+            quoted = !quoted;
+        else if (!quoted && p[0] == marker[0] && p[1] == marker[1])
+            return p;
     }
     return nullptr;
 }
 
 char* skip_blanks(char* p) {
-    while (*p == ' ' || *p == '\t') ++p;
+    while (*p == ' ' || *p == '\t')
+        ++p;
     return p;
 }
 
@@ -322,7 +330,8 @@ redirections scan_redirections(char* text) {
     char* lt = nullptr;
     bool quoted = false;
     for (char* p = text; *p; ++p) {
-        if (*p == '\'') quoted = !quoted;
+        if (*p == '\'')
+            quoted = !quoted;
         else if (*p == '<' && !quoted) {
             lt = p;
             break;
@@ -337,9 +346,12 @@ redirections scan_redirections(char* text) {
         char kind = lt[1];
         lt[-2] = '\0';
         char* list = lt - 1;
-        if (kind == '#') r.bfilename = list;
-        else if (kind == '%') r.sfilename = list;
-        else r.bifilename = list;
+        if (kind == '#')
+            r.bfilename = list;
+        else if (kind == '%')
+            r.sfilename = list;
+        else
+            r.bifilename = list;
     }
     return r;
 }

@@ -11,9 +11,9 @@
 // A calendar date of the proleptic Gregorian calendar with astronomical years (0 = 1 BC).
 struct date_parts {
     int32_t year;
-    uint8_t month;    // 1-12
-    uint8_t day;      // 1-31
-    uint8_t weekday;  // 0 = Sunday
+    uint8_t month;      // 1-12
+    uint8_t day;        // 1-31
+    uint8_t weekday;    // 0 = Sunday
     int32_t ms_of_day;  // 0-86399999
 };
 

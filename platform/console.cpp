@@ -147,14 +147,23 @@ int read_terminal_key() {
     int code = read_tty_byte(escape_wait_ms);
     int second = -1;
     switch (code) {
-        case 'A': second = 'H'; break;
-        case 'B': second = 'P'; break;
-        case 'C': second = 'M'; break;
-        case 'D': second = 'K'; break;
+        case 'A':
+            second = 'H';
+            break;
+        case 'B':
+            second = 'P';
+            break;
+        case 'C':
+            second = 'M';
+            break;
+        case 'D':
+            second = 'K';
+            break;
         case '3':
             if (read_tty_byte(escape_wait_ms) == '~') second = 'S';
             break;
-        default: break;
+        default:
+            break;
     }
     if (second < 0) return 27;
     pending_key = second;
@@ -257,7 +266,9 @@ void con_discard_line_rest() {
     } while (ch != con_eof && ch != '\n');
 }
 
-bool con_input_is_terminal() { return isatty(in_fd) == 1; }
+bool con_input_is_terminal() {
+    return isatty(in_fd) == 1;
+}
 
 int con_getch() {
     if (pending_key >= 0) {

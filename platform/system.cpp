@@ -29,7 +29,7 @@ void (*exit_hook)(int) = nullptr;
 std::atomic<int> pending_signal{0};
 std::atomic<bool> ending{false};     // the console thread is acting on a signal
 std::atomic<bool> in_editor{false};  // EDIT's editor runs: a Ctrl+C is the editor's
-int wake_pipe[2] = {-1, -1};      // the handler writes [1], the console thread's waits poll [0]
+int wake_pipe[2] = {-1, -1};         // the handler writes [1], the console thread's waits poll [0]
 pthread_t console_thread;
 std::atomic<bool> signals_handled{false};
 
@@ -38,9 +38,12 @@ static_assert(std::atomic<int>::is_always_lock_free);
 
 int event_of(int sig) {
     switch (sig) {
-        case SIGINT: return ctrl_c_event;
-        case SIGHUP: return ctrl_close_event;
-        default: return ctrl_shutdown_event;
+        case SIGINT:
+            return ctrl_c_event;
+        case SIGHUP:
+            return ctrl_close_event;
+        default:
+            return ctrl_shutdown_event;
     }
 }
 
@@ -89,7 +92,9 @@ void set_held(int how) {
 
 }  // namespace
 
-void plat_init() { std::signal(SIGPIPE, SIG_IGN); }
+void plat_init() {
+    std::signal(SIGPIPE, SIG_IGN);
+}
 
 void plat_handle_signals() {
     if (signals_handled.load()) return;
@@ -116,7 +121,9 @@ void plat_exit(int status) {
     std::_Exit(status);
 }
 
-void plat_set_exit_hook(void (*hook)(int status)) { exit_hook = hook; }
+void plat_set_exit_hook(void (*hook)(int status)) {
+    exit_hook = hook;
+}
 
 int64_t plat_clock_ms() {
     using namespace std::chrono;
@@ -156,9 +163,13 @@ int plat_wait_fd(int fd, short events, int timeout_ms) {
     }
 }
 
-int plat_pending_signal() { return pending_signal.load(); }
+int plat_pending_signal() {
+    return pending_signal.load();
+}
 
-int plat_take_signal() { return pending_signal.exchange(0); }
+int plat_take_signal() {
+    return pending_signal.exchange(0);
+}
 
 void plat_end_on_signal() {
     if (!on_console_thread()) return;
@@ -168,9 +179,13 @@ void plat_end_on_signal() {
     plat_exit(128 + sig);
 }
 
-plat_signals_held::plat_signals_held() { set_held(SIG_BLOCK); }
+plat_signals_held::plat_signals_held() {
+    set_held(SIG_BLOCK);
+}
 
-plat_signals_held::~plat_signals_held() { set_held(SIG_UNBLOCK); }
+plat_signals_held::~plat_signals_held() {
+    set_held(SIG_UNBLOCK);
+}
 
 bool plat_run_editor(const char* path) {
     con_flush();

@@ -4,10 +4,10 @@
 #include <poll.h>
 #include <sys/socket.h>
 
-#include <cerrno>
-#include <mutex>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
+#include <cerrno>
+#include <mutex>
 
 #include "protocol/conn.h"
 #include "protocol/db_wire.h"

@@ -15,13 +15,13 @@
 
 struct ssl_st;  // OpenSSL's SSL, kept out of every header but tls.cpp's
 
-inline constexpr int send_buff_size = 8192;     // the sender's gathering buffer
-inline constexpr int send_direct_over = 2048;   // larger blocks bypass the buffer
-inline constexpr int recv_ahead_size = 262144;  // read-ahead of the receivers
-inline constexpr int recv_direct_from = 16384;  // larger reads go straight to the caller
-inline constexpr int auth_str_size = 256;       // the login text buffer
+inline constexpr int send_buff_size = 8192;        // the sender's gathering buffer
+inline constexpr int send_direct_over = 2048;      // larger blocks bypass the buffer
+inline constexpr int recv_ahead_size = 262144;     // read-ahead of the receivers
+inline constexpr int recv_direct_from = 16384;     // larger reads go straight to the caller
+inline constexpr int auth_str_size = 256;          // the login text buffer
 inline constexpr int cipher_scratch_size = 65536;  // enciphered copies of direct sends
-inline constexpr int closed_socket = -1;        // socket value of a closed connection
+inline constexpr int closed_socket = -1;           // socket value of a closed connection
 
 struct db_conn {
     uint32_t server_addr = 0;  // IPv4, network order, as resolved at connect
@@ -35,15 +35,15 @@ struct db_conn {
     std::optional<std::string> iso_level;
     int32_t lock_timeout = 0;  // 0 = not sent
     int sock = closed_socket;
-    int32_t secure = 0;        // 1 = own cipher or TLS requested
-    int32_t tls = 0;           // 1 = the channel is TLS
+    int32_t secure = 0;  // 1 = own cipher or TLS requested
+    int32_t tls = 0;     // 1 = the channel is TLS
     ssl_st* tls_handle = nullptr;
-    int32_t defer_rows = 0;    // always 0: rows are read inside the execute call
-    int32_t auto_commit = 0;   // 1 = on, as sent at login
+    int32_t defer_rows = 0;            // always 0: rows are read inside the execute call
+    int32_t auto_commit = 0;           // 1 = on, as sent at login
     uint32_t server_exponent[8] = {};  // own cipher: the server's public key, as received
     uint32_t server_modulus[8] = {};
-    std::unique_ptr<turing_state> recv_ks;  // own cipher: keystream of the bytes received
-    std::unique_ptr<turing_state> send_ks;  // own cipher: keystream of the bytes sent
+    std::unique_ptr<turing_state> recv_ks;            // own cipher: keystream of the bytes received
+    std::unique_ptr<turing_state> send_ks;            // own cipher: keystream of the bytes sent
     std::unique_ptr<unsigned char[]> cipher_scratch;  // enciphered copies of direct sends
     // Two threads at once (one sends, one receives): the TLS object is shared under this lock.
     std::unique_ptr<std::mutex> duplex_lock;

@@ -102,7 +102,7 @@ int db_set_option(db_conn* conn, const char* name, const char* value);
 
 // ---- reading a result (indexes are 0-based and not checked) ---------------------------------
 
-int db_result_ok(const db_result* r);             // 1 = success, 0 after an error or fatal
+int db_result_ok(const db_result* r);               // 1 = success, 0 after an error or fatal
 const char* db_result_message(const db_result* r);  // last warning/error/fatal text, or null
 int db_result_kind(const db_result* r);
 int db_result_inserted(const db_result* r);
@@ -117,8 +117,8 @@ bool db_result_cut_short(const db_result* r);
 const char* db_result_col_name(const db_result* r, int col);
 int db_result_col_type(const db_result* r, int col);
 const char* db_result_col_type_name(const db_result* r, int col);  // static text, "" if none
-int32_t db_result_col_type_mod(const db_result* r, int col);        // -1 when none
-int32_t db_result_col_flags(const db_result* r, int col);           // bit 2 = NOT NULL
+int32_t db_result_col_type_mod(const db_result* r, int col);       // -1 when none
+int32_t db_result_col_flags(const db_result* r, int col);          // bit 2 = NOT NULL
 // The payload of the last "I" message, at most 24 bytes; *len receives its length.
 const unsigned char* db_result_insert_key(const db_result* r, int* len);
 

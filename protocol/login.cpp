@@ -78,8 +78,10 @@ void digits_from_wire(const unsigned char* bytes, uint32_t* digits) {
 // cannot be a product of two odd primes; a modulus below 2^128 can be factored at once.
 const char* unusable_public_key(const uint32_t* exponent, const uint32_t* modulus) {
     bool exponent_high = false, modulus_high = false;
-    for (int i = 1; i < rsa_digits; ++i) exponent_high |= exponent[i] != 0;
-    for (int i = 4; i < rsa_digits; ++i) modulus_high |= modulus[i] != 0;
+    for (int i = 1; i < rsa_digits; ++i)
+        exponent_high |= exponent[i] != 0;
+    for (int i = 4; i < rsa_digits; ++i)
+        modulus_high |= modulus[i] != 0;
     if (!exponent_high && exponent[0] < 3) return "exponent below 3";
     if ((modulus[0] & 1) == 0) return "even modulus";
     if (!modulus_high) return "modulus below 2^128";
@@ -98,8 +100,7 @@ int db_spread_login_text(unsigned char* text, int len) {
     return len + 2 * n;
 }
 
-int db_own_cipher_handshake(db_conn* c, const char* password, const char* auth_str,
-                            int text_len) {
+int db_own_cipher_handshake(db_conn* c, const char* password, const char* auth_str, int text_len) {
     c->tls = 0;
     db_send_plain(c, "~ssl~", 5);
     unsigned char wire_key[2 * rsa_block_bytes];
@@ -173,16 +174,14 @@ int db_build_login_text(char* auth_str, int cap, const char* database, const cha
 db_conn* db_connect(const char* mode, const char* host, uint16_t port, const char* database,
                     const char* user, const char* password, const char* encryptor,
                     const char* char_set, const char* time_zone, const char* iso_level,
-                    int32_t lock_timeout, int32_t auto_commit, int32_t secure,
-                    int32_t defer_rows) {
+                    int32_t lock_timeout, int32_t auto_commit, int32_t secure, int32_t defer_rows) {
     // The login text is checked before anything goes on the wire: a text that does not fit the
     // login buffer is refused, never cut or overrun.
     const bool own_cipher = secure && is_mode(mode, "ssl", "SSL");
     const int text_max = own_cipher ? own_cipher_text_max : auth_str_size - 1;
     char auth_str[auth_str_size];
-    int text_len = db_build_login_text(auth_str, text_max + 1, database, user, password,
-                                       encryptor, char_set, time_zone, iso_level, lock_timeout,
-                                       auto_commit);
+    int text_len = db_build_login_text(auth_str, text_max + 1, database, user, password, encryptor,
+                                       char_set, time_zone, iso_level, lock_timeout, auto_commit);
     if (text_len < 0) {
         con_printf("Login text too long: at most %d characters\r\n", text_max);
         return nullptr;

@@ -9,7 +9,9 @@
 namespace {
 
 // Sends one statement and drops its reply, whatever it says.
-void send_setting(db_conn* conn, const std::string& sql) { db_result_free(db_execute(conn, sql.c_str())); }
+void send_setting(db_conn* conn, const std::string& sql) {
+    db_result_free(db_execute(conn, sql.c_str()));
+}
 
 // Stores (or, for null, drops) a text setting; returns whether a statement is to be sent.
 bool store_text(std::optional<std::string>& field, const char* value) {

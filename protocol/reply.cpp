@@ -23,8 +23,8 @@
 struct db_param {
     int32_t kind = 0;  // 0 raw bytes (type 34), 1 text (type 32)
     std::vector<char> data;
-    int fd = -1;          // the file the bytes are sent from, owned; -1 when they are held
-    int32_t length = 0;   // bytes sent from fd: what could be read when it was bound
+    int fd = -1;         // the file the bytes are sent from, owned; -1 when they are held
+    int32_t length = 0;  // bytes sent from fd: what could be read when it was bound
     db_param() = default;
     db_param(const db_param&) = delete;
     db_param& operator=(const db_param&) = delete;
@@ -37,14 +37,14 @@ struct db_stmt {
     std::string sql;
     int32_t count = 0;  // highest bound index + 1
     std::unique_ptr<db_param> params[db_stmt_max_params];
-    int changed = -1;   // the parameter whose file changed while the last execute sent it
+    int changed = -1;  // the parameter whose file changed while the last execute sent it
 };
 
 namespace {
 
 // Bounds on what a reply may announce; more is a broken reply, not a result.
 inline constexpr int32_t max_columns = 10000;
-inline constexpr int32_t max_text_len = 64 << 20;   // names and messages
+inline constexpr int32_t max_text_len = 64 << 20;  // names and messages
 inline constexpr int32_t max_value_len = 1 << 30;  // one value in a row
 // A row record is one arena request: its values, with their offsets, stay well below 2 GiB.
 inline constexpr size_t max_row_values = size_t(INT32_MAX) - 64 - 4 * size_t(max_columns + 1);
@@ -70,7 +70,9 @@ int32_t get_length(db_conn* c, int32_t bound) {
 
 // The affected-row counts add up modulo 2^32, as 32-bit counters do: whatever the server sends,
 // the sum is defined.
-void add_count(int32_t& total, int32_t n) { total = int32_t(uint32_t(total) + uint32_t(n)); }
+void add_count(int32_t& total, int32_t n) {
+    total = int32_t(uint32_t(total) + uint32_t(n));
+}
 
 void* alloc_or_fail(db_result* r, int32_t size) {
     void* p = arena_alloc(r, size);
@@ -127,7 +129,6 @@ void read_columns(db_conn* c, db_result* r) {
     r->columns = cols;
     r->col_count = count;
 }
-
 
 template <class Offset>
 void put_offset(char* row, int32_t i, uint32_t v) {
@@ -223,7 +224,8 @@ void read_row(db_conn* c, db_result* r, std::string& scratch) {
 
 // The rows of a nested result set are read and dropped as they come.
 void skip_row(db_conn* c, int32_t col_count) {
-    for (int32_t i = 0; i < col_count; ++i) skip_bytes(c, get_length(c, max_value_len));
+    for (int32_t i = 0; i < col_count; ++i)
+        skip_bytes(c, get_length(c, max_value_len));
 }
 
 // Among rows a message may start with its error code in brackets: "[1234] text" carries error
@@ -235,20 +237,25 @@ void set_row_message(db_result* r, char* text, int level) {
     if (text[0] != '[') return;
     char* end = text + 1;
     long code = 0;
-    while (*end >= '0' && *end <= '9' && code < 1000000000) code = code * 10 + (*end++ - '0');
+    while (*end >= '0' && *end <= '9' && code < 1000000000)
+        code = code * 10 + (*end++ - '0');
     if (end == text + 1 || *end != ']') return;
     // Negated modulo 2^32: a code of ten digits from the server must not overflow.
     r->error_code = static_cast<int32_t>(0u - static_cast<uint32_t>(code));
     ++end;
-    while (*end == ' ') ++end;
+    while (*end == ' ')
+        ++end;
     r->message = end;
 }
 
 int message_level(int letter) {
     switch (letter) {
-        case 'W': return db_level_warning;
-        case 'E': return db_level_error;
-        default: return db_level_fatal;
+        case 'W':
+            return db_level_warning;
+        case 'E':
+            return db_level_error;
+        default:
+            return db_level_fatal;
     }
 }
 
@@ -278,7 +285,8 @@ void read_rows(db_conn* c, db_result* r) {
             case 'A': {
                 result_ptr nested(new db_result);
                 read_columns(c, nested.get());
-                while ((letter = get_byte(c)) == 'R') skip_row(c, nested->col_count);
+                while ((letter = get_byte(c)) == 'R')
+                    skip_row(c, nested->col_count);
                 continue;  // the letter after the nested rows is dispatched as it stands
             }
             case 'K':
@@ -437,7 +445,9 @@ db_stmt* db_stmt_new(const char* sql) {
     return s;
 }
 
-void db_stmt_free(db_stmt* stmt) { delete stmt; }
+void db_stmt_free(db_stmt* stmt) {
+    delete stmt;
+}
 
 bool db_stmt_bind(db_stmt* stmt, int index, const void* data, int length, int kind) {
     if (!stmt || index < 0 || index >= db_stmt_max_params || length < 0) return false;
@@ -486,7 +496,8 @@ db_file_bind db_stmt_bind_file(db_stmt* stmt, int index, int fd, int kind) {
             size_t at = data.size();
             if (at >= size_t(INT32_MAX)) return db_file_bind::too_large;
             data.resize(std::min(2 * at, size_t(INT32_MAX)));
-            if (!read_upto(fd, data.data() + at, data.size() - at, more)) return db_file_bind::failed;
+            if (!read_upto(fd, data.data() + at, data.size() - at, more))
+                return db_file_bind::failed;
             if (more < data.size() - at) {
                 data.resize(at + more);
                 more = 0;
@@ -499,7 +510,9 @@ db_file_bind db_stmt_bind_file(db_stmt* stmt, int index, int fd, int kind) {
     return db_file_bind::ok;
 }
 
-int db_stmt_changed_param(const db_stmt* stmt) { return stmt ? stmt->changed : -1; }
+int db_stmt_changed_param(const db_stmt* stmt) {
+    return stmt ? stmt->changed : -1;
+}
 
 db_result* db_execute_params(db_conn* conn, db_stmt* stmt) {
     if (!stmt) return nullptr;
@@ -515,8 +528,8 @@ db_result* db_execute_params(db_conn* conn, db_stmt* stmt) {
             int32_t len = !p ? 1 : p->fd >= 0 ? p->length : int32_t(p->data.size());
             put_int16(conn, 0);
             put_int16(conn, 1);
-            put_int16(conn, int16_t(p && p->kind == db_param_bytes ? param_type_bytes
-                                                                  : param_type_text));
+            put_int16(conn,
+                      int16_t(p && p->kind == db_param_bytes ? param_type_bytes : param_type_text));
             put_int32(conn, len);
             if (p && p->fd >= 0)
                 send_from_file(conn, stmt, i, piece);

@@ -53,7 +53,9 @@ arena_block* new_standard_block(db_result* r) {
     return init_block(at, int32_t(bytes - sizeof(arena_block)), 1);
 }
 
-char* payload(arena_block* b) { return reinterpret_cast<char*>(b + 1); }
+char* payload(arena_block* b) {
+    return reinterpret_cast<char*>(b + 1);
+}
 
 // Places size bytes at the given alignment (1 or 8) by the block rules: in the current block
 // when they fit; otherwise in a new standard block, which becomes current, when the current one
@@ -160,24 +162,54 @@ void db_result_free(db_result* r) {
     delete r;
 }
 
-int db_result_ok(const db_result* r) { return r->ok; }
-const char* db_result_message(const db_result* r) { return r->message; }
-int db_result_kind(const db_result* r) { return r->kind; }
-int db_result_inserted(const db_result* r) { return r->inserted; }
-int db_result_updated(const db_result* r) { return r->updated; }
-int db_result_deleted(const db_result* r) { return r->deleted; }
-int db_result_msg_level(const db_result* r) { return r->level; }
-int db_result_error_code(const db_result* r) { return r->error_code; }
-int db_result_row_count(const db_result* r) { return r->row_count; }
-int db_result_col_count(const db_result* r) { return r->col_count; }
-bool db_result_cut_short(const db_result* r) { return r->cut_short; }
-const char* db_result_col_name(const db_result* r, int col) { return r->columns[col].name; }
-int db_result_col_type(const db_result* r, int col) { return r->columns[col].type; }
+int db_result_ok(const db_result* r) {
+    return r->ok;
+}
+const char* db_result_message(const db_result* r) {
+    return r->message;
+}
+int db_result_kind(const db_result* r) {
+    return r->kind;
+}
+int db_result_inserted(const db_result* r) {
+    return r->inserted;
+}
+int db_result_updated(const db_result* r) {
+    return r->updated;
+}
+int db_result_deleted(const db_result* r) {
+    return r->deleted;
+}
+int db_result_msg_level(const db_result* r) {
+    return r->level;
+}
+int db_result_error_code(const db_result* r) {
+    return r->error_code;
+}
+int db_result_row_count(const db_result* r) {
+    return r->row_count;
+}
+int db_result_col_count(const db_result* r) {
+    return r->col_count;
+}
+bool db_result_cut_short(const db_result* r) {
+    return r->cut_short;
+}
+const char* db_result_col_name(const db_result* r, int col) {
+    return r->columns[col].name;
+}
+int db_result_col_type(const db_result* r, int col) {
+    return r->columns[col].type;
+}
 const char* db_result_col_type_name(const db_result* r, int col) {
     return db_type_name(r->columns[col].type);
 }
-int32_t db_result_col_type_mod(const db_result* r, int col) { return r->columns[col].type_mod; }
-int32_t db_result_col_flags(const db_result* r, int col) { return r->columns[col].flags; }
+int32_t db_result_col_type_mod(const db_result* r, int col) {
+    return r->columns[col].type_mod;
+}
+int32_t db_result_col_flags(const db_result* r, int col) {
+    return r->columns[col].flags;
+}
 
 const unsigned char* db_result_insert_key(const db_result* r, int* len) {
     if (len) *len = r->insert_key_len;

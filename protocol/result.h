@@ -10,9 +10,9 @@
 struct db_conn;
 struct db_row;
 
-inline constexpr int32_t arena_block_size = 65536;    // payload of a standard block
+inline constexpr int32_t arena_block_size = 65536;      // payload of a standard block
 inline constexpr int32_t arena_dedicated_from = 32768;  // requests this large get their own block
-inline constexpr int32_t arena_keep_free = 13107;     // a block with this much free or less is left
+inline constexpr int32_t arena_keep_free = 13107;  // a block with this much free or less is left
 inline constexpr int insert_key_size = 24;
 
 // The most rows a result holds: its row count is 32 bits. A reply with more is cut there like a
@@ -60,7 +60,9 @@ struct row_run {
     row_run* next;
     size_t bytes;  // the records that follow this header
 };
-inline char* run_records(row_run* run) { return reinterpret_cast<char*>(run + 1); }
+inline char* run_records(row_run* run) {
+    return reinterpret_cast<char*>(run + 1);
+}
 
 struct db_column {
     char* name;
@@ -72,8 +74,8 @@ struct db_column {
 struct arena_block {
     arena_block* next;
     int32_t used;
-    int32_t size;         // payload bytes following this header
-    int32_t in_slab;      // 1 when the block lives in one of the result's slabs
+    int32_t size;     // payload bytes following this header
+    int32_t in_slab;  // 1 when the block lives in one of the result's slabs
     int32_t reserved;
 };
 
@@ -87,8 +89,8 @@ inline constexpr size_t arena_slab_size = size_t(2) << 20;
 inline constexpr int32_t arena_blocks_before_slabs = 16;
 
 struct db_result {
-    int32_t ok = 1;       // 0 after an error or fatal message
-    int32_t done = 0;     // 1 once the reply was read to its end
+    int32_t ok = 1;           // 0 after an error or fatal message
+    int32_t done = 0;         // 1 once the reply was read to its end
     db_conn* conn = nullptr;  // not owned
     int32_t row_count = 0;
     int32_t col_count = 0;
@@ -156,4 +158,6 @@ inline char* result_add_row(db_result* r, size_t size) {
 
 // A row of a result without columns holds nothing: it is counted, and every such row is one
 // shared empty record. REQUIRES: row_count below result_row_bound.
-inline void result_count_empty_row(db_result* r) { r->row_count += 1; }
+inline void result_count_empty_row(db_result* r) {
+    r->row_count += 1;
+}

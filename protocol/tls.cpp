@@ -5,10 +5,10 @@
 
 #include <cerrno>
 
-#include <mutex>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
+#include <mutex>
 
 #include "platform/console.h"
 #include "platform/system.h"
@@ -90,14 +90,17 @@ int tls_write(ssl_st* ssl, const void* data, int n) {
 
 int tls_read(ssl_st* ssl, void* buf, int n) {
     if (SSL_pending(ssl) == 0) {
-        while (plat_wait_fd(SSL_get_fd(ssl), POLLIN, -1) == plat_woken) plat_end_on_signal();
+        while (plat_wait_fd(SSL_get_fd(ssl), POLLIN, -1) == plat_woken)
+            plat_end_on_signal();
     }
     int r = SSL_read(ssl, buf, n);
     if (r <= 0) plat_end_on_signal();
     return r;
 }
 
-void tls_free(ssl_st* ssl) { SSL_free(ssl); }
+void tls_free(ssl_st* ssl) {
+    SSL_free(ssl);
+}
 
 int tls_idle_check(ssl_st* ssl, int sock) {
     if (SSL_pending(ssl) > 0) return db_idle_stray;

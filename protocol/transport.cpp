@@ -2,17 +2,17 @@
 // receivers over a read-ahead buffer, and the error escape that ends a failed exchange.
 // Login (login.cpp) and the statement messages are built from these primitives.
 #include <arpa/inet.h>
-#include <cerrno>
 #include <fcntl.h>
-#include <cstring>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
-#include <algorithm>
 #include <poll.h>
+#include <algorithm>
 
 #include "platform/system.h"
 #include "protocol/conn.h"
@@ -24,7 +24,8 @@ namespace {
 // Ctrl+C, SIGTERM or SIGHUP while the server holds its reply) ends it here, with what was
 // printed flushed; the other threads wait for the socket alone.
 void wait_readable(int sock) {
-    while (plat_wait_fd(sock, POLLIN, -1) == plat_woken) plat_end_on_signal();
+    while (plat_wait_fd(sock, POLLIN, -1) == plat_woken)
+        plat_end_on_signal();
 }
 
 // A send or receive failed: a signal that interrupted it ends the console; anything else is
@@ -52,7 +53,8 @@ int receive(db_conn* c, void* buf, int cap) {
         }
         r = static_cast<int>(got);
     }
-    if (r > 0 && c->recv_ks) keystream_apply(c->recv_ks.get(), static_cast<unsigned char*>(buf), size_t(r));
+    if (r > 0 && c->recv_ks)
+        keystream_apply(c->recv_ks.get(), static_cast<unsigned char*>(buf), size_t(r));
     return r;
 }
 
@@ -115,7 +117,9 @@ void send_queued(db_conn* c) {
 
 }  // namespace
 
-void db_fail() { throw db_exchange_failed{}; }
+void db_fail() {
+    throw db_exchange_failed{};
+}
 
 int db_open_socket(const char* host, uint16_t port, uint32_t* addr_out) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -148,7 +152,8 @@ int db_open_socket(const char* host, uint16_t port, uint32_t* addr_out) {
         // The connect goes on in the background; a signal that ends the console ends it here.
         plat_end_on_signal();
         pollfd p{fd, POLLOUT, 0};
-        while (::poll(&p, 1, -1) < 0 && errno == EINTR) plat_end_on_signal();
+        while (::poll(&p, 1, -1) < 0 && errno == EINTR)
+            plat_end_on_signal();
         int err = 0;
         socklen_t len = sizeof err;
         r = getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0 ? 0 : -1;
@@ -184,7 +189,9 @@ int db_disconnect(db_conn* conn) {
     return 0;
 }
 
-int db_conn_secure(const db_conn* conn) { return conn ? conn->secure : 0; }
+int db_conn_secure(const db_conn* conn) {
+    return conn ? conn->secure : 0;
+}
 
 int db_idle_check(db_conn* c) {
     if (!c || c->sock == closed_socket) return db_idle_closed;
@@ -223,7 +230,9 @@ void put_int16(db_conn* c, int16_t v) {
     put_bytes(c, &be, 2);
 }
 
-void db_put_int32(db_conn* conn, int32_t v) { put_int32(conn, v); }
+void db_put_int32(db_conn* conn, int32_t v) {
+    put_int32(conn, v);
+}
 
 int db_put_bytes(db_conn* conn, const void* data, int n) {
     put_bytes(conn, data, n);
@@ -332,7 +341,9 @@ void db_duplex_end(db_conn* c) {
     c->duplex_lock.reset();
 }
 
-void db_abort_exchange(db_conn*) { db_fail(); }
+void db_abort_exchange(db_conn*) {
+    db_fail();
+}
 
 void db_shutdown(db_conn* c) {
     if (c->sock != closed_socket) ::shutdown(c->sock, SHUT_RDWR);

@@ -28,11 +28,28 @@ inline void db_convert_value(int32_t type, char* data, int32_t length) {
         case 4:
             if (length >= 2) swap_at<uint16_t>(data);
             break;
-        case 5: case 8: case 10: case 11:
-        case 15: case 16: case 17: case 18: case 19: case 20: case 21: case 22: case 23:
+        case 5:
+        case 8:
+        case 10:
+        case 11:
+        case 15:
+        case 16:
+        case 17:
+        case 18:
+        case 19:
+        case 20:
+        case 21:
+        case 22:
+        case 23:
             if (length >= 4) swap_at<uint32_t>(data);
             break;
-        case 6: case 9: case 13: case 24: case 25: case 26: case 27:
+        case 6:
+        case 9:
+        case 13:
+        case 24:
+        case 25:
+        case 26:
+        case 27:
             if (length >= 8) swap_at<uint64_t>(data);
             break;
         case 12:  // time, then zone offset

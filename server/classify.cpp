@@ -1,7 +1,7 @@
 // Sorts a statement text by one table of the statements norvlite answers itself (read in order,
 // longer word sequences first), then by the first SQL keyword for the transaction rules.
-#include "server/text.h"
 #include "server/classify.h"
+#include "server/text.h"
 
 #include <charconv>
 

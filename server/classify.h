@@ -17,8 +17,9 @@
 //   open NAME                            letter or '_' and then letters, digits and '_', at most
 //   fetch N from NAME | fetch NAME       srv_cursor_name_max bytes; N from 1 to INT32_MAX
 //   close NAME
-//   set debug_pipe [to|=] on|off         turn the connection into a debug pipe (server/debug_pipe.h)
-//   load ...                             a streamed load (server/load.h); query: the whole text
+//   set debug_pipe [to|=] on|off         turn the connection into a debug pipe
+//   (server/debug_pipe.h) load ...                             a streamed load (server/load.h);
+//   query: the whole text
 #pragma once
 
 #include <cstdint>

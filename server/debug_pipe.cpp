@@ -31,9 +31,9 @@ struct pipe_entry {
 };
 
 struct pipe_hub {
-    std::mutex lock;                  // guards pipes; held while lines are pushed
-    std::vector<pipe_entry*> pipes;   // the registered pipes, owned by their threads
-    std::atomic<int> open{0};         // pipes.size(), read without the lock
+    std::mutex lock;                 // guards pipes; held while lines are pushed
+    std::vector<pipe_entry*> pipes;  // the registered pipes, owned by their threads
+    std::atomic<int> open{0};        // pipes.size(), read without the lock
 };
 
 pipe_hub& hub() {

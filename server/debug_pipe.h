@@ -14,7 +14,7 @@
 
 #include "server/session.h"
 
-inline constexpr size_t srv_pipe_queue_lines = 1000;          // lines waiting per pipe at most
+inline constexpr size_t srv_pipe_queue_lines = 1000;             // lines waiting per pipe at most
 inline constexpr size_t srv_pipe_queue_bytes = size_t{1} << 20;  // bytes waiting per pipe at most
 inline constexpr size_t srv_pipe_text_shown = 100;   // bytes of a statement text in its line
 inline constexpr size_t srv_pipe_error_shown = 200;  // bytes of an error text in its line

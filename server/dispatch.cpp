@@ -83,7 +83,8 @@ bool set_auto_commit(srv_session& s, bool on) {
 // Switches the connection to another database; the open transaction is committed first, as a
 // change of database ends it, and the cursors are closed, as they read the old one.
 bool use_database(srv_session& s, const std::string& name) {
-    if (!srv_valid_database_name(name)) return reply_error(s, "invalid database name '" + name + "'");
+    if (!srv_valid_database_name(name))
+        return reply_error(s, "invalid database name '" + name + "'");
     std::string why;
     if (!srv_commit_open(s, why)) return reply_error(s, why);
     sqlite3* db = srv_open_database(*s.opts, name, why);

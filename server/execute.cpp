@@ -1,8 +1,8 @@
 // Runs statement texts on SQLite and streams the reply. Each statement of a text is prepared
 // in turn (so a CREATE is visible to the INSERT after it); all but the last run to completion
 // silently, the last one answers. Rows go out one by one as sqlite3_step yields them.
-#include "server/text.h"
 #include "server/execute.h"
+#include "server/text.h"
 
 #include <sqlite3.h>
 
@@ -93,7 +93,8 @@ bool read_identifier(std::string_view& t, std::string& out) {
     if (t.empty()) return false;
     if (srv_name_close(t.front())) return srv_take_quoted_name(t, out);
     size_t n = 0;
-    while (n < t.size() && !srv_blank(t[n]) && t[n] != '(' && t[n] != '.' && t[n] != ',' && t[n] != ';')
+    while (n < t.size() && !srv_blank(t[n]) && t[n] != '(' && t[n] != '.' && t[n] != ',' &&
+           t[n] != ';')
         ++n;
     out.assign(t.substr(0, n));
     t.remove_prefix(n);

@@ -84,8 +84,8 @@ void srv_fault_hold(int fd) {
     using std::chrono::steady_clock;
     const auto until = steady_clock::now() + std::chrono::milliseconds(srv_hold_max_ms);
     for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            until - steady_clock::now());
+        auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - steady_clock::now());
         if (left.count() <= 0) return;
         pollfd p{fd, POLLIN, 0};
         int r = ::poll(&p, 1, int(left.count()));

@@ -99,8 +99,8 @@ bool run(sqlite3* db, sqlite3_stmt* st, std::string& why) {
 // A failure that concerns the row alone: the row is refused and the transaction goes on.
 bool row_refused(int rc) {
     const int primary = rc & 0xff;
-    return primary == SQLITE_CONSTRAINT || primary == SQLITE_MISMATCH ||
-           primary == SQLITE_TOOBIG || primary == SQLITE_RANGE;
+    return primary == SQLITE_CONSTRAINT || primary == SQLITE_MISMATCH || primary == SQLITE_TOOBIG ||
+           primary == SQLITE_RANGE;
 }
 
 struct load_run {
@@ -202,9 +202,11 @@ bool take_batch(load_run& r, const srv_load_buffer& body, int32_t count, std::st
             case srv_record_status::done:
                 if (open) {
                     if (lost) {
-                        if (!sqlite3_get_autocommit(r.s.db)) run(r.s.db, r.target->rollback.p, failure);
+                        if (!sqlite3_get_autocommit(r.s.db))
+                            run(r.s.db, r.target->rollback.p, failure);
                     } else if (!run(r.s.db, r.target->commit.p, failure)) {
-                        if (!sqlite3_get_autocommit(r.s.db)) run(r.s.db, r.target->rollback.p, failure);
+                        if (!sqlite3_get_autocommit(r.s.db))
+                            run(r.s.db, r.target->rollback.p, failure);
                         if (!r.stopped) stop(r, "load failed: " + failure);
                     }
                 }
@@ -298,9 +300,10 @@ bool srv_run_load(srv_session& s, std::string_view text) {
             ++batches;
             if (srv_fault_drop_in_load_batch(*s.opts, batches)) {
                 // The batch's transaction is not open yet: the batches before it stay.
-                srv_log("conn %d %s: fault: connection dropped in load batch %lld after %lld "
-                        "records",
-                        s.id, s.peer.c_str(), batches, r.records);
+                srv_log(
+                    "conn %d %s: fault: connection dropped in load batch %lld after %lld "
+                    "records",
+                    s.id, s.peer.c_str(), batches, r.records);
                 return false;
             }
             st = srv_load_read_body(s.in, body, length, next_deadline());

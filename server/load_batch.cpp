@@ -40,7 +40,8 @@ bool srv_load_check_header(int32_t count, int32_t body_length, std::string& why)
               std::to_string(srv_load_body_max) + ")";
         return false;
     }
-    if (static_cast<uint64_t>(count) * srv_load_record_prefix > static_cast<uint64_t>(body_length)) {
+    if (static_cast<uint64_t>(count) * srv_load_record_prefix >
+        static_cast<uint64_t>(body_length)) {
         why = "batch of " + std::to_string(count) + " records in a body of " +
               std::to_string(body_length) + " bytes";
         return false;

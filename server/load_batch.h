@@ -87,7 +87,8 @@ struct srv_field_walk {
 
 inline bool srv_next_field(srv_field_walk& w, std::string_view& field) {
     if (w.done) return false;
-    const void* hit = w.rest.empty() ? nullptr : std::memchr(w.rest.data(), w.separator, w.rest.size());
+    const void* hit =
+        w.rest.empty() ? nullptr : std::memchr(w.rest.data(), w.separator, w.rest.size());
     if (!hit) {
         field = w.rest;
         w.done = true;

@@ -91,7 +91,8 @@ bool take_clauses(std::string_view t, srv_load_statement& out, std::string& why)
         } else if (!use_mode && srv_take_words(t, "use mode")) {
             ok = use_mode = take_int(t, out.use_mode);
         } else if (!parallel && srv_take_word(t, "parallel")) {
-            ok = parallel = take_int(t, out.parallel_insert) && (skip_blanks(t), t.starts_with(',')) &&
+            ok = parallel = take_int(t, out.parallel_insert) &&
+                            (skip_blanks(t), t.starts_with(',')) &&
                             (t.remove_prefix(1), take_int(t, out.parallel_parse));
         }
         if (!ok) {

@@ -16,12 +16,12 @@ enum class srv_load_mode {
 
 struct srv_load_statement {
     srv_load_mode mode = srv_load_mode::insert;
-    std::string schema;      // empty: SQLite's search order (temp, main, attached)
-    std::string table;       // the name, unquoted
-    std::string table_text;  // the name as written, for messages and the log
-    char separator = '|';    // the one byte between the quotes of FIELDS TERMINATED BY
-    bool reindex = false;    // WITH REINDEX: accepted, nothing to do on SQLite
-    int32_t use_mode = 0;    // USE MODE n: accepted and ignored; 0 without the clause
+    std::string schema;           // empty: SQLite's search order (temp, main, attached)
+    std::string table;            // the name, unquoted
+    std::string table_text;       // the name as written, for messages and the log
+    char separator = '|';         // the one byte between the quotes of FIELDS TERMINATED BY
+    bool reindex = false;         // WITH REINDEX: accepted, nothing to do on SQLite
+    int32_t use_mode = 0;         // USE MODE n: accepted and ignored; 0 without the clause
     int32_t parallel_insert = 1;  // PARALLEL a,b: a; accepted and ignored
     int32_t parallel_parse = 1;   // PARALLEL a,b: b; accepted and ignored
 };

@@ -38,11 +38,11 @@ struct srv_options {
     std::string hold_on;                  // fault: the reply to the first statement holding it
                                           // waits for the client (srv_fault_hold); empty = off
     bool load_early_k = false;            // fault: a load's closing K goes with its int64 answer
-    std::string stray_after;  // fault: one more reply after the reply to the first statement
-                              // holding it; empty = off
-    bool log_statements = false;          // log every statement text received (tests read it)
-    bool load_sink = false;               // --load-sink: loads are read and counted, nothing stored
-    bool help = false;                    // --help: print srv_usage and exit 0
+    std::string stray_after;      // fault: one more reply after the reply to the first statement
+                                  // holding it; empty = off
+    bool log_statements = false;  // log every statement text received (tests read it)
+    bool load_sink = false;       // --load-sink: loads are read and counted, nothing stored
+    bool help = false;            // --help: print srv_usage and exit 0
 };
 
 // Fills out from the arguments after the program name. When no --user is given the one user

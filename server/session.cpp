@@ -39,12 +39,23 @@ void log_statement(const srv_session& s, std::string_view text) {
     std::string escaped;
     for (char c : text.substr(0, 400)) {
         switch (c) {
-            case '\\': escaped += "\\\\"; break;
-            case '"': escaped += "\\\""; break;
-            case '\n': escaped += "\\n"; break;
-            case '\r': escaped += "\\r"; break;
-            case '\t': escaped += "\\t"; break;
-            default: escaped += c;
+            case '\\':
+                escaped += "\\\\";
+                break;
+            case '"':
+                escaped += "\\\"";
+                break;
+            case '\n':
+                escaped += "\\n";
+                break;
+            case '\r':
+                escaped += "\\r";
+                break;
+            case '\t':
+                escaped += "\\t";
+                break;
+            default:
+                escaped += c;
         }
     }
     srv_log("conn %d %s: statement \"%s\"", s.id, s.peer.c_str(), escaped.c_str());

@@ -53,7 +53,7 @@ struct srv_session {
     std::string pending;  // messages queued by the norv_* SQL functions (wire bytes)
     std::string scratch;  // value conversion space, reused by every value
     std::vector<srv_col_type> col_types;  // types of the row stream being sent, reused
-    srv_outcome outcome;  // of the statement being answered; reset before each one
+    srv_outcome outcome;                  // of the statement being answered; reset before each one
     bool debug_pipe = false;  // "set debug_pipe on" was answered: serve as a debug pipe now
 };
 

@@ -20,8 +20,10 @@ inline bool srv_word_char(char c) {
 
 // t without blanks at either end.
 inline std::string_view srv_trim(std::string_view t) {
-    while (!t.empty() && srv_blank(t.front())) t.remove_prefix(1);
-    while (!t.empty() && srv_blank(t.back())) t.remove_suffix(1);
+    while (!t.empty() && srv_blank(t.front()))
+        t.remove_prefix(1);
+    while (!t.empty() && srv_blank(t.back()))
+        t.remove_suffix(1);
     return t;
 }
 

@@ -1,8 +1,8 @@
 // Reads the literal forms of norvlite's typed values and writes each stored value in the wire
 // form of its column's type code, straight into the reply buffer: one switch over the codes,
 // one small writer per family, no allocation per value.
-#include "server/text.h"
 #include "server/value_codec.h"
+#include "server/text.h"
 
 #include <sqlite3.h>
 

@@ -48,11 +48,14 @@ const char help_text[] =
     "       num_size,show_time,NULL\r\n";
 
 const char* skip_blanks_tabs(const char* p) {
-    while (*p == ' ' || *p == '\t') ++p;
+    while (*p == ' ' || *p == '\t')
+        ++p;
     return p;
 }
 
-command_result command_exit(command_line&) { plat_exit(0); }
+command_result command_exit(command_line&) {
+    plat_exit(0);
+}
 
 command_result command_reconnect(command_line&) {
     reconnect_and_replay();
@@ -158,7 +161,8 @@ command_result command_use(command_line& cl) {
     s.desc_mode = true;
     char* name = const_cast<char*>(skip_blanks_tabs(cl.rest));
     char* end = cl.line + cl.trimmed;
-    while (end > name && end[-1] == ';') --end;
+    while (end > name && end[-1] == ';')
+        --end;
     *end = '\0';
     int64_t start = plat_clock_ms();
     db_result* r = execute_statement(s.conn, cl.line, s.auto_commit);
@@ -224,7 +228,8 @@ command_result command_edit(command_line&) {
 // '$' user: the rest of the line, after its blanks, is the new current user of the session.
 command_result command_set_user(command_line& cl) {
     const char* name = cl.rest;
-    while (*name == ' ') ++name;
+    while (*name == ' ')
+        ++name;
     char cmd_buff[cmd_buff_size];
     int n = std::snprintf(cmd_buff, sizeof cmd_buff, "Set session authorization '%s';", name);
     if (n < 0 || size_t(n) >= sizeof cmd_buff) {

@@ -7,12 +7,12 @@
 
 // The line a command was typed on, as the statement loop hands it over.
 struct command_line {
-    char* line;            // line_buff, zero-terminated at its raw length
-    int raw;               // characters read
-    int trimmed;           // raw less trailing blanks and tabs
-    int lead;              // leading blanks and tabs
+    char* line;                // line_buff, zero-terminated at its raw length
+    int raw;                   // characters read
+    int trimmed;               // raw less trailing blanks and tabs
+    int lead;                  // leading blanks and tabs
     std::string_view keyword;  // the first word as typed
-    char* rest;            // just after the first word
+    char* rest;                // just after the first word
 };
 
 enum class command_result {

@@ -37,31 +37,31 @@ inline constexpr int password_input_size = 64;
 inline constexpr int keyword_size = 20;
 
 struct console_state {
-    const char* null_text;  // text shown for a NULL value
-    bool b_pause;           // pause after each page of rows; off at every login
-    bool heading;           // print column headings
-    bool show_use_time;     // print the elapsed time of a statement
-    bool auto_commit;       // sent with the login and with every statement
-    int32_t pagesize;       // rows per page
-    int32_t port;           // server TCP port; handed to db_connect as 16 bits
-    const char* ssl_mode;   // connection mode word: "NSSL", "ssl", "tls", ...
-    char sql_buff[sql_buff_size];       // the statement being assembled, or the last one run
-    char sql_buff_copy[sql_buff_size];  // scratch copy used by c/ and EDIT
-    char* spool_path;                   // heap copy of the spool file name, null when none
-    char spool_name[spool_name_size];   // spool file name as typed
-    bool spool_on;                      // output is also written to the spool file
-    bool desc_mode;       // the statement's result is shown as a table description
-    bool show_time;       // the prompt shows the time of day
-    bool sput_head;       // headings also go to spool and export files
-    FILE* spool_file;     // the spool file while it is open for one write
-    db_conn* conn;        // the console's connection; null while logged out
+    const char* null_text;               // text shown for a NULL value
+    bool b_pause;                        // pause after each page of rows; off at every login
+    bool heading;                        // print column headings
+    bool show_use_time;                  // print the elapsed time of a statement
+    bool auto_commit;                    // sent with the login and with every statement
+    int32_t pagesize;                    // rows per page
+    int32_t port;                        // server TCP port; handed to db_connect as 16 bits
+    const char* ssl_mode;                // connection mode word: "NSSL", "ssl", "tls", ...
+    char sql_buff[sql_buff_size];        // the statement being assembled, or the last one run
+    char sql_buff_copy[sql_buff_size];   // scratch copy used by c/ and EDIT
+    char* spool_path;                    // heap copy of the spool file name, null when none
+    char spool_name[spool_name_size];    // spool file name as typed
+    bool spool_on;                       // output is also written to the spool file
+    bool desc_mode;                      // the statement's result is shown as a table description
+    bool show_time;                      // the prompt shows the time of day
+    bool sput_head;                      // headings also go to spool and export files
+    FILE* spool_file;                    // the spool file while it is open for one write
+    db_conn* conn;                       // the console's connection; null while logged out
     std::atomic<db_conn*> monitor_conn;  // written by the debug monitor thread only
     std::atomic<bool> monitor_running;   // set by the console thread, cleared by the monitor
     const char* host;                    // into argv or host_input; null when missing
     const char* database;
     const char* user;
     const char* password;
-    const char* encryptor;              // optional; null when not given
+    const char* encryptor;               // optional; null when not given
     std::atomic<bool> monitor_stop;      // set by the console thread, read by the monitor
     std::atomic<bool> cancel_requested;  // set by the control handler, cleared by the listing
     int32_t max_idle_time;               // the server's idle limit in seconds
@@ -75,13 +75,13 @@ struct console_state {
     char keyword[keyword_size];  // first word of the last first line that had one, as typed;
                                  // the outcome report reads it (DESC, SHOW)
 
-    bool secure_login;    // the start-up connected with a secure mode word
+    bool secure_login;     // the start-up connected with a secure mode word
     bool login_requested;  // LOGIN: the statement loop returns to the login cycle
-    bool show_type;       // annotate headings with column types
-    int32_t string_size;  // STR_SIZE setting
-    int32_t number_size;  // NUM_SIZE setting
-    datef_t datef;        // DATE_FORMAT setting
-    int desc_pos;         // length of the last name part of a DESC argument
+    bool show_type;        // annotate headings with column types
+    int32_t string_size;   // STR_SIZE setting
+    int32_t number_size;   // NUM_SIZE setting
+    datef_t datef;         // DATE_FORMAT setting
+    int desc_pos;          // length of the last name part of a DESC argument
 
     // The prompts' own buffers for values not given on the command line.
     char host_input[host_input_size];

@@ -19,8 +19,12 @@ inline constexpr size_t obj_name_size = 256;  // an identifier holds at most 255
 inline constexpr size_t cmd_buff_size = 2000;
 inline constexpr size_t imp_arg_max = 49;
 
-bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool is_name_char(char c) { return is_letter(c) || (c >= '0' && c <= '9') || c == '_'; }
+bool is_letter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool is_name_char(char c) {
+    return is_letter(c) || (c >= '0' && c <= '9') || c == '_';
+}
 
 const char usage_joined[] =
     "\ndescCommand uses the error, the correct usage：desc [schemaname.]tablename[;]\n";
@@ -58,7 +62,8 @@ struct part_reader {
             }
         }
         if (at == t.size() || !is_letter(t[at])) {
-            message = "Unexpected symbol:" + std::string(at < t.size() ? t.substr(at, 1) : "") + "\r\n";
+            message =
+                "Unexpected symbol:" + std::string(at < t.size() ? t.substr(at, 1) : "") + "\r\n";
             return 0;
         }
         size_t len = 0;
@@ -147,7 +152,8 @@ command_result command_desc(command_line& cl) {
     // The text after DESC, cut at the line's trimmed end, without its trailing ';'.
     char* text = cl.line + cl.lead + 4;
     char* end = cl.line + cl.trimmed;
-    while (end > text && end[-1] == ';') --end;
+    while (end > text && end[-1] == ';')
+        --end;
     *end = '\0';
     desc_parse_result parsed = desc_parse(text);
     if (parsed.empty) return command_result::statement;

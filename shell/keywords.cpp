@@ -4,13 +4,13 @@
 #include <strings.h>
 
 const char* const multiline_keywords[multiline_keyword_count] = {
-    "CREATE", "ALTER",  "DROP",    "SELECT", "UPDATE", "INSERT",  "DELETE",
-    "EXPLAIN", "VACUUM", "BACKUP", "RESTORE", "EXPORT", "IMPORT", "BEGIN",
-    "DECLARE", "EXECUTE", "EXEC",  "WITH",   "MERGE",  "PREPARE"};
+    "CREATE",  "ALTER",   "DROP",   "SELECT",  "UPDATE", "INSERT", "DELETE",
+    "EXPLAIN", "VACUUM",  "BACKUP", "RESTORE", "EXPORT", "IMPORT", "BEGIN",
+    "DECLARE", "EXECUTE", "EXEC",   "WITH",    "MERGE",  "PREPARE"};
 
 const char* const unsupported_keywords[unsupported_keyword_count] = {
-    "NOTIFY", "LISTEN",  "UNLISTEN",   "ABORT_TRANS", "LOAD",  "LOGOUT",
-    "ANALYZE", "DEALLOCATE", "COMMENT", "RENAME",     "TRACE"};
+    "NOTIFY",  "LISTEN",     "UNLISTEN", "ABORT_TRANS", "LOAD", "LOGOUT",
+    "ANALYZE", "DEALLOCATE", "COMMENT",  "RENAME",      "TRACE"};
 
 namespace {
 
@@ -47,13 +47,15 @@ header_outcome create_header_scan(create_header& h, std::string_view text, bool 
     size_t at = 0;
     bool first_on_line = true;
     for (;;) {
-        while (at < text.size() && (text[at] == ' ' || text[at] == '\t')) ++at;
+        while (at < text.size() && (text[at] == ' ' || text[at] == '\t'))
+            ++at;
         if (at == text.size()) {
             h.resumed = true;
             return header_outcome::need_more;
         }
         size_t end = at;
-        while (end < text.size() && text[end] != ' ' && text[end] != '\t') ++end;
+        while (end < text.size() && text[end] != ' ' && text[end] != '\t')
+            ++end;
         std::string_view word = text.substr(at, end - at);
         at = end;
 
@@ -73,7 +75,8 @@ header_outcome create_header_scan(create_header& h, std::string_view text, bool 
                 break;
             case create_header::after_or:
                 if (!same_word(word, "REPLACE")) {
-                    message = first_on_line && h.resumed ? "unknown command" : "unknown command\r\n";
+                    message =
+                        first_on_line && h.resumed ? "unknown command" : "unknown command\r\n";
                     return header_outcome::dropped;
                 }
                 h.stage = create_header::after_replace;

@@ -40,15 +40,19 @@ const char no_begin[] =
 const char no_end[] =
     "Not find EXECEND,the sql in sh-file should begin with EXECBEGIN and end with EXECEND \n";
 
-void progress(long block) { con_printf("正在操作第%ld块数据\n", block + 1); }
+void progress(long block) {
+    con_printf("正在操作第%ld块数据\n", block + 1);
+}
 
 // The position just after the last ';' outside single quotes, or npos.
 size_t after_last_unquoted_semicolon(std::string_view text) {
     bool quoted = false;
     size_t last = std::string::npos;
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\'') quoted = !quoted;
-        else if (text[i] == ';' && !quoted) last = i + 1;
+        if (text[i] == '\'')
+            quoted = !quoted;
+        else if (text[i] == ';' && !quoted)
+            last = i + 1;
     }
     return last;
 }
@@ -324,14 +328,16 @@ command_result command_script_files(command_line& cl, bool second_form) {
         con_printf("the file_path is too long! \r\n");
         return command_result::done;
     }
-    while (!path.empty() && std::strchr(" '\"\t;", path.back())) path.pop_back();
+    while (!path.empty() && std::strchr(" '\"\t;", path.back()))
+        path.pop_back();
     std::vector<std::string> files;
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec))
         list_directory(path, files);
     else
         files.push_back(path);
-    for (const std::string& file : files) run_file(file, second_form);
+    for (const std::string& file : files)
+        run_file(file, second_form);
     return command_result::done;
 }
 
@@ -387,5 +393,9 @@ void list_directory(const std::string& dir, std::vector<std::string>& files) {
     list_directory_once(dir, files, listed);
 }
 
-command_result command_execfile(command_line& cl) { return command_script_files(cl, false); }
-command_result command_execfile2(command_line& cl) { return command_script_files(cl, true); }
+command_result command_execfile(command_line& cl) {
+    return command_script_files(cl, false);
+}
+command_result command_execfile2(command_line& cl) {
+    return command_script_files(cl, true);
+}

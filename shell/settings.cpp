@@ -25,7 +25,8 @@ struct scanner {
     const char* trimmed;  // the end less trailing blanks and tabs
 
     void skip_blanks() {
-        while (p < end && (*p == ' ' || *p == '\t')) ++p;
+        while (p < end && (*p == ' ' || *p == '\t'))
+            ++p;
     }
     // A word of at most max characters, ending at a blank, tab, line end, the end or (when
     // semicolon_ends) ';'.
@@ -39,7 +40,8 @@ struct scanner {
     // After the value and the ';' characters directly following it, nothing but trailing blanks.
     bool at_end() const {
         const char* q = p;
-        while (q < end && *q == ';') ++q;
+        while (q < end && *q == ';')
+            ++q;
         return q >= trimmed;
     }
 };
@@ -91,7 +93,8 @@ void set_pagesize(scanner& sc) {
 }
 
 void set_str_size(scanner& sc) {
-    while (sc.p < sc.end && *sc.p == '0') ++sc.p;
+    while (sc.p < sc.end && *sc.p == '0')
+        ++sc.p;
     const char* from;
     long v = read_number(sc, 8, &from);
     if (v < 0) return invalid_number(from, sc);
@@ -126,14 +129,14 @@ struct switch_option {
 const switch_option switch_options[] = {
     {"HEADING", &console_state::heading, "HEADING must be ON or OFF\r\n", "HEADING ON\r\n",
      "HEADING OFF\r\n", "heading must be ON or OFF\r\n"},
-    {"SHOW_TYPE", &console_state::show_type, "SHOW_TYPE MUST BE ON or OFF\r\n",
-     "SHOW_TYPE ON\r\n", "SHOW_TYPE OFF\r\n", "SHOW_TYPE MUST BE ON or OFF"},
-    {"SPUT_HEAD", &console_state::sput_head, "SPUT_HEAD must be ON or OFF\r\n",
-     "SPUT_HEAD ON\r\n", "SPUT_HEAD OFF\r\n", "SPUT_HEAD MUST BE ON or OFF\r\n"},
+    {"SHOW_TYPE", &console_state::show_type, "SHOW_TYPE MUST BE ON or OFF\r\n", "SHOW_TYPE ON\r\n",
+     "SHOW_TYPE OFF\r\n", "SHOW_TYPE MUST BE ON or OFF"},
+    {"SPUT_HEAD", &console_state::sput_head, "SPUT_HEAD must be ON or OFF\r\n", "SPUT_HEAD ON\r\n",
+     "SPUT_HEAD OFF\r\n", "SPUT_HEAD MUST BE ON or OFF\r\n"},
     {"B_PAUSE", &console_state::b_pause, "B_PAUSE MUST BE ON OR OFF\r\n", "B_PAUSE ON\r\n",
      "B_PAUSE OFF\r\n", "B_PAUSE must be ON or OFF\r\n"},
-    {"SHOW_TIME", &console_state::show_time, "SHOW_TIME must be ON or OFF\r\n",
-     "SHOW_TIME ON\r\n", "SHOW_TIME OFF\r\n", "SHOW_TIME must be ON or OFF\r\n"},
+    {"SHOW_TIME", &console_state::show_time, "SHOW_TIME must be ON or OFF\r\n", "SHOW_TIME ON\r\n",
+     "SHOW_TIME OFF\r\n", "SHOW_TIME must be ON or OFF\r\n"},
     {"SHOW_USE_TIME", &console_state::show_use_time, "SHOW_USE_TIME must be ON or OFF\r\n",
      "SHOW_USE_TIME ON\r\n", "SHOW_USE_TIME OFF\r\n", "SHOW_USE_TIME must be ON or OFF\r\n"},
 };
@@ -184,20 +187,34 @@ bool parse_date_format(std::string_view text, datef_t& f) {
     size_t at = 0;
     auto field_of = [](char c) -> int32_t datef_t::* {
         switch (c) {
-            case 'y': case 'Y': return &datef_t::year_pos;
-            case 'm': case 'M': return &datef_t::month_pos;
-            case 'd': case 'D': return &datef_t::day_pos;
-            default: return nullptr;
+            case 'y':
+            case 'Y':
+                return &datef_t::year_pos;
+            case 'm':
+            case 'M':
+                return &datef_t::month_pos;
+            case 'd':
+            case 'D':
+                return &datef_t::day_pos;
+            default:
+                return nullptr;
         }
     };
     char* texts[3] = {f.datef_p1, f.datef_p2, f.datef_p3};
     bool used[3] = {false, false, false};  // y, m, d
     auto letter_index = [](char c) {
         switch (c) {
-            case 'y': case 'Y': return 0;
-            case 'm': case 'M': return 1;
-            case 'd': case 'D': return 2;
-            default: return -1;
+            case 'y':
+            case 'Y':
+                return 0;
+            case 'm':
+            case 'M':
+                return 1;
+            case 'd':
+            case 'D':
+                return 2;
+            default:
+                return -1;
         }
     };
     if (at >= text.size() || letter_index(text[at]) < 0) {
@@ -214,17 +231,17 @@ bool parse_date_format(std::string_view text, datef_t& f) {
         f.*field_of(text[at]) = run + 1;
         used[letter] = true;
         orders[run] = letter;
-        while (at < text.size() && letter_index(text[at]) == letter) ++at;
+        while (at < text.size() && letter_index(text[at]) == letter)
+            ++at;
         // The separator after this run: up to a letter of a field still to come; after the third
         // run up to a blank, a tab, the end or (except for two orders) ';'.
         size_t start = at;
         if (run < 2) {
-            while (at < text.size() &&
-                   (letter_index(text[at]) < 0 || used[letter_index(text[at])]))
+            while (at < text.size() && (letter_index(text[at]) < 0 || used[letter_index(text[at])]))
                 ++at;
         } else {
-            bool semicolon_ends = !((orders[0] == 0 && orders[1] == 2) ||   // year-day-month
-                                    (orders[0] == 2 && orders[1] == 1));    // day-month-year
+            bool semicolon_ends = !((orders[0] == 0 && orders[1] == 2) ||  // year-day-month
+                                    (orders[0] == 2 && orders[1] == 1));   // day-month-year
             while (at < text.size() && text[at] != ' ' && text[at] != '\t' &&
                    !(semicolon_ends && text[at] == ';'))
                 ++at;

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/console.h"
 #include "output/execute.h"
+#include "platform/console.h"
 #include "platform/system.h"
 #include "protocol/db.h"
 #include "shell/console_state.h"
@@ -33,7 +33,9 @@ void print_banner() {
     con_printf("\n\n");
 }
 
-bool is_empty(const char* s) { return s == nullptr || *s == '\0'; }
+bool is_empty(const char* s) {
+    return s == nullptr || *s == '\0';
+}
 
 // A port outside 1..65535 would be cut to 16 bits and reach some other port: refused like 0.
 bool values_valid() {
@@ -68,11 +70,10 @@ void login_cycle() {
             con_printf("URL set error \r\n");
         } else {
             g_console.secure_login = is_secure_mode(g_console.ssl_mode);
-            conn = db_connect(g_console.ssl_mode, g_console.host,
-                              static_cast<uint16_t>(g_console.port), g_console.database,
-                              g_console.user, g_console.password, g_console.encryptor, "GBK",
-                              nullptr, nullptr, 0, g_console.auto_commit,
-                              g_console.secure_login ? 1 : 0, 0);
+            conn = db_connect(
+                g_console.ssl_mode, g_console.host, static_cast<uint16_t>(g_console.port),
+                g_console.database, g_console.user, g_console.password, g_console.encryptor, "GBK",
+                nullptr, nullptr, 0, g_console.auto_commit, g_console.secure_login ? 1 : 0, 0);
         }
         g_console.conn = conn;
         if (!conn) {

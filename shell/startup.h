@@ -17,7 +17,7 @@ inline constexpr int password_max_chars = 63;
 
 struct password_entry {
     char text[password_max_chars + 1] = {};
-    int count = 0;            // characters stored
+    int count = 0;             // characters stored
     bool ext_pending = false;  // an arrow-key or Delete prefix (224) was read
     bool done = false;         // Enter, or a key after 63 characters, ended the entry
 };

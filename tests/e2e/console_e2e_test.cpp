@@ -14,7 +14,9 @@ namespace {
 
 const std::string& prompt = sql_prompt;
 
-std::string ok_line(const char* what) { return std::string("\r\n") + what + "Use time:N ms.     \r\n"; }
+std::string ok_line(const char* what) {
+    return std::string("\r\n") + what + "Use time:N ms.     \r\n";
+}
 
 // Opens a transaction holding one insert into a new table t; true once the prompt is back.
 bool open_transaction(console_session& term) {
@@ -39,7 +41,8 @@ TEST_F(console_e2e, single_line_statements_run_at_the_end_of_their_line) {
     EXPECT_EQ(std::vector<std::string>(sent.end() - 5, sent.end()),
               (std::vector<std::string>{"commit;", "grant select on t to u;", "LOADX;", "withdraw;",
                                         "/x;"}));
-    EXPECT_EQ(out.substr(0, prompt.size() + 33), prompt + ok_line("Execute successful.").substr(0, 33));
+    EXPECT_EQ(out.substr(0, prompt.size() + 33),
+              prompt + ok_line("Execute successful.").substr(0, 33));
     EXPECT_EQ(out.substr(out.size() - 2 * prompt.size()), prompt + prompt) << "@ does nothing";
 }
 
@@ -47,9 +50,9 @@ TEST_F(console_e2e, multi_line_statements_wait_for_a_semicolon) {
     std::string out = session("select 1\n;\nselect *\nfrom dual;\nSelect 2;\nselect;\n");
     auto sent = received();
     ASSERT_GE(sent.size(), 4u);
-    EXPECT_EQ(std::vector<std::string>(sent.end() - 4, sent.end()),
-              (std::vector<std::string>{"select 1;", "select *\nfrom dual;", "Select 2;",
-                                        "select;"}));
+    EXPECT_EQ(
+        std::vector<std::string>(sent.end() - 4, sent.end()),
+        (std::vector<std::string>{"select 1;", "select *\nfrom dual;", "Select 2;", "select;"}));
     EXPECT_EQ(out.substr(0, prompt.size() + 5), prompt + "2    ");
 }
 
@@ -70,9 +73,9 @@ TEST_F(console_e2e, create_headers_open_blocks_or_wait_for_a_semicolon) {
     auto sent = received();
     ASSERT_GE(sent.size(), 4u);
     EXPECT_EQ(std::vector<std::string>(sent.end() - 4, sent.end()),
-              (std::vector<std::string>{"create or replace procedure p\nbody;", "create table t(a int);",
-                                        "create or replace view v as select 1;",
-                                        "create\nor\nreplace procedure q;"}));
+              (std::vector<std::string>{
+                  "create or replace procedure p\nbody;", "create table t(a int);",
+                  "create or replace view v as select 1;", "create\nor\nreplace procedure q;"}));
     EXPECT_NE(out.find(prompt + "2    unknown command" + prompt), std::string::npos) << out;
     EXPECT_NE(out.find(prompt + "replace type unknown\r\n" + prompt), std::string::npos) << out;
     EXPECT_NE(out.find(prompt + "2    3    4    "), std::string::npos) << out;
@@ -87,13 +90,13 @@ TEST_F(console_e2e, a_blank_line_drops_the_statement_and_slash_runs_it_again) {
 
 TEST_F(console_e2e, refused_lines_print_their_messages_and_send_nothing) {
     std::string line(8192, 'x');
-    std::string out =
-        session("prepare s as select ':x' from dual;\nprepare s as select :x;\nnotify x\nAnalyze\n" +
-                std::string(25, 'a') + "\n" + line + "\nselect ' x'  ;;  ;\n");
+    std::string out = session(
+        "prepare s as select ':x' from dual;\nprepare s as select :x;\nnotify x\nAnalyze\n" +
+        std::string(25, 'a') + "\n" + line + "\nselect ' x'  ;;  ;\n");
     std::string expected = prompt + "Error: near \"prepare\": syntax error\r\n\r\n" + prompt +
                            "控制台暂时不支持带参数的prepare语句\n" + prompt + "不支持此功能\n" +
-                           prompt + "不支持此功能\n" + prompt + "ERROR：不支持的功能\\r\n" + prompt +
-                           "over max linesize" + prompt;
+                           prompt + "不支持此功能\n" + prompt + "ERROR：不支持的功能\\r\n" +
+                           prompt + "over max linesize" + prompt;
     EXPECT_EQ(out.substr(0, expected.size()), expected);
     auto sent = received();
     EXPECT_EQ(sent.back(), "select ' x';") << "trailing ';' and blanks become one ';'";
@@ -103,7 +106,8 @@ TEST_F(console_e2e, refused_lines_print_their_messages_and_send_nothing) {
 TEST_F(console_e2e, a_statement_larger_than_the_buffer_is_refused_whole) {
     std::string lines = "select\n";
     std::string chunk(7000, 'x');
-    for (int i = 0; i < 90; ++i) lines += "'" + chunk + "' ||\n";
+    for (int i = 0; i < 90; ++i)
+        lines += "'" + chunk + "' ||\n";
     lines += "'end';\nselect 7;\n";
     std::string out = session(lines);
     EXPECT_NE(out.find("Statement too long: at most 599998 bytes; it was not run.\r\n"),
@@ -117,16 +121,15 @@ TEST_F(console_e2e, outcomes_print_counts_messages_and_time) {
         "delete from t;\nnorvlite warning 'careful'\nnorvlite error 'no'\nnorvlite fatal 'gone'\n"
         "norvlite notice 'hello'\nselect * from nowhere;\nset show_use_time off\n"
         "insert into t values(2);\n");
-    std::string expected = prompt + ok_line("Execute successful.") + prompt +
-                           ok_line("Total 1 records effected.\r\n") + prompt +
-                           ok_line("Total 0 records effected.\r\n") + prompt +
-                           ok_line("Total 1 records effected.\r\n") + prompt +
-                           ok_line("Execute successful.") + "Warnning: careful\r\n\r\n" + prompt +
-                           "Error: no\r\n\r\n" + prompt + "Fatal: gone\r\n\r\n" + prompt +
-                           "hello\r\n" + ok_line("Execute successful.") + prompt +
-                           "Error: no such table: nowhere\r\n\r\n" + prompt +
-                           "SHOW_USE_TIME OFF\r\n" + prompt + "\r\nTotal 1 records effected.\r\n" +
-                           prompt;
+    std::string expected =
+        prompt + ok_line("Execute successful.") + prompt +
+        ok_line("Total 1 records effected.\r\n") + prompt +
+        ok_line("Total 0 records effected.\r\n") + prompt +
+        ok_line("Total 1 records effected.\r\n") + prompt + ok_line("Execute successful.") +
+        "Warnning: careful\r\n\r\n" + prompt + "Error: no\r\n\r\n" + prompt +
+        "Fatal: gone\r\n\r\n" + prompt + "hello\r\n" + ok_line("Execute successful.") + prompt +
+        "Error: no such table: nowhere\r\n\r\n" + prompt + "SHOW_USE_TIME OFF\r\n" + prompt +
+        "\r\nTotal 1 records effected.\r\n" + prompt;
     EXPECT_EQ(out, expected);
 }
 
@@ -134,11 +137,13 @@ TEST_F(console_e2e, a_lost_connection_reconnects_and_retries_the_statement_once)
     server.reset();
     start({"--drop-on", "select 42"});
     std::string out = session("select 42 as n;\nselect 43 as n;\n");
-    std::string listing = "\r\nn | \r\n"
-                          "------------------------------------------------------------------------------\r\n";
+    std::string listing =
+        "\r\nn | \r\n"
+        "------------------------------------------------------------------------------\r\n";
     EXPECT_EQ(out, prompt + "Net disconnect,reconnect.\r\n\r\nConnect ok.\r\n" + listing +
-                       "42 |\r\n\r\nTotal 1 records.\r\nUse time:N ms.     \r\n" + prompt + listing +
-                       "43 |\r\n\r\nTotal 1 records.\r\nUse time:N ms.     \r\n" + prompt);
+                       "42 |\r\n\r\nTotal 1 records.\r\nUse time:N ms.     \r\n" + prompt +
+                       listing + "43 |\r\n\r\nTotal 1 records.\r\nUse time:N ms.     \r\n" +
+                       prompt);
 }
 
 TEST_F(console_e2e, the_open_transaction_is_replayed_after_a_reconnect) {
@@ -159,7 +164,8 @@ TEST_F(console_e2e, the_open_transaction_is_replayed_after_a_reconnect) {
     EXPECT_NE(c_is("0", first), std::string::npos) << out;
     auto sent = received();
     int inserts = 0;
-    for (const std::string& s : sent) inserts += s.find("values(1)") != std::string::npos;
+    for (const std::string& s : sent)
+        inserts += s.find("values(1)") != std::string::npos;
     EXPECT_EQ(inserts, 2) << "the first insert was sent once and replayed once";
 }
 
@@ -171,7 +177,8 @@ TEST_F(console_e2e, after_rollback_nothing_is_replayed) {
         "select count(*) as c from t;\n");
     EXPECT_NE(out.find("\r\n0 |\r\n"), std::string::npos) << out;
     int inserts = 0;
-    for (const std::string& s : received()) inserts += s.find("values(1)") != std::string::npos;
+    for (const std::string& s : received())
+        inserts += s.find("values(1)") != std::string::npos;
     EXPECT_EQ(inserts, 1);
 }
 
@@ -179,14 +186,17 @@ TEST_F(console_e2e, a_row_stream_cut_short_says_so_and_the_next_statement_reconn
     server.reset();
     start({"--drop-after-rows", "2"});
     std::string out = session(
-        "create table t(a int);\ninsert into t values(1),(2),(3),(4);\nselect a from t;\nselect 5 as a;\n");
-    std::string listing = "\r\na | \r\n"
-                          "------------------------------------------------------------------------------\r\n";
-    EXPECT_NE(out.find(listing + "1 |\r\n2 |\r\n\r\nConnection lost after 2 records: the result is "
-                                 "incomplete.\r\nUse time:N ms.     \r\n" +
-                       prompt + "Net disconnect,reconnect.\r\n\r\nConnect ok.\r\n" + listing +
-                       "5 |\r\n"),
-              std::string::npos)
+        "create table t(a int);\ninsert into t values(1),(2),(3),(4);\nselect a from t;\nselect 5 "
+        "as a;\n");
+    std::string listing =
+        "\r\na | \r\n"
+        "------------------------------------------------------------------------------\r\n";
+    EXPECT_NE(
+        out.find(listing +
+                 "1 |\r\n2 |\r\n\r\nConnection lost after 2 records: the result is "
+                 "incomplete.\r\nUse time:N ms.     \r\n" +
+                 prompt + "Net disconnect,reconnect.\r\n\r\nConnect ok.\r\n" + listing + "5 |\r\n"),
+        std::string::npos)
         << out;
 }
 
@@ -218,8 +228,9 @@ TEST_F(console_e2e, a_failed_reconnect_leaves_nothing_pending_and_the_next_state
     std::string same_port = port;
     server->proc.stop(SIGTERM, 5000);
     term->type("insert into t values(1);\n");
-    ASSERT_TRUE(term->expect("Net disconnect,reconnect.\r\n\r\nConnect failed.\r\nReconnect "
-                             "failed\r\nThe statement was not run.\r\n\r\nSQL> "))
+    ASSERT_TRUE(
+        term->expect("Net disconnect,reconnect.\r\n\r\nConnect failed.\r\nReconnect "
+                     "failed\r\nThe statement was not run.\r\n\r\nSQL> "))
         << term->seen;
     start({"--port", same_port});  // a new server, with a database of its own
     // No connection: the new statement connects first and then runs itself.
@@ -263,7 +274,8 @@ TEST_F(console_e2e, a_stopped_server_gives_reconnect_failed_and_the_console_goes
     ASSERT_TRUE(term->expect("SQL> "));
     server->proc.stop(SIGTERM, 5000);
     term->type("select 1;\n");
-    ASSERT_TRUE(term->expect("Net disconnect,reconnect.\r\n\r\nConnect failed.\r\nReconnect failed\r\n"))
+    ASSERT_TRUE(
+        term->expect("Net disconnect,reconnect.\r\n\r\nConnect failed.\r\nReconnect failed\r\n"))
         << term->seen;
     ASSERT_TRUE(term->expect("SQL> "));
     term->type("reconnect\n");

@@ -15,11 +15,11 @@ namespace {
 const std::string& prompt = sql_prompt;
 const std::string& rule = heading_rule;
 
-
 // Creates table n(a) holding 1..count.
 std::string numbers_table(int count) {
     std::string sql = "create table n(a int);\ninsert into n values";
-    for (int i = 1; i <= count; ++i) sql += (i > 1 ? ",(" : "(") + std::to_string(i) + ")";
+    for (int i = 1; i <= count; ++i)
+        sql += (i > 1 ? ",(" : "(") + std::to_string(i) + ")";
     return sql + ";\n";
 }
 
@@ -37,18 +37,36 @@ TEST_F(display_e2e, set_show_and_reset_print_their_messages) {
         "reset num_size\nreset heading;\nRESET foo bar\nset auto_commit maybe\n"
         "set date_format xx\nset date_format yyyy/mm\n");
     std::string expected;
-    for (const char* line :
-         {"pagesize 20\r\n", "Invalid number:20 x\r\n", "Invalid number:123456789\r\n",
-          "pagesize 12345678\r\n", "Fail! pagesize Need to be greater than 0\r\n", "str_size 7\r\n",
-          "Fail! str_size Need to be greater than 0\r\n", "str_size 0\r\n", "NUM_SIZE 38\r\n",
-          "The specified precision too large", "Invalid number:100\r\n",
-          "heading must be ON or OFF\r\n", "HEADING must be ON or OFF\r\n", "HEADING OFF\r\n",
-          "heading off\r\n", "SHOW_TYPE ON\r\n", "show_type on\r\n",
-          "SPUT_HEAD MUST BE ON or OFF\r\n", "B_PAUSE ON\r\n", "SHOW_TIME OFF\r\n",
-          "NULL will be display as -\r\n", "NULL must specify a format \r\n", "pagesize 5\r\n",
-          "pagesize 5\r\n", "num_size 12\r\n", "heading on\r\n", "reset type RESET is unknown\r\n",
-          "AUTO_COMMIT must be ON or OFF\r\n", "\r\nERROR:参数错误，请指定正确日期名称",
-          "\r\nERROR:Wrong date format!"})
+    for (const char* line : {"pagesize 20\r\n",
+                             "Invalid number:20 x\r\n",
+                             "Invalid number:123456789\r\n",
+                             "pagesize 12345678\r\n",
+                             "Fail! pagesize Need to be greater than 0\r\n",
+                             "str_size 7\r\n",
+                             "Fail! str_size Need to be greater than 0\r\n",
+                             "str_size 0\r\n",
+                             "NUM_SIZE 38\r\n",
+                             "The specified precision too large",
+                             "Invalid number:100\r\n",
+                             "heading must be ON or OFF\r\n",
+                             "HEADING must be ON or OFF\r\n",
+                             "HEADING OFF\r\n",
+                             "heading off\r\n",
+                             "SHOW_TYPE ON\r\n",
+                             "show_type on\r\n",
+                             "SPUT_HEAD MUST BE ON or OFF\r\n",
+                             "B_PAUSE ON\r\n",
+                             "SHOW_TIME OFF\r\n",
+                             "NULL will be display as -\r\n",
+                             "NULL must specify a format \r\n",
+                             "pagesize 5\r\n",
+                             "pagesize 5\r\n",
+                             "num_size 12\r\n",
+                             "heading on\r\n",
+                             "reset type RESET is unknown\r\n",
+                             "AUTO_COMMIT must be ON or OFF\r\n",
+                             "\r\nERROR:参数错误，请指定正确日期名称",
+                             "\r\nERROR:Wrong date format!"})
         expected += prompt + line;
     EXPECT_EQ(out, expected + prompt);
 }
@@ -69,15 +87,18 @@ TEST_F(display_e2e, headings_null_text_types_and_date_formats) {
                               "2024-01-15 AD | 1.50| ab| <NULL>| 2 |\r\n\r\nTotal 1 records.");
     EXPECT_NE(listing, std::string::npos) << out;
     EXPECT_NE(out.find("\r\nx(DATE) | n(NUMERIC(10,2)) | c(CHAR(20)) | T.COL(INTEGER) | "
-                       "B(INTEGER) | " + rule + "15.01.2024 AD | 1.50| ab| -| 2 |\r\n"),
+                       "B(INTEGER) | " +
+                       rule + "15.01.2024 AD | 1.50| ab| -| 2 |\r\n"),
               std::string::npos)
         << out;
 }
 
 TEST_F(display_e2e, an_empty_result_prints_its_heading_and_a_zero_total) {
-    std::string out = session("create table e(a int);\nselect a from e;\nset heading off\nselect a from e;\n");
-    EXPECT_NE(out.find(prompt + "\r\na | " + rule + "\r\nTotal 0 records.\r\nUse time:N ms.     \r\n"),
-              std::string::npos)
+    std::string out =
+        session("create table e(a int);\nselect a from e;\nset heading off\nselect a from e;\n");
+    EXPECT_NE(
+        out.find(prompt + "\r\na | " + rule + "\r\nTotal 0 records.\r\nUse time:N ms.     \r\n"),
+        std::string::npos)
         << out;
     EXPECT_NE(out.find(prompt + "\r\nTotal 0 records.\r\n"), std::string::npos) << out;
 }
@@ -107,14 +128,16 @@ TEST_F(display_e2e, pages_repeat_the_heading_and_pause_until_a_key) {
 TEST_F(display_e2e, pagesize_0_prints_one_heading_and_never_pauses) {
     std::string out = session(numbers_table(12) + "set pagesize 0\nselect a from n;\n");
     std::string expected = "\r\na | " + rule;
-    for (int i = 1; i <= 12; ++i) expected += std::to_string(i) + " |\r\n";
+    for (int i = 1; i <= 12; ++i)
+        expected += std::to_string(i) + " |\r\n";
     EXPECT_NE(out.find(prompt + expected + "\r\nTotal 12 records."), std::string::npos) << out;
 }
 
 TEST_F(display_e2e, spool_copies_statements_and_rows_into_the_file) {
     temp_dir cwd;
-    std::string listed = session(numbers_table(2) + "spool out.txt;\nselect a from n;\nspool off;\n"
-                                 "select 9;\nspool off\n",
+    std::string listed = session(numbers_table(2) +
+                                     "spool out.txt;\nselect a from n;\nspool off;\n"
+                                     "select 9;\nspool off\n",
                                  cwd.path);
     // With no spool active, SPOOL OFF only switches spooling off: nothing printed or written.
     EXPECT_EQ(listed.substr(listed.size() - 2 * prompt.size()), prompt + prompt) << listed;
@@ -130,7 +153,8 @@ TEST_F(display_e2e, spool_copies_statements_and_rows_into_the_file) {
 
 TEST_F(display_e2e, replace_command_edits_the_buffer_and_runs_it) {
     std::string out = session("select 'emp' as a, 'emp' as b;\nc/emp/dept\nc/a/b/\nc/zzz/y\n");
-    EXPECT_NE(out.find(prompt + "\nselect 'dept' as a, 'dept' as b;\r\na | b | " + rule + "dept| dept|\r\n"),
+    EXPECT_NE(out.find(prompt + "\nselect 'dept' as a, 'dept' as b;\r\na | b | " + rule +
+                       "dept| dept|\r\n"),
               std::string::npos)
         << out;
     EXPECT_NE(out.find(prompt + "\n“C/”Command correct usage：c/string1/string2\n" + prompt +
@@ -228,7 +252,8 @@ TEST_F(display_e2e, ctrl_c_while_the_editor_runs_is_the_editors) {
 
 TEST_F(display_e2e, the_time_of_day_prompt_shows_when_show_time_is_on) {
     std::string out = session("set show_time on\n");
-    EXPECT_TRUE(std::regex_search(out, std::regex("SHOW_TIME ON\r\n\r\n[0-2][0-9]:[0-5][0-9]:[0-6][0-9]  SQL>$")))
+    EXPECT_TRUE(std::regex_search(
+        out, std::regex("SHOW_TIME ON\r\n\r\n[0-2][0-9]:[0-5][0-9]:[0-6][0-9]  SQL>$")))
         << out;
 }
 
@@ -237,9 +262,11 @@ TEST_F(display_e2e, edit_without_an_editor_leaves_the_buffer_alone) {
     setenv("VISUAL", "/no/such/editor", 1);
     std::string out = session("select 1\n\nedit\n/\n", cwd.path);
     unsetenv("VISUAL");
-    EXPECT_NE(out.find("No editor could be started: the buffer is unchanged.\r\n"), std::string::npos)
+    EXPECT_NE(out.find("No editor could be started: the buffer is unchanged.\r\n"),
+              std::string::npos)
         << out;
-    EXPECT_NE(out.find("\r\n1 | " + rule + "1 |\r\n"), std::string::npos) << "/ still runs select 1";
+    EXPECT_NE(out.find("\r\n1 | " + rule + "1 |\r\n"), std::string::npos)
+        << "/ still runs select 1";
 }
 
 TEST_F(display_e2e, ctrl_c_ends_a_listing_and_the_total_still_counts_every_row) {
@@ -248,8 +275,9 @@ TEST_F(display_e2e, ctrl_c_ends_a_listing_and_the_total_still_counts_every_row) 
     ASSERT_TRUE(term->expect("SQL> "));
     term->type("create table n(a int);\r");
     ASSERT_TRUE(term->expect("SQL> "));
-    term->type("insert into n with recursive c(x) as (select 1 union all select x + 1 from c "
-               "where x < 300000) select x from c;\r");
+    term->type(
+        "insert into n with recursive c(x) as (select 1 union all select x + 1 from c "
+        "where x < 300000) select x from c;\r");
     ASSERT_TRUE(term->expect("Total 300000 records effected."));
     ASSERT_TRUE(term->expect("SQL> "));
     term->type("set pagesize 0\r");
@@ -272,8 +300,9 @@ TEST_F(display_e2e, a_key_typed_while_a_paused_listing_prints_waits_unechoed_for
     ASSERT_TRUE(term->expect("SQL> "));
     term->type("create table n(a int);\r");
     ASSERT_TRUE(term->expect("SQL> "));
-    term->type("insert into n with recursive c(x) as (select 1 union all select x + 1 from c "
-               "where x < 50000) select x from c;\r");
+    term->type(
+        "insert into n with recursive c(x) as (select 1 union all select x + 1 from c "
+        "where x < 50000) select x from c;\r");
     ASSERT_TRUE(term->expect("Total 50000 records effected."));
     // Each line is typed at its own prompt: typed earlier, its echo would mix with the output.
     ASSERT_TRUE(term->expect("SQL> "));

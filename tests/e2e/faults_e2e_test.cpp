@@ -5,8 +5,8 @@
 // nothing written twice, nothing reported done missing.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <unistd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <signal.h>
 
@@ -218,7 +218,8 @@ TEST_F(faults_e2e, an_open_transaction_with_a_parameter_file_is_never_committed_
     EXPECT_NE(out.find(prompt + reconnected +
                        "The open transaction held a statement with parameter files, which cannot "
                        "be sent again: the server rolled the transaction back.\r\n"
-                       "The statement was not run again.\r\n" + prompt),
+                       "The statement was not run again.\r\n" +
+                       prompt),
               std::string::npos)
         << out;
     EXPECT_EQ(times_received("insert into t values(1);"), 1) << "never replayed";
@@ -769,7 +770,8 @@ TEST_F(faults_e2e, bytes_after_a_reply_or_a_load_never_answer_the_next_statement
         ASSERT_TRUE(term->expect("Total 1 records.")) << term->seen;
         ASSERT_TRUE(term->expect(prompt));
         const std::string again = mode == "NSSL" ? "Connect ok.\r\n" : "SSL Connect ok.\r\n";
-        EXPECT_EQ(since_prompt(*term), prompt + stray + again + listing("a", {"2"}) + prompt) << mode;
+        EXPECT_EQ(since_prompt(*term), prompt + stray + again + listing("a", {"2"}) + prompt)
+            << mode;
         term->type("exit\n");
         EXPECT_EQ(term->finish(), 0);
         EXPECT_EQ(term->seen.find("answers no statement\r\n"), std::string::npos)

@@ -99,7 +99,6 @@ run_result run_norvsql(const std::vector<std::string>& args, const std::string& 
     return res;
 }
 
-
 bool install_client_certs(const std::string& certs, const std::string& cwd,
                           const std::string& prefix) {
     std::error_code ec;
@@ -209,7 +208,8 @@ std::unique_ptr<console_session> start_norvsql_pty(const std::vector<std::string
     std::string program = NORVSQL_BIN;
     std::vector<char*> argv;
     argv.push_back(program.data());
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    for (const auto& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     int master = -1;
     pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
@@ -247,7 +247,8 @@ std::string normalise_use_time(const std::string& out) {
         if (found == std::string::npos) break;
         size_t digits = found + mark.size();
         size_t end = digits;
-        while (end < out.size() && out[end] >= '0' && out[end] <= '9') ++end;
+        while (end < out.size() && out[end] >= '0' && out[end] <= '9')
+            ++end;
         res.append(out, at, digits - at);
         res += end > digits ? "N" : "";
         at = end;
@@ -323,7 +324,8 @@ std::string norvlite_test::session(const std::string& lines, const std::string& 
 }
 
 std::string norvlite_test::after_login(const std::string& out) const {
-    std::string head = banner + "\r\nConnect to 127.0.0.1:" + port + " demo norv \r\nConnect ok.\r\n";
+    std::string head =
+        banner + "\r\nConnect to 127.0.0.1:" + port + " demo norv \r\nConnect ok.\r\n";
     EXPECT_EQ(out.substr(0, head.size()), head);
     return normalise_use_time(out.substr(std::min(head.size(), out.size())));
 }

@@ -13,7 +13,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-
 }  // namespace
 
 class load_e2e : public norvlite_test {
@@ -41,8 +40,9 @@ TEST_F(load_e2e, rows_land_in_the_table_with_their_line_ends_as_the_terminator_s
         << out;
     EXPECT_NE(out.find("append_mode:1\r\n"), std::string::npos);
     // CR LF lines cut at LF keep their CR in the last field.
-    EXPECT_NE(out.find("1 | 1 |\r\n2 | 1 |\r\n3 | 1 |\r\n4 | 1 |\r\n4 | 2 |\r\n5 | 1 |\r\n5 | 2 |\r\n"),
-              std::string::npos)
+    EXPECT_NE(
+        out.find("1 | 1 |\r\n2 | 1 |\r\n3 | 1 |\r\n4 | 1 |\r\n4 | 2 |\r\n5 | 1 |\r\n5 | 2 |\r\n"),
+        std::string::npos)
         << out;
     EXPECT_TRUE(fs::exists(file("norv_load.log")));
     EXPECT_TRUE(fs::exists(file("norv_load_err.log")));
@@ -61,9 +61,11 @@ TEST_F(load_e2e, bad_rows_errors_and_refusals_end_as_they_should) {
     EXPECT_NE(out.find("record 3 bad rows.\r\nLoad table t Sucessed"), std::string::npos) << out;
     std::string bad_log = read_file(file("bad.log"));
     size_t entries = 0;
-    for (size_t at = 0; (at = bad_log.find("W\t", at)) != std::string::npos; ++at) ++entries;
+    for (size_t at = 0; (at = bad_log.find("W\t", at)) != std::string::npos; ++at)
+        ++entries;
     EXPECT_EQ(entries, 3u) << bad_log;
-    EXPECT_NE(out.find("Load table s failed"), std::string::npos) << "an error reply fails the load";
+    EXPECT_NE(out.find("Load table s failed"), std::string::npos)
+        << "an error reply fails the load";
     EXPECT_EQ(read_file(file("stop.log")).substr(0, 2), "E\t");
     EXPECT_NE(out.find("Load table nosuch failed"), std::string::npos) << out;
     EXPECT_FALSE(read_file(file("refused.log")).empty());
@@ -89,7 +91,8 @@ TEST_F(load_e2e, a_100_mb_file_is_counted_exactly_on_every_channel) {
     }
     for (const char* mode : {"NSSL", "tls", "ssl"}) {
         std::string out = session("TABLDR table=sink datafile=big.txt ft='|' rt=X'0a'\n", mode);
-        EXPECT_NE(out.find("\rload total " + std::to_string(rows) + " record 0 bad rows.\r\nLoad "
+        EXPECT_NE(out.find("\rload total " + std::to_string(rows) +
+                           " record 0 bad rows.\r\nLoad "
                            "table sink Sucessed"),
                   std::string::npos)
             << mode << ": " << out.substr(out.size() > 400 ? out.size() - 400 : 0);
@@ -97,6 +100,7 @@ TEST_F(load_e2e, a_100_mb_file_is_counted_exactly_on_every_channel) {
     std::string log = server->proc.log();
     size_t sinks = 0;
     std::string expected = "load sink: " + std::to_string(rows) + " records, ";
-    for (size_t at = 0; (at = log.find(expected, at)) != std::string::npos; ++at) ++sinks;
+    for (size_t at = 0; (at = log.find(expected, at)) != std::string::npos; ++at)
+        ++sinks;
     EXPECT_EQ(sinks, 3u) << log;
 }

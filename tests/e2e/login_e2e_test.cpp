@@ -61,7 +61,8 @@ TEST_F(login_e2e, keys_past_the_longest_password_are_dropped_and_a_long_port_wor
     EXPECT_EQ(r.out, banner + all_prompts + std::string(63, '*') + "\n" + banner + all_prompts +
                          "****\n" + connected(server->port) + prompt);
     std::string log = server->proc.log();
-    EXPECT_NE(log.find("wrong password"), std::string::npos) << "the long port word reached the server: " << log;
+    EXPECT_NE(log.find("wrong password"), std::string::npos)
+        << "the long port word reached the server: " << log;
     EXPECT_EQ(log.find("select 3"), std::string::npos) << log;
 }
 
@@ -77,8 +78,9 @@ TEST_F(login_e2e, a_host_name_or_bad_port_gives_url_set_error_and_the_prompts) {
 }
 
 TEST_F(login_e2e, end_of_input_at_any_prompt_ends_with_status_0) {
-    for (const std::string& typed : std::vector<std::string>{"", "127.0.0.1\n", "127.0.0.1\n" + port + "\ndemo\nnorv\n",
-                              "127.0.0.1\n" + port + "\ndemo\nnorv\nno"}) {
+    for (const std::string& typed :
+         std::vector<std::string>{"", "127.0.0.1\n", "127.0.0.1\n" + port + "\ndemo\nnorv\n",
+                                  "127.0.0.1\n" + port + "\ndemo\nnorv\nno"}) {
         run_result r = run_norvsql({}, typed);
         EXPECT_EQ(r.status, 0) << typed;
         EXPECT_EQ(r.out.find("Connect ok."), std::string::npos);
@@ -93,7 +95,8 @@ TEST_F(login_e2e, mixed_case_mode_words_are_not_secure) {
     }
     std::string log = server->proc.log();
     int clear = 0;
-    for (size_t at = 0; (at = log.find("login accepted (clear)", at)) != std::string::npos; ++at) ++clear;
+    for (size_t at = 0; (at = log.find("login accepted (clear)", at)) != std::string::npos; ++at)
+        ++clear;
     EXPECT_EQ(clear, 3) << log;
 }
 
@@ -108,8 +111,8 @@ protected:
 TEST_F(tls_login_e2e, tls_login_with_the_driver_certificate_connects) {
     temp_dir cwd;
     ASSERT_TRUE(install_client_certs(test_certs(), cwd.path, "driver"));
-    run_result r = run_norvsql({"tls", "127.0.0.1", port, "demo", "norv", "norv", "enc"},
-                               "exit\n", cwd.path);
+    run_result r =
+        run_norvsql({"tls", "127.0.0.1", port, "demo", "norv", "norv", "enc"}, "exit\n", cwd.path);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, banner + connected(server->port) + prompt);
 }
@@ -134,8 +137,8 @@ TEST_F(tls_login_e2e, missing_certificate_files_print_their_message) {
     temp_dir empty;
     run_result r = run_norvsql({"tls", "127.0.0.1", port, "demo", "norv", "norv"}, "", empty.path);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, banner + "Load CA certificate file failed" + banner +
-                         "Please input server URL:");
+    EXPECT_EQ(r.out,
+              banner + "Load CA certificate file failed" + banner + "Please input server URL:");
 }
 
 TEST_F(login_e2e, on_a_terminal_the_password_shows_stars_only_and_backspace_erases_one) {
@@ -150,7 +153,7 @@ TEST_F(login_e2e, on_a_terminal_the_password_shows_stars_only_and_backspace_eras
     ASSERT_TRUE(term->expect("Please input user name:"));
     term->type("norv\r");
     ASSERT_TRUE(term->expect("Please input password:"));
-    term->type("norx\x7fv\r");  // the terminal's Backspace is DEL
+    term->type("norx\x7fv\r");                               // the terminal's Backspace is DEL
     ASSERT_TRUE(term->expect("Connect ok.")) << term->seen;  // the terminal adds its own CR
     size_t from = term->seen.find("Please input password:");
     std::string shown = term->seen.substr(from, term->seen.find("Connect to") - from);
@@ -201,7 +204,8 @@ TEST_F(login_e2e, a_pasted_password_never_shows_and_the_terminal_is_restored_on_
     term->type("\x11");      // Ctrl+Q: the output goes on
     ASSERT_TRUE(term->expect("Please input server URL:")) << term->seen;  // refused: again
     const std::string shown = term->seen.substr(term->seen.find("Please input user name:"));
-    for (char c : std::string("Zq7X5")) EXPECT_EQ(shown.find(c), std::string::npos) << shown;
+    for (char c : std::string("Zq7X5"))
+        EXPECT_EQ(shown.find(c), std::string::npos) << shown;
     EXPECT_NE(shown.find("Please input password:*****\r\n"), std::string::npos) << shown;
     EXPECT_EQ(term->terminal_modes() & line_modes, cooked) << "restored after Enter";
 

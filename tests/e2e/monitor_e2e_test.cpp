@@ -18,7 +18,8 @@ protected:
     }
     int count(const std::string& text, const std::string& what) {
         int n = 0;
-        for (size_t at = 0; (at = text.find(what, at)) != std::string::npos; ++at) ++n;
+        for (size_t at = 0; (at = text.find(what, at)) != std::string::npos; ++at)
+            ++n;
         return n;
     }
 };

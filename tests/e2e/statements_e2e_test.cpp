@@ -253,7 +253,8 @@ TEST_F(statements_e2e, every_type_code_round_trips_through_a_table_of_its_declar
         if (size_t open = decl.find('('); open != std::string::npos) {
             int p = std::atoi(decl.c_str() + open + 1);
             size_t comma = decl.find(',', open);
-            type_mod = comma == std::string::npos ? p : (p << 16) | std::atoi(decl.c_str() + comma + 1);
+            type_mod =
+                comma == std::string::npos ? p : (p << 16) | std::atoi(decl.c_str() + comma + 1);
         }
         EXPECT_EQ(db_result_col_type_mod(r.r, 0), type_mod);
         ASSERT_EQ(db_result_row_count(r.r), 2);

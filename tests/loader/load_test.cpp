@@ -27,7 +27,9 @@ load_request parsed(std::string line, std::string& storage) {
     return parse_load_arguments(storage.data());
 }
 
-std::string str(const char* s) { return s ? s : "<none>"; }
+std::string str(const char* s) {
+    return s ? s : "<none>";
+}
 
 std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -67,8 +69,8 @@ struct scripted_load {
     std::string statement;
     std::vector<std::string> records;
     std::vector<uint32_t> batch_counts;
-    std::string refusal;        // non-empty: refuse the statement with this text
-    std::string replies;        // sent after the first batch, before the final 'K'
+    std::string refusal;  // non-empty: refuse the statement with this text
+    std::string replies;  // sent after the first batch, before the final 'K'
 
     // The statement, then the refusal or the acceptance and the int64 exchange; true when the
     // batches follow.
@@ -102,7 +104,8 @@ struct scripted_load {
             std::string body(length, '\0');
             recv_all(fd, body.data(), length);
             for (size_t at = 0; at < body.size();) {
-                uint32_t l = uint32_t(uint8_t(body[at])) << 24 | uint32_t(uint8_t(body[at + 1])) << 16 |
+                uint32_t l = uint32_t(uint8_t(body[at])) << 24 |
+                             uint32_t(uint8_t(body[at + 1])) << 16 |
                              uint32_t(uint8_t(body[at + 2])) << 8 | uint8_t(body[at + 3]);
                 records.push_back(body.substr(at + 4, l));
                 at += 4 + l;
@@ -117,7 +120,9 @@ struct scripted_load {
 
 class load_stream : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_EQ(chdir(dir.path.c_str()), 0) << "logs go to the working directory"; }
+    void SetUp() override {
+        ASSERT_EQ(chdir(dir.path.c_str()), 0) << "logs go to the working directory";
+    }
     void TearDown() override { chdir(previous.c_str()); }
 
     std::string write(const std::string& name, const std::string& bytes) {
@@ -204,15 +209,18 @@ TEST_F(load_stream, missing_keys_are_reported_in_order_without_a_load) {
     std::string printed;
     con_set_capture(&printed);
     // Only the first missing key in the order table, datafile, ft, rt is reported.
-    for (std::string line : {"TABLDR datafile=d.txt ft='|' rt=X'0a'", "TABLDR table=t ft='|'",
-                             "TABLDR table=t datafile=d.txt rt=X'0a'", "TABLDR table=t datafile=d.txt ft='|'",
-                             "TABLDR rt=X'0a'", "TABLDR table=t rt=X'0a'", "TABLDR"}) {
+    for (std::string line :
+         {"TABLDR datafile=d.txt ft='|' rt=X'0a'", "TABLDR table=t ft='|'",
+          "TABLDR table=t datafile=d.txt rt=X'0a'", "TABLDR table=t datafile=d.txt ft='|'",
+          "TABLDR rt=X'0a'", "TABLDR table=t rt=X'0a'", "TABLDR"}) {
         line += "\t";
         run_load_command(conn.get(), line.data());
     }
     con_set_capture(nullptr);
-    EXPECT_EQ(printed, "Loss table name\r\n\r\nLoss data file path\r\nLoss field separator\r\nLoss row separator\r\n"
-                       "Loss table name\r\n\r\nLoss data file path\r\nLoss table name\r\n\r\n");
+    EXPECT_EQ(printed,
+              "Loss table name\r\n\r\nLoss data file path\r\nLoss field separator\r\nLoss row "
+              "separator\r\n"
+              "Loss table name\r\n\r\nLoss data file path\r\nLoss table name\r\n\r\n");
     EXPECT_EQ(sp.drain(), "") << "nothing was sent";
 }
 
@@ -221,8 +229,9 @@ TEST_F(load_stream, records_go_in_one_batch_with_a_separator_after_each) {
     write("crlf.txt", "1|a\r\n2|b\r\n\r\n3|c");
     scripted_load lf, crlf, crlf_as_lf;
     std::string out = load("TABLDR table=t datafile=lf.txt ft='|' rt=X'0a'", lf);
-    EXPECT_EQ(lf.statement, "LOAD TABLE t         FROM STREAM RECORDS DELIMITED BY NEWLINE FIELDS "
-                            "TERMINATED BY '|'  PARALLEL 1,1 ;");
+    EXPECT_EQ(lf.statement,
+              "LOAD TABLE t         FROM STREAM RECORDS DELIMITED BY NEWLINE FIELDS "
+              "TERMINATED BY '|'  PARALLEL 1,1 ;");
     EXPECT_EQ(lf.batch_counts, std::vector<uint32_t>{2});
     EXPECT_EQ(lf.records, (std::vector<std::string>{"1|a|", "2|b|"}));
     EXPECT_EQ(out.substr(0, 15), "append_mode:0\r\n");
@@ -243,22 +252,27 @@ TEST_F(load_stream, records_go_in_one_batch_with_a_separator_after_each) {
 TEST_F(load_stream, a_record_across_chunks_is_sent_once_and_whole) {
     std::string data;
     int n = 0;
-    while (data.size() < (9u << 20)) data += std::to_string(++n) + "|" + std::string(97, 'x') + "\n";
+    while (data.size() < (9u << 20))
+        data += std::to_string(++n) + "|" + std::string(97, 'x') + "\n";
     write("big.txt", data);
     scripted_load big;
-    std::string out = load("TABLDR table=t datafile=big.txt ft='|' rt=X'0a' log=l.txt errlog=e.txt", big);
+    std::string out =
+        load("TABLDR table=t datafile=big.txt ft='|' rt=X'0a' log=l.txt errlog=e.txt", big);
     ASSERT_EQ(big.records.size(), size_t(n));
     for (int i = 0; i < n; ++i)
-        ASSERT_EQ(big.records[size_t(i)], std::to_string(i + 1) + "|" + std::string(97, 'x') + "|") << i;
+        ASSERT_EQ(big.records[size_t(i)], std::to_string(i + 1) + "|" + std::string(97, 'x') + "|")
+            << i;
     EXPECT_EQ(big.batch_counts.size(), 2u) << "one batch per chunk";
-    EXPECT_NE(out.find("\rload total " + std::to_string(n) + " record 0 bad rows.\r\nLoad table t Sucessed"),
+    EXPECT_NE(out.find("\rload total " + std::to_string(n) +
+                       " record 0 bad rows.\r\nLoad table t Sucessed"),
               std::string::npos);
 }
 
 TEST_F(load_stream, rejected_rows_are_counted_and_logged_errors_fail_the_load) {
     write("d.txt", "1|a\n2|b\n3|c\n");
     scripted_load warned;
-    warned.replies = "W" + wire_text("row 1 bad") + "W" + wire_text("row 2 bad") + "W" + wire_text("row 3 bad");
+    warned.replies =
+        "W" + wire_text("row 1 bad") + "W" + wire_text("row 2 bad") + "W" + wire_text("row 3 bad");
     std::string out = load("TABLDR table=t datafile=d.txt ft='|' rt=X'0a' errlog=err.txt", warned);
     EXPECT_NE(out.find("record 3 bad rows.\r\nLoad table t Sucessed"), std::string::npos) << out;
     EXPECT_EQ(read_file(dir.path + "/err.txt"), "W\trow 1 badW\trow 2 badW\trow 3 bad");
@@ -292,9 +306,13 @@ TEST_F(load_stream, a_refused_statement_and_bad_terminators_fail_before_any_data
     line = "TABLDR table=t datafile=adir ft='|' rt=X'0a'\t";
     run_load_command(conn.get(), line.data());
     con_set_capture(nullptr);
-    EXPECT_EQ(printed.rfind("Row separator error\r\n\r\n\r\nLoad table t failed\r\n\r\nUse time:", 0), 0u);
-    EXPECT_NE(printed.find("Open data file nofile.txt failed\r\n\r\n"), std::string::npos) << printed;
-    EXPECT_NE(printed.find("Open data file adir failed\r\n\r\n\r\nLoad table t failed"), std::string::npos)
+    EXPECT_EQ(
+        printed.rfind("Row separator error\r\n\r\n\r\nLoad table t failed\r\n\r\nUse time:", 0),
+        0u);
+    EXPECT_NE(printed.find("Open data file nofile.txt failed\r\n\r\n"), std::string::npos)
+        << printed;
+    EXPECT_NE(printed.find("Open data file adir failed\r\n\r\n\r\nLoad table t failed"),
+              std::string::npos)
         << printed;
     EXPECT_EQ(sp.drain(), "");
 }
@@ -315,7 +333,8 @@ TEST_F(load_stream, a_read_error_in_the_data_file_fails_the_load) {
     scripted_load server;
     std::string out = load("TABLDR table=t datafile=/proc/self/mem ft='|' rt=X'0a'", server);
     EXPECT_TRUE(server.records.empty());
-    EXPECT_NE(out.find("\r\nReading the data file failed after record 0: "), std::string::npos) << out;
+    EXPECT_NE(out.find("\r\nReading the data file failed after record 0: "), std::string::npos)
+        << out;
     EXPECT_NE(out.find("\r\nLoad table t failed\r\n\r\n"), std::string::npos) << out;
 }
 
@@ -339,7 +358,8 @@ TEST_F(load_stream, a_broken_answer_to_the_load_statement_closes_the_connection)
 
 TEST_F(load_stream, a_reply_out_of_step_ends_the_load_while_the_server_waits) {
     std::string data;
-    while (data.size() < 20u << 20) data += "12345|abcdefgh\n";  // three chunks
+    while (data.size() < 20u << 20)
+        data += "12345|abcdefgh\n";  // three chunks
     write("big.txt", data);
     // A reply the console cannot read, and a closing 'K' before the end of the data.
     for (const std::string& reply : {"W" + be32(-1), std::string("K")}) {
@@ -375,5 +395,6 @@ TEST_F(load_stream, an_empty_file_sends_only_the_end_marker) {
     scripted_load empty;
     std::string out = load("TABLDR table=t datafile=empty.txt ft='|' rt=X'0a'", empty);
     EXPECT_TRUE(empty.batch_counts.empty());
-    EXPECT_NE(out.find("\rload total 0 record 0 bad rows.\r\nLoad table t Sucessed"), std::string::npos);
+    EXPECT_NE(out.find("\rload total 0 record 0 bad rows.\r\nLoad table t Sucessed"),
+              std::string::npos);
 }

@@ -11,7 +11,9 @@ namespace {
 struct scanned {
     std::string text;
     redirections r;
-    explicit scanned(const char* statement) : text(statement) { r = scan_redirections(text.data()); }
+    explicit scanned(const char* statement) : text(statement) {
+        r = scan_redirections(text.data());
+    }
     std::string statement() const { return text.c_str(); }
 };
 

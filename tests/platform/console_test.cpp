@@ -1,8 +1,8 @@
 // The console reader's word, line-rest and key semantics on piped input, and the writer.
 #include <gtest/gtest.h>
 
-#include <string>
 #include <unistd.h>
+#include <string>
 
 #include "platform/console.h"
 #include "tests/support/fed_input.h"

@@ -48,7 +48,8 @@ TEST(db_build_login_text, optional_fields_in_order_and_values_unescaped) {
 }
 
 TEST(db_build_login_text, refuses_a_text_that_leaves_no_room_for_its_zero_byte) {
-    const std::string fixed = "login database =  user='u' password='' auto_commit = 'on' version = '202'";
+    const std::string fixed =
+        "login database =  user='u' password='' auto_commit = 'on' version = '202'";
     std::string db_fit(255 - fixed.size(), 'd');
     std::string db_over = db_fit + "d";
     EXPECT_EQ(login_text(db_fit.c_str(), "u", "", nullptr, nullptr, nullptr, nullptr, 0, 1).size(),

@@ -49,7 +49,8 @@ const mp_digit test_private[rsa_digits] = {0x182a1313, 0xd4e26e8c, 0x08599eea, 0
 std::string wire_number(const mp_digit* digits) {
     std::string bytes;
     for (int i = 0; i < rsa_digits; ++i)
-        for (int b = 0; b < 4; ++b) bytes += char(digits[i] >> (8 * b));
+        for (int b = 0; b < 4; ++b)
+            bytes += char(digits[i] >> (8 * b));
     return bytes;
 }
 
@@ -82,7 +83,8 @@ std::string enciphered(turing_state& ks, std::string bytes) {
 TEST(db_spread_login_text, puts_30_text_bytes_and_two_sevens_in_every_full_block) {
     unsigned char buf[224] = {};
     std::string text(61, 't');
-    for (size_t i = 0; i < text.size(); ++i) text[i] = char('A' + i % 26);
+    for (size_t i = 0; i < text.size(); ++i)
+        text[i] = char('A' + i % 26);
     std::memcpy(buf, text.data(), text.size());
     EXPECT_EQ(db_spread_login_text(buf, int(text.size())), 65);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 30), text.substr(0, 30));
@@ -112,16 +114,20 @@ TEST(db_own_cipher_handshake, wraps_key_and_text_and_enciphers_everything_after)
         // A statement, then a reply of more than 3400 bytes so the keystream moves to its next
         // block in both directions.
         std::string sql = "select big";
-        std::string expected = "?" + be32(uint32_t(sql.size())) + sql + std::string(1, '\0') + be32(0);
+        std::string expected =
+            "?" + be32(uint32_t(sql.size())) + sql + std::string(1, '\0') + be32(0);
         statement = enciphered(in, recv_n(sp.peer, expected.size()));
-        std::string reply = "A" + be32(1) + wire_text("V") + be32(30) + be32(uint32_t(-1)) + be32(0);
-        for (int i = 0; i < 40; ++i) reply += "R" + wire_text(std::string(100, char('a' + i % 26)));
+        std::string reply =
+            "A" + be32(1) + wire_text("V") + be32(30) + be32(uint32_t(-1)) + be32(0);
+        for (int i = 0; i < 40; ++i)
+            reply += "R" + wire_text(std::string(100, char('a' + i % 26)));
         reply += "K";
         send_all(sp.peer, enciphered(out, reply));
     });
     int verdict = -1;
     bool ok = db_run_exchange(conn.get(), [&] {
-        verdict = db_own_cipher_handshake(conn.get(), password.c_str(), text.c_str(), int(text.size()));
+        verdict =
+            db_own_cipher_handshake(conn.get(), password.c_str(), text.c_str(), int(text.size()));
     });
     ASSERT_TRUE(ok);
     EXPECT_EQ(verdict, 'K');
@@ -161,9 +167,8 @@ TEST(db_own_cipher_handshake, the_verdict_is_deciphered_before_it_is_read) {
         send_all(sp.peer, enciphered(out, "E"));
     });
     int verdict = 0;
-    bool ok = db_run_exchange(conn.get(), [&] {
-        verdict = db_own_cipher_handshake(conn.get(), "", "short text", 10);
-    });
+    bool ok = db_run_exchange(
+        conn.get(), [&] { verdict = db_own_cipher_handshake(conn.get(), "", "short text", 10); });
     server.join();
     EXPECT_TRUE(ok);
     EXPECT_EQ(verdict, 'E');
@@ -200,7 +205,7 @@ TEST(db_own_cipher_handshake, a_public_key_that_cannot_protect_the_login_is_refu
         EXPECT_TRUE(ok) << c.why;
         EXPECT_EQ(verdict, -1) << c.why;
         EXPECT_EQ(sp.drain(), "~ssl~") << c.why;
-        EXPECT_EQ(printed, "The server's public key is refused (" + c.why +
-                               "): the login is not sent.\r\n");
+        EXPECT_EQ(printed,
+                  "The server's public key is refused (" + c.why + "): the login is not sent.\r\n");
     }
 }

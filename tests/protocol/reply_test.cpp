@@ -22,11 +22,15 @@
 
 namespace {
 
-std::string text(const std::string& s) { return wire_text(s); }
+std::string text(const std::string& s) {
+    return wire_text(s);
+}
 std::string column(const std::string& name, int type, int type_mod = -1, int flags = 0) {
     return text(name) + be32(type) + be32(type_mod) + be32(flags);
 }
-std::string value(const std::string& bytes) { return be32(int32_t(bytes.size())) + bytes; }
+std::string value(const std::string& bytes) {
+    return be32(int32_t(bytes.size())) + bytes;
+}
 
 // Runs sql against a peer that has already written reply (and then stops writing).
 struct exchange {
@@ -65,7 +69,8 @@ db_result* execute_streamed(const std::string& reply) {
 // The memory a result holds: its arena blocks (rows included) and the message.
 size_t held_bytes(const db_result* r) {
     size_t n = r->message_text.capacity();
-    for (const arena_block* b = r->arena_head; b; b = b->next) n += sizeof *b + size_t(b->size);
+    for (const arena_block* b = r->arena_head; b; b = b->next)
+        n += sizeof *b + size_t(b->size);
     return n;
 }
 
@@ -163,16 +168,18 @@ TEST(db_execute, notices_and_function_output_are_printed_not_stored) {
 }
 
 TEST(db_execute, values_are_converted_to_host_order_by_type_code) {
-    std::string point = std::string("\x3f\xf8\0\0\0\0\0\0", 8) + std::string("\xc0\0\0\0\0\0\0\0", 8);
+    std::string point =
+        std::string("\x3f\xf8\0\0\0\0\0\0", 8) + std::string("\xc0\0\0\0\0\0\0\0", 8);
     std::string box;
     for (double d : {1.0, 2.0, 3.0, 4.0}) {
         uint64_t bits;
         std::memcpy(&bits, &d, 8);
-        for (int s = 56; s >= 0; s -= 8) box += char(bits >> s);
+        for (int s = 56; s >= 0; s -= 8)
+            box += char(bits >> s);
     }
-    exchange x("A" + be32(5) + column("S", 4) + column("I", 5) + column("P", 36) +
-               column("B", 37) + column("E", 5) + "R" + value("\x01\x02") +
-               value("\xff\xff\xff\xfe") + value(point) + value(box) + value("") + "K");
+    exchange x("A" + be32(5) + column("S", 4) + column("I", 5) + column("P", 36) + column("B", 37) +
+               column("E", 5) + "R" + value("\x01\x02") + value("\xff\xff\xff\xfe") + value(point) +
+               value(box) + value("") + "K");
     db_row* row = db_result_next(x.result);
     ASSERT_NE(row, nullptr);
     int16_t s;
@@ -229,10 +236,9 @@ TEST(db_execute, a_lost_connection_while_rows_stream_keeps_the_rows_and_says_so)
 }
 
 TEST(db_execute, malformed_lengths_and_counts_fail_the_exchange) {
-    for (const std::string& reply :
-         {"E" + be32(-1) + "x", "E" + be32(0x7fffffff), "A" + be32(-3),
-          "A" + be32(2000000000), "A" + be32(1) + text("N").substr(0, 4),
-          "O" + be32(0) + be32(0x7fffffff), "I" + be32(-5)}) {
+    for (const std::string& reply : {"E" + be32(-1) + "x", "E" + be32(0x7fffffff), "A" + be32(-3),
+                                     "A" + be32(2000000000), "A" + be32(1) + text("N").substr(0, 4),
+                                     "O" + be32(0) + be32(0x7fffffff), "I" + be32(-5)}) {
         exchange x(reply);
         EXPECT_EQ(x.result, nullptr) << ::testing::PrintToString(reply);
     }
@@ -262,11 +268,10 @@ TEST(db_execute, a_reply_broken_among_rows_leaves_nothing_for_the_next_statement
 }
 
 TEST(db_execute, a_reply_cut_at_any_byte_gives_null_or_a_flagged_partial_result) {
-    const std::string header =
-        "W" + text("w") + "A" + be32(2) + column("A", 5) + column("B", 30);
-    const std::string reply = header + "R" + value(std::string("\0\0\0\7", 4)) +
-                              value("seven") + "M" + text("m") + "R" +
-                              value(std::string("\0\0\0\x08", 4)) + value("") + "$" + be32(2);
+    const std::string header = "W" + text("w") + "A" + be32(2) + column("A", 5) + column("B", 30);
+    const std::string reply = header + "R" + value(std::string("\0\0\0\7", 4)) + value("seven") +
+                              "M" + text("m") + "R" + value(std::string("\0\0\0\x08", 4)) +
+                              value("") + "$" + be32(2);
     for (size_t cut = 0; cut < reply.size(); ++cut) {
         exchange x(reply.substr(0, cut));
         if (cut < header.size()) {
@@ -275,7 +280,7 @@ TEST(db_execute, a_reply_cut_at_any_byte_gives_null_or_a_flagged_partial_result)
             ASSERT_NE(x.result, nullptr) << "cut at " << cut;
             EXPECT_TRUE(db_result_cut_short(x.result)) << "cut at " << cut;
             EXPECT_LE(db_result_row_count(x.result), 2);
-                }
+        }
     }
     exchange whole(reply);
     ASSERT_NE(whole.result, nullptr);
@@ -286,7 +291,8 @@ TEST(db_execute, a_reply_cut_at_any_byte_gives_null_or_a_flagged_partial_result)
 TEST(db_set_option, sends_each_setting_as_its_statement_and_keeps_it) {
     socket_pair sp;
     auto conn = sp.conn();
-    for (int i = 0; i < 5; ++i) sp.send_peer("K");
+    for (int i = 0; i < 5; ++i)
+        sp.send_peer("K");
     db_set_option(conn.get(), "char_set", "utf8");
     db_set_option(conn.get(), "iso_level", "serializable");
     db_set_option(conn.get(), "time_zone", "+08:00");
@@ -300,8 +306,8 @@ TEST(db_set_option, sends_each_setting_as_its_statement_and_keeps_it) {
     };
     EXPECT_EQ(sp.drain(), message("set client_encoding to 'utf8'") +
                               message("set transaction isolation  'serializable'") +
-                              message("set time zone '+08:00'") + message("set lock_timeout to 30") +
-                              message("set auto commit off"));
+                              message("set time zone '+08:00'") +
+                              message("set lock_timeout to 30") + message("set auto commit off"));
     EXPECT_EQ(conn->lock_timeout, 30);
     EXPECT_EQ(conn->auto_commit, 0);
     EXPECT_EQ(*conn->char_set, "utf8");
@@ -312,7 +318,8 @@ TEST(db_execute, a_value_of_several_receive_pieces_arrives_whole) {
     socket_pair sp;
     auto conn = sp.conn();
     std::string big(size_t(3) << 20, '\0');
-    for (size_t i = 0; i < big.size(); ++i) big[i] = char('a' + i % 23);
+    for (size_t i = 0; i < big.size(); ++i)
+        big[i] = char('a' + i % 23);
     const std::string reply =
         "A" + be32(2) + column("B", 30) + column("C", 30) + "R" + value(big) + value("c") + "K";
     std::thread server([&] {
@@ -348,7 +355,8 @@ TEST(db_execute, many_messages_hold_the_memory_of_the_last_one_only) {
 
 TEST(db_execute, a_result_stops_at_its_row_bound_and_rows_without_columns_cost_nothing) {
     std::string rows = select_header;
-    for (int i = 0; i < 1600; ++i) rows += "R" + value(be32(uint32_t(i)));
+    for (int i = 0; i < 1600; ++i)
+        rows += "R" + value(be32(uint32_t(i)));
     result_row_bound = 1500;
     db_result* r = execute_streamed(rows + "K");
     result_row_bound = INT32_MAX;
@@ -375,14 +383,15 @@ TEST(db_execute, a_result_stops_at_its_row_bound_and_rows_without_columns_cost_n
 }
 
 TEST(db_execute_params, a_file_is_sent_as_it_was_bound_or_not_at_all) {
-    const std::string path = std::filesystem::temp_directory_path().string() + "/norv_param_" +
-                             std::to_string(getpid());
+    const std::string path =
+        std::filesystem::temp_directory_path().string() + "/norv_param_" + std::to_string(getpid());
     struct remover {
         const std::string& path;
         ~remover() { std::filesystem::remove(path); }
     } remove_at_end{path};
     std::string bytes((size_t(3) << 20) + 5, '\0');
-    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = char(i * 7 % 251);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = char(i * 7 % 251);
     const std::string sql = "insert into t values(?)";
     const std::string message = "?" + be32(uint32_t(sql.size())) + sql + std::string(1, '\0') +
                                 be32(1) + be16(0) + be16(1) + be16(34) +

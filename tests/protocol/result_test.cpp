@@ -16,7 +16,8 @@ namespace {
 
 int block_count(const db_result* r) {
     int n = 0;
-    for (const arena_block* b = r->arena_head; b; b = b->next) ++n;
+    for (const arena_block* b = r->arena_head; b; b = b->next)
+        ++n;
     return n;
 }
 
@@ -28,10 +29,12 @@ std::string column(const std::string& name, int type) {
 // VARCHAR.
 std::string text_reply(size_t cols, const std::vector<std::vector<std::string>>& rows) {
     std::string out = "A" + be32(uint32_t(cols));
-    for (size_t c = 0; c < cols; ++c) out += column("C" + std::to_string(c), 30);
+    for (size_t c = 0; c < cols; ++c)
+        out += column("C" + std::to_string(c), 30);
     for (const auto& row : rows) {
         out += 'R';
-        for (const std::string& v : row) out += wire_text(v);
+        for (const std::string& v : row)
+            out += wire_text(v);
     }
     return out + "K";
 }
@@ -71,7 +74,8 @@ void expect_rows(db_result* r, const std::vector<std::vector<std::string>>& rows
 
 std::string filled(size_t n, size_t seed) {
     std::string s(n, '\0');
-    for (size_t k = 0; k < n; ++k) s[k] = char('a' + (k * 7 + seed) % 26);
+    for (size_t k = 0; k < n; ++k)
+        s[k] = char('a' + (k * 7 + seed) % 26);
     return s;
 }
 
@@ -118,7 +122,8 @@ TEST(db_type_name, names_codes_and_gives_empty_text_otherwise) {
     EXPECT_STREQ(db_type_name(12), "TIME WITH TIME ZONE");
     EXPECT_STREQ(db_type_name(44), "STREM");
     EXPECT_STREQ(db_type_name(45), "ROWID");
-    for (int code : {31, 35, 40, 41, 42, 43, -1, 46, 1000}) EXPECT_STREQ(db_type_name(code), "");
+    for (int code : {31, 35, 40, 41, 42, 43, -1, 46, 1000})
+        EXPECT_STREQ(db_type_name(code), "");
 }
 
 TEST(result_rows, values_read_back_whole_on_both_sides_of_each_offset_width) {
@@ -126,7 +131,8 @@ TEST(result_rows, values_read_back_whole_on_both_sides_of_each_offset_width) {
     // 1-byte offsets, those of 65535 or less 2-byte ones. A second, empty column puts the last
     // offset past the first value; a third column starts after it.
     std::vector<std::vector<std::string>> one, three;
-    for (size_t n : {0, 1, 249, 250, 251, 252, 253, 254, 65527, 65528, 65529, 65530, 65531, 65532}) {
+    for (size_t n :
+         {0, 1, 249, 250, 251, 252, 253, 254, 65527, 65528, 65529, 65530, 65531, 65532}) {
         one.push_back({filled(n, n)});
         three.push_back({filled(n, n + 1), "", filled(n % 5, n)});
         three.push_back({"", filled(n, n + 2), "z"});
@@ -160,7 +166,8 @@ TEST(result_rows, many_rows_of_mixed_sizes_cross_run_and_block_borders_and_rewin
         EXPECT_EQ(db_result_rewind(r), 0);
     }
     // Rewound half-way through, it starts again at the first row.
-    for (int i = 0; i < 3000; ++i) ASSERT_NE(db_result_next(r), nullptr);
+    for (int i = 0; i < 3000; ++i)
+        ASSERT_NE(db_result_next(r), nullptr);
     db_result_rewind(r);
     db_row* first = db_result_next(r);
     ASSERT_NE(first, nullptr);
@@ -177,7 +184,8 @@ TEST(result_rows, many_rows_of_mixed_sizes_cross_run_and_block_borders_and_rewin
 
 TEST(result_rows, a_large_result_takes_standard_blocks_from_slabs_and_frees_them) {
     std::vector<std::vector<std::string>> rows;
-    for (size_t i = 0; i < 2000; ++i) rows.push_back({filled(4000, i)});  // about 8 MB
+    for (size_t i = 0; i < 2000; ++i)
+        rows.push_back({filled(4000, i)});  // about 8 MB
     db_result* r = decode(text_reply(1, rows));
     ASSERT_NE(r, nullptr);
     EXPECT_NE(r->slabs, nullptr);
@@ -189,13 +197,15 @@ TEST(result_rows, a_large_result_takes_standard_blocks_from_slabs_and_frees_them
 TEST(result_rows, narrow_rows_hold_less_memory_than_their_reply) {
     // 100,000 rows of an integer and an 8-byte text: 21 reply bytes a row.
     std::string reply = "A" + be32(2) + column("ID", 5) + column("NAME", 30);
-    for (uint32_t i = 0; i < 100000; ++i) reply += "R" + wire_text(be32(i)) + wire_text(filled(8, i));
+    for (uint32_t i = 0; i < 100000; ++i)
+        reply += "R" + wire_text(be32(i)) + wire_text(filled(8, i));
     reply += "K";
     db_result* r = decode(reply);
     ASSERT_NE(r, nullptr);
     ASSERT_EQ(db_result_row_count(r), 100000);
     size_t held = 0;
-    for (const arena_block* b = r->arena_head; b; b = b->next) held += sizeof *b + size_t(b->size);
+    for (const arena_block* b = r->arena_head; b; b = b->next)
+        held += sizeof *b + size_t(b->size);
     EXPECT_LT(held, reply.size());
     uint32_t expected = 0;
     while (db_row* row = db_result_next(r)) {

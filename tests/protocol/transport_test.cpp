@@ -10,7 +10,9 @@
 
 namespace {
 
-std::string filled(size_t n, char ch) { return std::string(n, ch); }
+std::string filled(size_t n, char ch) {
+    return std::string(n, ch);
+}
 
 void queue(db_conn* c, const std::string& bytes) {
     ASSERT_TRUE(db_run_exchange(c, [&] { put_bytes(c, bytes.data(), int(bytes.size())); }));
@@ -35,18 +37,20 @@ TEST(put_bytes, copies_up_to_2048_bytes_and_sends_2049_directly) {
 TEST(put_bytes, appends_below_8192_and_flushes_first_at_8192) {
     socket_pair sp;
     auto c = sp.conn();
-    for (int i = 0; i < 4; ++i) queue(c.get(), filled(2000, char('0' + i)));
+    for (int i = 0; i < 4; ++i)
+        queue(c.get(), filled(2000, char('0' + i)));
     queue(c.get(), filled(191, 'x'));
     EXPECT_EQ(c->send_len, 8191);
     EXPECT_EQ(sp.drain(), "");
 
     socket_pair sp2;
     auto c2 = sp2.conn();
-    for (int i = 0; i < 4; ++i) queue(c2.get(), filled(2000, char('0' + i)));
+    for (int i = 0; i < 4; ++i)
+        queue(c2.get(), filled(2000, char('0' + i)));
     queue(c2.get(), filled(192, 'y'));
     EXPECT_EQ(c2->send_len, 192);
-    EXPECT_EQ(sp2.drain(), filled(2000, '0') + filled(2000, '1') + filled(2000, '2') +
-                               filled(2000, '3'));
+    EXPECT_EQ(sp2.drain(),
+              filled(2000, '0') + filled(2000, '1') + filled(2000, '2') + filled(2000, '3'));
     db_flush(c2.get());
     EXPECT_EQ(c2->send_len, 0);
     EXPECT_EQ(sp2.drain(), filled(192, 'y'));

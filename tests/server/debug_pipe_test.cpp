@@ -32,7 +32,8 @@ TEST(srv_pipe_line, names_session_user_database_statement_and_outcome) {
 }
 
 TEST(srv_pipe_line, shows_line_ends_as_blanks_and_cuts_long_texts_at_a_character) {
-    EXPECT_EQ(srv_pipe_line(1, "u", "d", "  select 1\r\nfrom\tdual;\n ", outcome(srv_outcome_kind::rows, 1)),
+    EXPECT_EQ(srv_pipe_line(1, "u", "d", "  select 1\r\nfrom\tdual;\n ",
+                            outcome(srv_outcome_kind::rows, 1)),
               "[session 1 u@d] select 1  from dual; -> 1 rows\n");
     const std::string long_text = "select '" + std::string(200, 'x') + "'";
     EXPECT_EQ(srv_pipe_line(1, "u", "d", long_text, outcome(srv_outcome_kind::ok)),

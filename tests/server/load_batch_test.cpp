@@ -142,10 +142,9 @@ struct socket_pair_reader {
     }
     srv_batch_status read(srv_load_buffer& body, int32_t& count, std::string& why,
                           int timeout_ms = 2000) {
-        return srv_load_read_batch(reader, body, count,
-                                   std::chrono::steady_clock::now() +
-                                       std::chrono::milliseconds(timeout_ms),
-                                   why);
+        return srv_load_read_batch(
+            reader, body, count,
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms), why);
     }
 };
 

@@ -29,12 +29,12 @@ struct load_reply {
 };
 
 struct load_outcome {
-    std::string refusal;   // the "E" text when the statement was refused
-    char after_refusal = 0;  // the letter after a refusal text
-    bool accepted = false;   // "K" and the int64 exchange went through
+    std::string refusal;              // the "E" text when the statement was refused
+    char after_refusal = 0;           // the letter after a refusal text
+    bool accepted = false;            // "K" and the int64 exchange went through
     std::vector<load_reply> replies;  // "W" and "E" in order
-    bool ended = false;  // the closing "K" came
-    std::string why;     // what went wrong on the client's side
+    bool ended = false;               // the closing "K" came
+    std::string why;                  // what went wrong on the client's side
 };
 
 // Sends the statement on a logged-in clear socket, then (when accepted) the int64 exchange and

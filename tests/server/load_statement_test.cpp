@@ -92,16 +92,18 @@ TEST(srv_parse_load_statement, reads_quoted_table_names_and_any_separator_byte) 
     EXPECT_EQ(l.schema, "s x");
     EXPECT_EQ(l.table, "t`u");
 
-    const std::string head = "LOAD TABLE t FROM STREAM RECORDS DELIMITED BY NEWLINE FIELDS "
-                             "TERMINATED BY ";
+    const std::string head =
+        "LOAD TABLE t FROM STREAM RECORDS DELIMITED BY NEWLINE FIELDS "
+        "TERMINATED BY ";
     EXPECT_EQ(parsed(head + "' '  PARALLEL 1,1 ;").separator, ' ');
     EXPECT_EQ(parsed(head + "'''  PARALLEL 1,1 ;").separator, '\'');
     EXPECT_EQ(parsed(head + "'\xa6';").separator, '\xa6');
 }
 
 TEST(srv_parse_load_statement, refuses_a_separator_that_is_not_one_character) {
-    const std::string head = "LOAD TABLE t FROM STREAM RECORDS DELIMITED BY NEWLINE FIELDS "
-                             "TERMINATED BY ";
+    const std::string head =
+        "LOAD TABLE t FROM STREAM RECORDS DELIMITED BY NEWLINE FIELDS "
+        "TERMINATED BY ";
     EXPECT_EQ(refusal(head + "'ab'  PARALLEL 1,1 ;"),
               "a load separator is one character between quotes, not 'ab'");
     EXPECT_EQ(refusal(head + "''  PARALLEL 1,1 ;"),
@@ -117,7 +119,8 @@ TEST(srv_parse_load_statement, refuses_a_separator_that_is_not_one_character) {
 TEST(srv_parse_load_statement, refuses_broken_statements_with_a_reason) {
     refusal("LOAD");
     refusal("LOADS TABLE t FROM STREAM RECORDS DELIMITED BY NEWLINE FIELDS TERMINATED BY '|'");
-    refusal("LOAD UPDATE TABLE t FROM STREAM RECORDS DELIMITED BY NEWLINE FIELDS TERMINATED BY '|'");
+    refusal(
+        "LOAD UPDATE TABLE t FROM STREAM RECORDS DELIMITED BY NEWLINE FIELDS TERMINATED BY '|'");
     EXPECT_EQ(refusal("LOAD TABLE  FROM STREAM RECORDS DELIMITED BY NEWLINE FIELDS TERMINATED BY "
                       "'|'"),
               "usage: LOAD [APPEND|REPLACE] TABLE name FROM STREAM RECORDS DELIMITED BY NEWLINE "
@@ -126,8 +129,9 @@ TEST(srv_parse_load_statement, refuses_broken_statements_with_a_reason) {
     refusal("LOAD TABLE s. FROM STREAM RECORDS DELIMITED BY NEWLINE FIELDS TERMINATED BY '|'");
     refusal("LOAD TABLE \"\" FROM STREAM RECORDS DELIMITED BY NEWLINE FIELDS TERMINATED BY '|'");
     refusal("LOAD TABLE t FROM FILE RECORDS DELIMITED BY NEWLINE FIELDS TERMINATED BY '|'");
-    const std::string head = "LOAD TABLE t FROM STREAM RECORDS DELIMITED BY NEWLINE FIELDS "
-                             "TERMINATED BY '|' ";
+    const std::string head =
+        "LOAD TABLE t FROM STREAM RECORDS DELIMITED BY NEWLINE FIELDS "
+        "TERMINATED BY '|' ";
     EXPECT_EQ(refusal(head + "PARALLEL 1"), "unexpected text in a load statement: PARALLEL 1");
     refusal(head + "PARALLEL 1,x");
     refusal(head + "PARALLEL 1,1 PARALLEL 1,1");

@@ -46,9 +46,8 @@ protected:
     void SetUp() override {
         ASSERT_FALSE(dir.path.empty());
         std::string error;
-        ASSERT_TRUE(
-            server.start({"--data", dir.path + "/data", "--port", "0"}, dir.path + "/server.log",
-                         error))
+        ASSERT_TRUE(server.start({"--data", dir.path + "/data", "--port", "0"},
+                                 dir.path + "/server.log", error))
             << error;
     }
 
@@ -116,7 +115,8 @@ TEST_F(norvlite_debug_pipe, shows_each_statement_of_another_session_with_its_out
     ask(s, "show auto_commit");
     const std::string long_select = "select '" + std::string(150, 'x') + "' as v";
     ask(s, long_select);
-    load_outcome o = run_clear_load(s, load_statement_text("t"), load_batch({"7|", "x|y|"}) + load_end());
+    load_outcome o =
+        run_clear_load(s, load_statement_text("t"), load_batch({"7|", "x|y|"}) + load_end());
     ASSERT_TRUE(o.ended) << o.why;
     const std::string load_text = load_statement_text("t");
     EXPECT_EQ(read_lines(pipe, 8),
@@ -126,13 +126,16 @@ TEST_F(norvlite_debug_pipe, shows_each_statement_of_another_session_with_its_out
               "[session 2 norv@demo] selec 1 -> error near \"selec\": syntax error\n"
               "[session 2 norv@demo] update t set a = a + 1  where a > 1; -> 1 changed\n"
               "[session 2 norv@demo] show auto_commit -> 1 rows\n"
-              "[session 2 norv@demo] " + long_select.substr(0, 100) + "... -> 1 rows\n"
-              "[session 2 norv@demo] " + load_text.substr(0, 100) + "... -> 2 records, 1 bad\n");
+              "[session 2 norv@demo] " +
+                  long_select.substr(0, 100) +
+                  "... -> 1 rows\n"
+                  "[session 2 norv@demo] " +
+                  load_text.substr(0, 100) + "... -> 2 records, 1 bad\n");
     EXPECT_EQ(recv_upto(pipe, 1, 100), "");  // nothing else, not even its own statement
 }
 
 TEST_F(norvlite_debug_pipe, two_pipes_both_see_every_line_and_any_spelling_opens_one) {
-    test_socket first = open_pipe("SET   DEBUG_PIPE   ON");  // connection 1
+    test_socket first = open_pipe("SET   DEBUG_PIPE   ON");   // connection 1
     test_socket second = open_pipe("set debug_pipe = on ;");  // connection 2
     test_socket s = login();                                  // connection 3
     ask(s, "create table t(a)");
@@ -153,9 +156,7 @@ TEST_F(norvlite_debug_pipe, set_debug_pipe_off_leaves_an_ordinary_connection) {
 }
 
 TEST_F(norvlite_debug_pipe, closing_the_pipe_ends_its_writer_and_sessions_go_on) {
-    {
-        test_socket pipe = open_pipe();
-    }
+    { test_socket pipe = open_pipe(); }
     EXPECT_TRUE(log_has(server, "conn 1 127.0.0.1:"));
     EXPECT_TRUE(log_has(server, ": debug pipe closed (closed by the client): 0 lines, 0 dropped"))
         << server.log();

@@ -88,14 +88,14 @@ TEST_F(norvlite_load, empty_fields_are_null_and_a_last_field_may_run_to_the_reco
     start();
     test_socket s = login();
     run(s, "create table t(a integer, b text, c text)");
-    load_outcome o =
-        run_clear_load(s, load_statement_text("t", ','),
-                       load_batch({"1,,x,", "2,y,z", ",,,"}) + load_batch({"4,\r,w\r,"}) +
-                           load_end());
+    load_outcome o = run_clear_load(
+        s, load_statement_text("t", ','),
+        load_batch({"1,,x,", "2,y,z", ",,,"}) + load_batch({"4,\r,w\r,"}) + load_end());
     ASSERT_TRUE(o.ended) << o.why;
     EXPECT_TRUE(o.replies.empty()) << o.replies[0].text;
-    EXPECT_EQ(query(s, "select group_concat(coalesce(a, 'N') || '/' || coalesce(b, 'N') || '/' || "
-                       "coalesce(c, 'N'), ' ') from t"),
+    EXPECT_EQ(query(s,
+                    "select group_concat(coalesce(a, 'N') || '/' || coalesce(b, 'N') || '/' || "
+                    "coalesce(c, 'N'), ' ') from t"),
               "1/N/x 2/y/z N/N/N 4/\r/w\r");
 }
 
@@ -103,19 +103,18 @@ TEST_F(norvlite_load, refused_rows_answer_W_with_the_record_and_the_good_ones_la
     start();
     test_socket s = login();
     run(s, "create table t(a integer not null unique, b text check(length(b) < 4))");
-    load_outcome o = run_clear_load(
-        s, load_statement_text("t"),
-        load_batch({"1|ok|", "2|ok|extra|", "|x|", "4|long|", "1|dup|", "6|ok|"}) +
-            load_batch({"7|ok|", "8"}) + load_end());
+    load_outcome o =
+        run_clear_load(s, load_statement_text("t"),
+                       load_batch({"1|ok|", "2|ok|extra|", "|x|", "4|long|", "1|dup|", "6|ok|"}) +
+                           load_batch({"7|ok|", "8"}) + load_end());
     ASSERT_TRUE(o.ended) << o.why;
-    EXPECT_EQ(o.replies,
-              (std::vector<load_reply>{
-                  {'W', "record 2: 3 fields, table t has 2: 2|ok|extra\n"},
-                  {'W', "record 3: NOT NULL constraint failed: t.a: |x\n"},
-                  {'W', "record 4: CHECK constraint failed: length(b) < 4: 4|long\n"},
-                  {'W', "record 5: UNIQUE constraint failed: t.a: 1|dup\n"},
-                  {'W', "record 8: 1 fields, table t has 2: 8\n"},
-              }));
+    EXPECT_EQ(o.replies, (std::vector<load_reply>{
+                             {'W', "record 2: 3 fields, table t has 2: 2|ok|extra\n"},
+                             {'W', "record 3: NOT NULL constraint failed: t.a: |x\n"},
+                             {'W', "record 4: CHECK constraint failed: length(b) < 4: 4|long\n"},
+                             {'W', "record 5: UNIQUE constraint failed: t.a: 1|dup\n"},
+                             {'W', "record 8: 1 fields, table t has 2: 8\n"},
+                         }));
     EXPECT_EQ(query(s, "select group_concat(a, ',') from t"), "1,6,7");
     EXPECT_TRUE(log_has(server, "load into t: 8 records, 5 bad")) << server.log();
 
@@ -124,7 +123,8 @@ TEST_F(norvlite_load, refused_rows_answer_W_with_the_record_and_the_good_ones_la
                        load_batch({"abc|x|", "5|x|", std::string(300, 'z') + "|y|"}) + load_end());
     ASSERT_TRUE(o.ended) << o.why;
     ASSERT_EQ(o.replies.size(), 2u);
-    EXPECT_EQ(o.replies[0].text, "record 1: cannot store TEXT value in INTEGER column st.a: abc|x\n");
+    EXPECT_EQ(o.replies[0].text,
+              "record 1: cannot store TEXT value in INTEGER column st.a: abc|x\n");
     EXPECT_EQ(o.replies[1].text, "record 3: cannot store TEXT value in INTEGER column st.a: " +
                                      std::string(200, 'z') + "...\n");
     EXPECT_EQ(query(s, "select group_concat(a) from st"), "5");
@@ -154,10 +154,9 @@ TEST_F(norvlite_load, the_stop_record_answers_E_and_nothing_after_it_lands) {
     start();
     test_socket s = login();
     run(s, "create table t(a integer, b text)");
-    load_outcome o = run_clear_load(
-        s, load_statement_text("t"),
-        load_batch({"1|a|", "2|b|", "#norvlite-stop#|", "4|d|"}) + load_batch({"5|e|", "x"}) +
-            load_end());
+    load_outcome o = run_clear_load(s, load_statement_text("t"),
+                                    load_batch({"1|a|", "2|b|", "#norvlite-stop#|", "4|d|"}) +
+                                        load_batch({"5|e|", "x"}) + load_end());
     ASSERT_TRUE(o.ended) << o.why;
     EXPECT_EQ(o.replies, (std::vector<load_reply>{{'E', "load stopped at record 3"}}));
     EXPECT_EQ(query(s, "select group_concat(a) from t"), "1,2");
@@ -241,11 +240,11 @@ TEST_F(norvlite_load, malformed_batches_end_the_connection_with_a_log_line_and_k
     test_socket other = login();
     run(other, "create table t(a integer, b text)");
     const std::string bad_batches[] = {
-        be32(1) + be32(8) + be32(9) + "1|a|",                  // record longer than the body
-        be32(0xffffffff),                                      // negative count
-        be32(1) + be32(0x7fffffff),                            // body past the bound
-        be32(2) + be32(8) + be32(4) + "1|a|",                  // fewer records than counted
-        be32(1) + be32(9) + be32(4) + "1|a|" + "x",            // bytes after the last record
+        be32(1) + be32(8) + be32(9) + "1|a|",        // record longer than the body
+        be32(0xffffffff),                            // negative count
+        be32(1) + be32(0x7fffffff),                  // body past the bound
+        be32(2) + be32(8) + be32(4) + "1|a|",        // fewer records than counted
+        be32(1) + be32(9) + be32(4) + "1|a|" + "x",  // bytes after the last record
     };
     for (const std::string& bad : bad_batches) {
         test_socket s = login();
@@ -255,8 +254,9 @@ TEST_F(norvlite_load, malformed_batches_end_the_connection_with_a_log_line_and_k
         EXPECT_FALSE(o.ended);
         EXPECT_TRUE(closed_within(s, 3000));
     }
-    EXPECT_TRUE(log_has(server, "closed on a bad load batch after 1 records: record length 9 with "
-                                "4 bytes left in the batch"))
+    EXPECT_TRUE(log_has(server,
+                        "closed on a bad load batch after 1 records: record length 9 with "
+                        "4 bytes left in the batch"))
         << server.log();
     EXPECT_TRUE(log_has(server, "batch record count -1")) << server.log();
     EXPECT_TRUE(log_has(server, "batch body length 2147483647")) << server.log();

@@ -79,10 +79,10 @@ TEST(srv_parse_args, the_login_load_and_garbage_fault_switches_default_to_off) {
     EXPECT_EQ(o.drop_in_load_batch, -1);
     EXPECT_FALSE(o.drop_at_load_handshake);
     EXPECT_EQ(o.load_delay_ms, 0);
-    ASSERT_TRUE(parse({"--drop-at-login", "--data", "d", "--garbage-on", "Select 7",
-                       "--drop-in-load-batch=2", "--drop-at-load-handshake", "--load-delay-ms",
-                       "600000"},
-                      o, error))
+    ASSERT_TRUE(
+        parse({"--drop-at-login", "--data", "d", "--garbage-on", "Select 7",
+               "--drop-in-load-batch=2", "--drop-at-load-handshake", "--load-delay-ms", "600000"},
+              o, error))
         << error;
     EXPECT_TRUE(o.drop_at_login);
     EXPECT_EQ(o.garbage_on, "Select 7");

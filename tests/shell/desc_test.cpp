@@ -19,7 +19,9 @@ const std::string spaced =
 const std::string spaced_crlf =
     "\ndesc Command uses the error, the correct usage：desc [schemaname.]tablename[;]\r\n";
 
-std::string message_of(const char* text) { return desc_parse(text).message; }
+std::string message_of(const char* text) {
+    return desc_parse(text).message;
+}
 
 }  // namespace
 

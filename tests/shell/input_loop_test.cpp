@@ -1,17 +1,19 @@
 // Reading lines from standard input: line ends, zero bytes, over-long lines, end of input.
 #include <gtest/gtest.h>
 
-#include <string>
 #include <unistd.h>
+#include <string>
 
 #include "platform/console.h"
-#include "tests/support/fed_input.h"
 #include "shell/console_state.h"
 #include "shell/input_loop.h"
+#include "tests/support/fed_input.h"
 
 namespace {
 
-std::string line_of(const char* buff, int n) { return std::string(buff, static_cast<size_t>(n)); }
+std::string line_of(const char* buff, int n) {
+    return std::string(buff, static_cast<size_t>(n));
+}
 
 }  // namespace
 

@@ -65,7 +65,8 @@ TEST(create_header_scan, carries_the_header_across_lines) {
 TEST(create_header_scan, force_opens_a_block_only_on_the_first_line) {
     EXPECT_EQ(scan({{" or replace force view v", true}}), header_outcome::block);
     std::string msg;
-    EXPECT_EQ(scan({{" or replace", true}, {"force view v", false}}, &msg), header_outcome::dropped);
+    EXPECT_EQ(scan({{" or replace", true}, {"force view v", false}}, &msg),
+              header_outcome::dropped);
     EXPECT_EQ(msg, "replace type unknown\r\n");
 }
 

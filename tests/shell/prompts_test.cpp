@@ -9,15 +9,15 @@
 #include "shell/startup.h"
 
 TEST(is_ipv4_text, accepts_dotted_digits_whatever_the_group_count) {
-    for (const char* ok : {"127.0.0.1", "10.1", "10.1.2.", "255.255.255.255", "0", "1.2.3.4",
-                           "000000255.1"})
+    for (const char* ok :
+         {"127.0.0.1", "10.1", "10.1.2.", "255.255.255.255", "0", "1.2.3.4", "000000255.1"})
         EXPECT_TRUE(is_ipv4_text(ok)) << ok;
 }
 
 TEST(is_ipv4_text, refuses_names_big_groups_and_misplaced_dots) {
-    for (const char* bad : {"", "192.168.0.256", "server1", "localhost", ".1.2.3", "1..2",
-                            "1.2.3.4.", "1.2.3.4.5", "1.2.3.4 ", "-1.2.3.4", "12345678901234567",
-                            "1.2.3.1000"})
+    for (const char* bad :
+         {"", "192.168.0.256", "server1", "localhost", ".1.2.3", "1..2", "1.2.3.4.", "1.2.3.4.5",
+          "1.2.3.4 ", "-1.2.3.4", "12345678901234567", "1.2.3.1000"})
         EXPECT_FALSE(is_ipv4_text(bad)) << bad;
 }
 
@@ -60,7 +60,8 @@ TEST(password_key, extended_prefix_erases_and_swallows_its_second_byte) {
     EXPECT_EQ(t.text, "ac");
     EXPECT_EQ(t.echo, "**\b \b*");
     // Every second byte of the arrows and Delete is swallowed.
-    for (int second : {'H', 'K', 'M', 'P', 'S'}) EXPECT_EQ(type_keys({224, second, 13}).text, "");
+    for (int second : {'H', 'K', 'M', 'P', 'S'})
+        EXPECT_EQ(type_keys({224, second, 13}).text, "");
     // Without a pending prefix the same letters are ordinary keys.
     EXPECT_EQ(type_keys({'H', 'S', 13}).text, "HS");
 }

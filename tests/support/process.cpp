@@ -46,7 +46,8 @@ void kill_and_reap(pid_t pid) {
 pid_t spawn_process(const std::vector<std::string>& args, int in_fd, int out_fd, int err_fd,
                     const std::string& cwd) {
     std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     pid_t pid = fork();
     if (pid == 0) {

@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <string>
 
-inline std::string be16(uint16_t v) { return {static_cast<char>(v >> 8), static_cast<char>(v)}; }
+inline std::string be16(uint16_t v) {
+    return {static_cast<char>(v >> 8), static_cast<char>(v)};
+}
 
 inline std::string be32(uint32_t v) {
     return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
