@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <string_view>
 
 // The distance from from to the next row terminator (t bytes at lt, 1 <= t) that lies wholly
 // before end, or -1 when there is none.
@@ -12,8 +13,9 @@ inline long load_find_row_end(const char* from, const char* end, const unsigned 
         const void* p = std::memchr(from, lt[0], size_t(end - from));
         return p ? static_cast<const char*>(p) - from : -1;
     }
-    const void* p = memmem(from, size_t(end - from), lt, size_t(t));
-    return p ? static_cast<const char*>(p) - from : -1;
+    const size_t at = std::string_view(from, size_t(end - from))
+                          .find(std::string_view(reinterpret_cast<const char*>(lt), size_t(t)));
+    return at == std::string_view::npos ? -1 : long(at);
 }
 
 // Calls on_record(record, length) for every record of buf[0, len) that a terminator ends, in

@@ -1,10 +1,6 @@
 // Load streaming: the load statement, then the data file in chunks of 8 MiB cut into records
 // at the row terminator and sent as length-prefixed batches, while load_reply_reader reads the
 // server's replies on a second thread (rejected rows, errors, the final acknowledgement).
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -18,6 +14,7 @@
 #include "loader/records.h"
 #include "platform/console.h"
 #include "platform/files.h"
+#include "platform/sockets.h"
 #include "platform/system.h"
 #include "protocol/db.h"
 #include "protocol/db_wire.h"
@@ -63,7 +60,7 @@ std::string get_reply_text(db_conn* c) {
 // The second thread: reads replies until 'K' or a failed receive. Once the console thread asks
 // to end, the reader takes in what has arrived and reads it first; only when nothing is left
 // does it let the end marker go, so a 'K' that came before the marker is always seen as early.
-void load_reply_reader(db_conn* c, load_state* st, int wake_fd) {
+void load_reply_reader(db_conn* c, load_state* st, const plat_waker* waker) {
     for (;;) {
         int arrived = db_recv_arrived(c);
         if (arrived == 0) {
@@ -71,7 +68,7 @@ void load_reply_reader(db_conn* c, load_state* st, int wake_fd) {
                 st->ending = true;
                 continue;
             }
-            db_recv_wait(c, st->ending ? -1 : wake_fd);
+            db_recv_wait(c, st->ending ? nullptr : waker);
             continue;
         }
         int letter = 'K';
@@ -147,8 +144,8 @@ void progress(const load_state& st) {
 // True when the file now ends before the bytes already read from it (a pipe has no size to
 // compare with).
 bool file_shrank(int fd, uint64_t read_total) {
-    struct stat info {};
-    return ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && uint64_t(info.st_size) < read_total;
+    int64_t size = 0;
+    return regular_file_size(fd, size) && uint64_t(size) < read_total;
 }
 
 // The chunk loop: read, cut into records, send. Returns false when a record does not fit a chunk.
@@ -243,13 +240,15 @@ bool load_table_stream(db_conn* conn, const load_request& r) {
     st.err_file = err.get();
     con_printf("append_mode:%d\r\n", r.mode);
 
-    // The reply reader is woken through this pipe when the data has been sent.
-    int wake[2];
-    if (::pipe2(wake, O_CLOEXEC) != 0) {
+    // The reply reader is woken through this when the data has been sent.
+    struct waker_owner {
+        plat_waker w;
+        ~waker_owner() { plat_waker_close(w); }
+    } wake;
+    if (!plat_waker_open(wake.w)) {
         con_printf("The load cannot start: %s\r\n\r\n", std::strerror(errno));
         return false;
     }
-    fd_closer wake_read{wake[0]}, wake_write{wake[1]};
 
     std::string sql = build_load_statement(r);
     if (!db_send_statement(conn, sql.c_str())) return false;
@@ -287,7 +286,7 @@ bool load_table_stream(db_conn* conn, const load_request& r) {
     db_duplex_begin(conn);
     std::thread reader = [&] {
         plat_signals_held held;  // the console thread alone takes the signals
-        return std::thread(load_reply_reader, conn, &st, wake[0]);
+        return std::thread(load_reply_reader, conn, &st, &wake.w);
     }();
 
     bool whole = true;
@@ -296,9 +295,7 @@ bool load_table_stream(db_conn* conn, const load_request& r) {
         // Before the end marker is queued, the reader reads everything that has arrived: a
         // closing 'K' among it ends nothing, it fails the load.
         st.end_asked = true;
-        const char nudge = 1;
-        while (::write(wake[1], &nudge, 1) < 0 && errno == EINTR) {
-        }
+        plat_waker_wake(wake.w);
         while (!st.ending && st.receiving)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         if (!st.ending) return;  // the reader has given up: the load has failed

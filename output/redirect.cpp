@@ -3,10 +3,6 @@
 // 5000 rows per fetch, into a '|'-separated file.
 #include "output/redirect.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -87,7 +83,7 @@ void run_with_parameter_files(const char* text, const char* list) {
         } else if (fd >= 0 && (std::strcmp(tag, "<#") == 0 || std::strcmp(tag, "<$") == 0)) {
             got = db_stmt_bind_file(stmt.get(), index, fd, db_param_bytes);
         } else if (fd >= 0) {
-            ::close(fd);  // another tag binds nothing but uses up its position
+            close_file(fd);  // another tag binds nothing but uses up its position
             got = db_file_bind::ok;
         }
         if (got != db_file_bind::ok) {
@@ -144,14 +140,7 @@ struct buffered_file {
         if (buf.size() >= 65536) flush();
     }
     void flush() {
-        size_t at = 0;
-        while (at < buf.size() && !failed) {
-            ssize_t w = ::write(fd, buf.data() + at, buf.size() - at);
-            if (w <= 0)
-                failed = true;
-            else
-                at += size_t(w);
-        }
+        if (!failed && !write_all(fd, buf.data(), buf.size())) failed = true;
         buf.clear();
     }
 };
@@ -169,7 +158,7 @@ void run_to_file(const char* text, const char* name, bool text_mode) {
         return;
     }
     // The file is emptied first: older, longer contents must not trail after the new ones.
-    int fd = ::open(name, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    int fd = create_for_writing(name);
     if (fd < 0) {
         con_printf("Open file %s failed.\r\n", name);
         return;

@@ -14,7 +14,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -125,24 +124,16 @@ void plat_set_exit_hook(void (*hook)(int status)) {
     exit_hook = hook;
 }
 
-int64_t plat_clock_ms() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-int64_t plat_time_seconds() {
-    using namespace std::chrono;
-    return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
-}
-
 void plat_set_ctrl_handler(bool (*handler)(int event), bool add) {
     ctrl_handler = add ? handler : nullptr;
 }
 
-int plat_wait_fd(int fd, short events, int timeout_ms) {
+int plat_wait_fd(int fd, int events, int timeout_ms) {
     if (fd < 0) return plat_ready;  // a closed descriptor: the caller's call fails at once
     const bool watch = on_console_thread() && wake_pipe[0] >= 0;
-    pollfd p[2] = {{fd, events, 0}, {wake_pipe[0], POLLIN, 0}};
+    const short poll_events =
+        short(((events & plat_wait_in) ? POLLIN : 0) | ((events & plat_wait_out) ? POLLOUT : 0));
+    pollfd p[2] = {{fd, poll_events, 0}, {wake_pipe[0], POLLIN, 0}};
     for (;;) {
         if (watch && pending_signal.load()) return plat_woken;
         int r = ::poll(p, watch ? 2 : 1, timeout_ms);

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "platform/clock.h"
+
 // Prepares the process: a peer or reader that goes away must not kill the console with SIGPIPE.
 void plat_init();
 
@@ -26,12 +28,6 @@ void plat_handle_signals();
 // throws to unwind back to its caller). Null removes it. Console thread only.
 void plat_set_exit_hook(void (*hook)(int status));
 
-// Milliseconds from a steady clock, for elapsed-time reports.
-int64_t plat_clock_ms();
-
-// Wall-clock time in whole seconds since 1970.
-int64_t plat_time_seconds();
-
 // Control events, numbered as the Windows console numbers them.
 inline constexpr int ctrl_c_event = 0;
 inline constexpr int ctrl_close_event = 2;
@@ -52,11 +48,16 @@ inline constexpr int plat_ready = 1;      // fd is ready (or failed: the caller'
 inline constexpr int plat_timed_out = 0;  // the time-out passed
 inline constexpr int plat_woken = -1;     // a signal arrived (console thread only)
 
-// Waits until fd is ready for events (POLLIN, POLLOUT), at most timeout_ms (-1: no limit). On
+// What plat_wait_fd waits for.
+inline constexpr int plat_wait_in = 1;   // bytes to read (or the end)
+inline constexpr int plat_wait_out = 2;  // room to write
+
+// Waits until fd is ready for events (plat_wait_in, plat_wait_out), at most timeout_ms (-1: no
+// limit). On
 // the console thread a signal wakes the wait: it returns plat_woken, and the caller decides what
 // the signal means there, normally by calling plat_end_on_signal(). Other threads wait for fd
 // alone (signals are blocked in them, see plat_signals_held). A negative fd is ready at once.
-int plat_wait_fd(int fd, short events, int timeout_ms);
+int plat_wait_fd(int fd, int events, int timeout_ms);
 
 // The signal that waits to end the console (SIGINT, SIGHUP, SIGTERM outside a listing), or 0.
 int plat_pending_signal();

@@ -1,14 +1,11 @@
 // What has arrived on a connection, looked at without waiting, for a receiving thread that must
 // tell "nothing has come" from "something is on its way" (the bulk load's reply reader, before
 // the end marker goes out).
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <openssl/err.h>
 #include <openssl/ssl.h>
-#include <cerrno>
 #include <mutex>
 
+#include "platform/sockets.h"
 #include "protocol/conn.h"
 #include "protocol/db_wire.h"
 
@@ -33,12 +30,9 @@ int receive_now(db_conn* c, unsigned char* buf, int cap) {
             return err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE ? 0 : -1;
         }
     } else {
-        ssize_t got;
-        do {
-            got = ::recv(c->sock, buf, static_cast<size_t>(cap), MSG_DONTWAIT);
-        } while (got < 0 && errno == EINTR);
-        if (got < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
-        if (got == 0) return -1;
+        long got = plat_socket_recv_now(c->sock, buf, static_cast<size_t>(cap));
+        if (got == plat_sock_would_wait) return 0;
+        if (got <= 0) return -1;
         r = static_cast<int>(got);
     }
     if (c->recv_ks) keystream_apply(c->recv_ks.get(), buf, size_t(r));
@@ -57,11 +51,7 @@ int db_recv_arrived(db_conn* c) {
     return r;
 }
 
-void db_recv_wait(db_conn* c, int wake_fd) {
+void db_recv_wait(db_conn* c, const plat_waker* waker) {
     if (c->sock == closed_socket) return;
-    pollfd p[2] = {{c->sock, POLLIN, 0}, {wake_fd, POLLIN, 0}};
-    int r;
-    do {
-        r = ::poll(p, wake_fd >= 0 ? 2 : 1, c->tls_handle ? tls_look_ms : -1);
-    } while (r < 0 && errno == EINTR);
+    plat_wait_socket_or_waker(c->sock, waker, c->tls_handle ? tls_look_ms : -1);
 }

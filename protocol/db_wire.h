@@ -8,6 +8,7 @@
 #include <type_traits>
 
 struct db_conn;
+struct plat_waker;
 
 // Big-endian integers, as every length and count travels on the wire.
 inline uint32_t db_load_be32(const void* p) {
@@ -44,10 +45,10 @@ int db_recv_raw(db_conn* conn, void* buf, int size);
 // channel only between db_duplex_begin and db_duplex_end. The receiving thread only.
 int db_recv_arrived(db_conn* conn);
 
-// Waits until bytes may have arrived on the connection or wake_fd (-1: none) is readable; on a
-// TLS channel for a short while at most. Look again with db_recv_arrived. The receiving thread
-// only.
-void db_recv_wait(db_conn* conn, int wake_fd);
+// Waits until bytes may have arrived on the connection or the waker (null: none) was woken; on
+// a TLS channel for a short while at most. Look again with db_recv_arrived. The receiving
+// thread only.
+void db_recv_wait(db_conn* conn, const plat_waker* waker);
 
 // Prepares the connection for two threads at once: from now on one thread sends while another
 // receives (the bulk load's reply reader). On a TLS channel the TLS object is then shared under

@@ -1,8 +1,6 @@
 // Statement messages and their replies: the "?" message with or without parameters, and the
 // reader of the reply letters that fills a db_result, rows included. Every length and count the
 // server sends is checked against the bounds below before it is used.
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -29,7 +27,7 @@ struct db_param {
     db_param(const db_param&) = delete;
     db_param& operator=(const db_param&) = delete;
     ~db_param() {
-        if (fd >= 0) ::close(fd);
+        if (fd >= 0) close_file(fd);
     }
 };
 
@@ -371,19 +369,6 @@ db_result* read_reply(db_conn* c) {
     }
 }
 
-// Reads up to n bytes at offset at, as many as the file gives; -1 on a read error.
-ssize_t read_at(int fd, char* buf, size_t n, off_t at) {
-    size_t got = 0;
-    while (got < n) {
-        ssize_t r = ::pread(fd, buf + got, n - got, at + off_t(got));
-        if (r < 0 && errno == EINTR) continue;
-        if (r < 0) return -1;
-        if (r == 0) break;
-        got += size_t(r);
-    }
-    return ssize_t(got);
-}
-
 // Sends parameter i's bytes from its file, piece by piece. A file that no longer ends where it
 // ended when it was bound is not sent: its length has gone out already, so the message is left
 // unfinished (the exchange fails and the connection is closed) and the server runs nothing.
@@ -396,7 +381,7 @@ void send_from_file(db_conn* c, db_stmt* s, int i, std::unique_ptr<char[]>& piec
         bool last = n == p.length - at;
         char beyond;
         if (read_at(p.fd, piece.get(), size_t(n), at) != n ||
-            (last && read_at(p.fd, &beyond, 1, off_t(at) + n) != 0)) {
+            (last && read_at(p.fd, &beyond, 1, int64_t(at) + n) != 0)) {
             s->changed = i;
             db_fail();
         }
@@ -471,14 +456,14 @@ db_file_bind db_stmt_bind_file(db_stmt* stmt, int index, int fd, int kind) {
     std::unique_ptr<char[]> scratch(new char[file_held_max]);
     size_t got = 0;
     if (!read_upto(fd, scratch.get(), file_held_max, got)) return db_file_bind::failed;
-    struct stat info {};
+    int64_t file_size = 0;
     if (got < file_held_max) {
         data.assign(scratch.get(), scratch.get() + got);
-    } else if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    } else if (regular_file_size(fd, file_size)) {
         // Counted, not held: the bytes are read again as they are sent. The length is what can
         // be read, whatever the file's status says; only a status of 2 GiB or more is believed
         // at once, as the file is refused then anyway.
-        if (info.st_size >= INT32_MAX) return db_file_bind::too_large;
+        if (file_size >= INT32_MAX) return db_file_bind::too_large;
         size_t total = got;
         for (size_t more = got; more == file_held_max;) {
             if (!read_upto(fd, scratch.get(), file_held_max, more)) return db_file_bind::failed;

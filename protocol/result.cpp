@@ -3,11 +3,10 @@
 // free.
 #include "protocol/result.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cstdlib>
 
+#include "platform/memory.h"
 #include "protocol/db.h"
 
 namespace {
@@ -38,9 +37,8 @@ arena_block* new_standard_block(db_result* r) {
     if (r->standard_blocks <= arena_blocks_before_slabs) return new_block(arena_block_size);
     arena_slab* slab = r->slabs;
     if (!slab || arena_slab_size - slab->bytes_used < sizeof(arena_block) + slab_tail_min) {
-        void* mem = std::aligned_alloc(arena_slab_size, arena_slab_size);
+        void* mem = plat_alloc_slab(arena_slab_size);
         if (!mem) return new_block(arena_block_size);
-        madvise(mem, arena_slab_size, MADV_HUGEPAGE);  // a hint; plain pages work as well
         slab = static_cast<arena_slab*>(mem);
         slab->next = r->slabs;
         slab->bytes_used = slab_header;
@@ -156,7 +154,7 @@ void db_result_free(db_result* r) {
     }
     for (arena_slab* s = r->slabs; s;) {
         arena_slab* next = s->next;
-        std::free(s);
+        plat_free_slab(s);
         s = next;
     }
     delete r;

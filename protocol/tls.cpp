@@ -1,16 +1,12 @@
 // Everything OpenSSL of the protocol client: the process's TLS client context with the driver
 // certificate, the CA and its revocation list, and the TLS connection of a socket.
-#include <fcntl.h>
-#include <poll.h>
-
-#include <cerrno>
-
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
 #include <mutex>
 
 #include "platform/console.h"
+#include "platform/sockets.h"
 #include "platform/system.h"
 #include "protocol/conn.h"
 
@@ -90,7 +86,7 @@ int tls_write(ssl_st* ssl, const void* data, int n) {
 
 int tls_read(ssl_st* ssl, void* buf, int n) {
     if (SSL_pending(ssl) == 0) {
-        while (plat_wait_fd(SSL_get_fd(ssl), POLLIN, -1) == plat_woken)
+        while (plat_wait_fd(SSL_get_fd(ssl), plat_wait_in, -1) == plat_woken)
             plat_end_on_signal();
     }
     int r = SSL_read(ssl, buf, n);
@@ -104,23 +100,17 @@ void tls_free(ssl_st* ssl) {
 
 int tls_idle_check(ssl_st* ssl, int sock) {
     if (SSL_pending(ssl) > 0) return db_idle_stray;
-    pollfd p{sock, POLLIN, 0};
-    int ready;
-    do {
-        ready = ::poll(&p, 1, 0);
-    } while (ready < 0 && errno == EINTR);
-    if (ready < 0) return db_idle_closed;
+    const int ready = plat_wait_fd(sock, plat_wait_in, 0);
     // Nothing arrived: only an unfinished record already taken in could be waiting.
-    if (ready == 0) return SSL_has_pending(ssl) ? db_idle_stray : db_idle_clean;
+    if (ready == plat_timed_out) return SSL_has_pending(ssl) ? db_idle_stray : db_idle_clean;
     // Something arrived. One read attempt on the socket made non-blocking for it takes in the
     // records without data (session tickets) and tells data, a close and a bare wait apart.
-    int flags = ::fcntl(sock, F_GETFL);
-    if (flags < 0 || ::fcntl(sock, F_SETFL, flags | O_NONBLOCK) < 0) return db_idle_closed;
+    if (!plat_socket_set_nonblocking(sock, true)) return db_idle_closed;
     unsigned char b;
     ERR_clear_error();
     int r = SSL_peek(ssl, &b, 1);
     int err = r > 0 ? SSL_ERROR_NONE : SSL_get_error(ssl, r);
-    ::fcntl(sock, F_SETFL, flags);
+    plat_socket_set_nonblocking(sock, false);
     if (r > 0) return db_idle_stray;
     if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE)
         return SSL_has_pending(ssl) ? db_idle_stray : db_idle_clean;
@@ -133,7 +123,7 @@ namespace {
 // caller look again: the other thread may have moved the TLS object on meanwhile.
 // On the console thread a signal that ends the console ends it here.
 bool wait_for(int sock, int ssl_error) {
-    short events = ssl_error == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN;
+    int events = ssl_error == SSL_ERROR_WANT_WRITE ? plat_wait_out : plat_wait_in;
     if (plat_wait_fd(sock, events, 50) == plat_woken) plat_end_on_signal();
     return true;
 }

@@ -1,19 +1,10 @@
 // Transport of the protocol client: socket set-up, the gathering sender, the exact-count
 // receivers over a read-ahead buffer, and the error escape that ends a failed exchange.
 // Login (login.cpp) and the statement messages are built from these primitives.
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
-#include <cerrno>
+#include <algorithm>
 #include <cstring>
 
-#include <poll.h>
-#include <algorithm>
-
+#include "platform/sockets.h"
 #include "platform/system.h"
 #include "protocol/conn.h"
 #include "protocol/db_wire.h"
@@ -24,7 +15,7 @@ namespace {
 // Ctrl+C, SIGTERM or SIGHUP while the server holds its reply) ends it here, with what was
 // printed flushed; the other threads wait for the socket alone.
 void wait_readable(int sock) {
-    while (plat_wait_fd(sock, POLLIN, -1) == plat_woken)
+    while (plat_wait_fd(sock, plat_wait_in, -1) == plat_woken)
         plat_end_on_signal();
 }
 
@@ -44,11 +35,11 @@ int receive(db_conn* c, void* buf, int cap) {
     } else if (c->tls_handle) {
         r = tls_read(c->tls_handle, buf, cap);
     } else {
-        ssize_t got;
+        long got;
         for (;;) {
             wait_readable(c->sock);
-            got = ::recv(c->sock, buf, static_cast<size_t>(cap), 0);
-            if (got >= 0 || errno != EINTR) break;
+            got = plat_socket_recv(c->sock, buf, static_cast<size_t>(cap));
+            if (got != plat_sock_interrupted) break;
             plat_end_on_signal();
         }
         r = static_cast<int>(got);
@@ -73,8 +64,8 @@ bool send_block(db_conn* c, const unsigned char* p, int n) {
         return tls_write_shared(c->tls_handle, *c->duplex_lock, c->sock, p, n) >= 1;
     if (c->tls_handle) return tls_write(c->tls_handle, p, n) >= 1;
     while (n > 0) {
-        ssize_t w = ::send(c->sock, p, static_cast<size_t>(n), MSG_NOSIGNAL);
-        if (w < 0 && errno == EINTR) {
+        long w = plat_socket_send(c->sock, p, static_cast<size_t>(n));
+        if (w == plat_sock_interrupted) {
             plat_end_on_signal();
             continue;
         }
@@ -122,48 +113,7 @@ void db_fail() {
 }
 
 int db_open_socket(const char* host, uint16_t port, uint32_t* addr_out) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-
-    in_addr_t addr = inet_addr(host);
-    if (addr == INADDR_NONE) {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* found = nullptr;
-        if (getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) {
-            ::close(fd);
-            return -1;
-        }
-        addr = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
-        freeaddrinfo(found);
-    }
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(port);
-    sa.sin_addr.s_addr = addr;
-    int r;
-    r = ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    if (r < 0 && errno == EINTR) {
-        // The connect goes on in the background; a signal that ends the console ends it here.
-        plat_end_on_signal();
-        pollfd p{fd, POLLOUT, 0};
-        while (::poll(&p, 1, -1) < 0 && errno == EINTR)
-            plat_end_on_signal();
-        int err = 0;
-        socklen_t len = sizeof err;
-        r = getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0 ? 0 : -1;
-    }
-    if (r < 0) {
-        ::close(fd);
-        return -1;
-    }
-    if (addr_out) *addr_out = addr;
-    return fd;
+    return plat_socket_connect(host, port, addr_out);
 }
 
 void db_close_socket(db_conn* c) {
@@ -176,7 +126,7 @@ void db_close_socket(db_conn* c) {
         c->tls_handle = nullptr;
     }
     if (c->sock != closed_socket) {
-        ::close(c->sock);
+        plat_socket_close(c->sock);
         c->sock = closed_socket;
     }
 }
@@ -198,13 +148,9 @@ int db_idle_check(db_conn* c) {
     if (c->recv_pos < c->recv_len) return db_idle_stray;
     if (c->tls_handle) return tls_idle_check(c->tls_handle, c->sock);
     // One byte peeked without waiting: it stays where it is, and the connection goes anyway.
-    unsigned char b;
-    ssize_t r;
-    do {
-        r = ::recv(c->sock, &b, 1, MSG_PEEK | MSG_DONTWAIT);
-    } while (r < 0 && errno == EINTR);
+    int r = plat_socket_peek_now(c->sock);
     if (r > 0) return db_idle_stray;
-    if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return db_idle_clean;
+    if (r == 0) return db_idle_clean;
     return db_idle_closed;
 }
 
@@ -221,13 +167,15 @@ void put_bytes(db_conn* c, const void* data, int n) {
 }
 
 void put_int32(db_conn* c, int32_t v) {
-    uint32_t be = htonl(static_cast<uint32_t>(v));
-    put_bytes(c, &be, 4);
+    unsigned char be[4];
+    db_store_be32(be, static_cast<uint32_t>(v));
+    put_bytes(c, be, 4);
 }
 
 void put_int16(db_conn* c, int16_t v) {
-    uint16_t be = htons(static_cast<uint16_t>(v));
-    put_bytes(c, &be, 2);
+    const auto u = static_cast<uint16_t>(v);
+    const unsigned char be[2] = {static_cast<unsigned char>(u >> 8), static_cast<unsigned char>(u)};
+    put_bytes(c, be, 2);
 }
 
 void db_put_int32(db_conn* conn, int32_t v) {
@@ -276,14 +224,14 @@ int get_byte_slow(db_conn* c) {
 }
 
 int32_t get_int32(db_conn* c) {
-    uint32_t be;
+    unsigned char be[4];
     if (c->recv_len - c->recv_pos >= 4) {
-        std::memcpy(&be, c->recv_ahead + c->recv_pos, 4);
+        std::memcpy(be, c->recv_ahead + c->recv_pos, 4);
         c->recv_pos += 4;
     } else {
-        db_recv_exact(c, &be, 4);
+        db_recv_exact(c, be, 4);
     }
-    return static_cast<int32_t>(ntohl(be));
+    return static_cast<int32_t>(db_load_be32(be));
 }
 
 int db_recv_raw(db_conn* c, void* buf, int size) {
@@ -301,8 +249,8 @@ int db_recv_raw(db_conn* c, void* buf, int size) {
 void db_send_plain(db_conn* c, const void* data, int n) {
     auto* p = static_cast<const unsigned char*>(data);
     while (n > 0) {
-        ssize_t w = ::send(c->sock, p, static_cast<size_t>(n), MSG_NOSIGNAL);
-        if (w < 0 && errno == EINTR) {
+        long w = plat_socket_send(c->sock, p, static_cast<size_t>(n));
+        if (w == plat_sock_interrupted) {
             plat_end_on_signal();
             continue;
         }
@@ -316,8 +264,8 @@ void db_recv_plain(db_conn* c, void* buf, int n) {
     auto* p = static_cast<unsigned char*>(buf);
     while (n > 0) {
         wait_readable(c->sock);
-        ssize_t r = ::recv(c->sock, p, static_cast<size_t>(n), 0);
-        if (r < 0 && errno == EINTR) {
+        long r = plat_socket_recv(c->sock, p, static_cast<size_t>(n));
+        if (r == plat_sock_interrupted) {
             plat_end_on_signal();
             continue;
         }
@@ -330,14 +278,12 @@ void db_recv_plain(db_conn* c, void* buf, int n) {
 void db_duplex_begin(db_conn* c) {
     if (!c->tls_handle || c->duplex_lock) return;
     c->duplex_lock = std::make_unique<std::mutex>();
-    int flags = ::fcntl(c->sock, F_GETFL);
-    if (flags >= 0) ::fcntl(c->sock, F_SETFL, flags | O_NONBLOCK);
+    plat_socket_set_nonblocking(c->sock, true);
 }
 
 void db_duplex_end(db_conn* c) {
     if (!c->duplex_lock) return;
-    int flags = ::fcntl(c->sock, F_GETFL);
-    if (flags >= 0) ::fcntl(c->sock, F_SETFL, flags & ~O_NONBLOCK);
+    plat_socket_set_nonblocking(c->sock, false);
     c->duplex_lock.reset();
 }
 
@@ -346,7 +292,7 @@ void db_abort_exchange(db_conn*) {
 }
 
 void db_shutdown(db_conn* c) {
-    if (c->sock != closed_socket) ::shutdown(c->sock, SHUT_RDWR);
+    if (c->sock != closed_socket) plat_socket_shutdown(c->sock);
 }
 
 bool db_run_exchange_fn(db_conn* conn, void (*fn)(void*), void* ctx) {

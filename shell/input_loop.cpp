@@ -19,10 +19,8 @@ namespace {
 
 void print_statement_prompt() {
     if (g_console.show_time) {
-        std::time_t now = std::time(nullptr);
-        std::tm local{};
-        localtime_r(&now, &local);
-        con_printf("\r\n%02d:%02d:%02d  SQL>", local.tm_hour, local.tm_min, local.tm_sec);
+        const plat_time_of_day now = plat_local_time_of_day();
+        con_printf("\r\n%02d:%02d:%02d  SQL>", now.hour, now.minute, now.second);
     } else {
         con_printf("\r\nSQL> ");
     }

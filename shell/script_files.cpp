@@ -3,8 +3,6 @@
 // between EXECBEGIN and EXECEND markers; EXECFILE2 sends the file's text in pieces cut at ';'.
 #include "shell/script_files.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -360,9 +358,9 @@ namespace {
 // Lists dir once per command: a folder reached again through a link is not listed again (a
 // link to a parent folder would otherwise list the tree without end).
 void list_directory_once(const std::string& dir, std::vector<std::string>& files,
-                         std::set<std::pair<dev_t, ino_t>>& listed) {
-    struct stat info {};
-    if (::stat(dir.c_str(), &info) == 0 && !listed.emplace(info.st_dev, info.st_ino).second) return;
+                         std::set<folder_id>& listed) {
+    folder_id id;
+    if (folder_identity(dir.c_str(), id) && !listed.insert(id).second) return;
     std::error_code ec;
     std::filesystem::directory_iterator it(dir, ec);
     if (ec) {
@@ -389,7 +387,7 @@ void list_directory_once(const std::string& dir, std::vector<std::string>& files
 }  // namespace
 
 void list_directory(const std::string& dir, std::vector<std::string>& files) {
-    std::set<std::pair<dev_t, ino_t>> listed;
+    std::set<folder_id> listed;
     list_directory_once(dir, files, listed);
 }
 

@@ -1,0 +1,213 @@
+// The user's files on POSIX (descriptors of open(2)) and on Windows (descriptors of the C
+// runtime, in binary mode, over handles that no child inherits).
+#include "platform/files.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include <cerrno>
+
+#ifdef _WIN32
+
+namespace {
+
+bool is_folder(int fd) {
+    struct _stat64 info {};
+    return _fstat64(fd, &info) == 0 && (info.st_mode & _S_IFMT) == _S_IFDIR;
+}
+
+int open_binary(const char* path, int flags, int mode = 0) {
+    return _open(path, flags | _O_BINARY | _O_NOINHERIT, mode);
+}
+
+}  // namespace
+
+void close_file(int fd) {
+    _close(fd);
+}
+
+int open_for_reading(const char* path) {
+    int fd = open_binary(path, _O_RDONLY);
+    if (fd >= 0 && is_folder(fd)) {
+        _close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+file_ptr open_regular_file(const char* path, int64_t& size) {
+    // Windows opens no FIFO that could wait for a writer: a named pipe path opens at once or
+    // fails.
+    int fd = open_binary(path, _O_RDONLY);
+    if (fd < 0) return nullptr;
+    if (!regular_file_size(fd, size)) {
+        _close(fd);
+        return nullptr;
+    }
+    file_ptr f(_fdopen(fd, "rb"));
+    if (!f) _close(fd);
+    return f;
+}
+
+int create_for_writing(const char* path) {
+    return open_binary(path, _O_RDWR | _O_CREAT | _O_TRUNC, _S_IREAD | _S_IWRITE);
+}
+
+bool read_upto(int fd, char* buf, size_t n, size_t& got) {
+    got = 0;
+    while (got < n) {
+        size_t step = n - got < 0x40000000 ? n - got : 0x40000000;
+        int r = _read(fd, buf + got, unsigned(step));
+        if (r < 0) return false;
+        if (r == 0) break;
+        got += size_t(r);
+    }
+    return true;
+}
+
+int64_t read_at(int fd, char* buf, size_t n, int64_t at) {
+    HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    if (h == INVALID_HANDLE_VALUE) return -1;
+    size_t got = 0;
+    while (got < n) {
+        OVERLAPPED where{};
+        const uint64_t offset = uint64_t(at) + got;
+        where.Offset = DWORD(offset);
+        where.OffsetHigh = DWORD(offset >> 32);
+        DWORD step = n - got < 0x40000000 ? DWORD(n - got) : 0x40000000, r = 0;
+        if (!ReadFile(h, buf + got, step, &r, &where)) {
+            if (GetLastError() == ERROR_HANDLE_EOF) break;
+            return -1;
+        }
+        if (r == 0) break;
+        got += r;
+    }
+    return int64_t(got);
+}
+
+bool write_all(int fd, const char* data, size_t n) {
+    while (n > 0) {
+        unsigned step = n < 0x40000000 ? unsigned(n) : 0x40000000;
+        int w = _write(fd, data, step);
+        if (w <= 0) return false;
+        data += w;
+        n -= size_t(w);
+    }
+    return true;
+}
+
+bool regular_file_size(int fd, int64_t& size) {
+    struct _stat64 info {};
+    if (_fstat64(fd, &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG) return false;
+    size = int64_t(info.st_size);
+    return true;
+}
+
+bool folder_identity(const char* path, folder_id& id) {
+    // Folder walks see no inode numbers here (FAT and Wine report 0): the file ids of the
+    // opened folder tell folders apart.
+    HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool ok = GetFileInformationByHandle(h, &info) != 0;
+    CloseHandle(h);
+    if (!ok) return false;
+    id.volume = info.dwVolumeSerialNumber;
+    id.index = (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return true;
+}
+
+#else
+
+void close_file(int fd) {
+    ::close(fd);
+}
+
+int open_for_reading(const char* path) {
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    struct stat info {};
+    if (fd >= 0 && ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+file_ptr open_regular_file(const char* path, int64_t& size) {
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return nullptr;
+    int flags = -1;
+    if (!regular_file_size(fd, size) || (flags = ::fcntl(fd, F_GETFL)) < 0 ||
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    file_ptr f(::fdopen(fd, "rb"));
+    if (!f) ::close(fd);
+    return f;
+}
+
+int create_for_writing(const char* path) {
+    return ::open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+}
+
+bool read_upto(int fd, char* buf, size_t n, size_t& got) {
+    got = 0;
+    while (got < n) {
+        ssize_t r = ::read(fd, buf + got, n - got);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) return false;
+        if (r == 0) break;
+        got += size_t(r);
+    }
+    return true;
+}
+
+int64_t read_at(int fd, char* buf, size_t n, int64_t at) {
+    size_t got = 0;
+    while (got < n) {
+        ssize_t r = ::pread(fd, buf + got, n - got, off_t(at) + off_t(got));
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) return -1;
+        if (r == 0) break;
+        got += size_t(r);
+    }
+    return int64_t(got);
+}
+
+bool write_all(int fd, const char* data, size_t n) {
+    while (n > 0) {
+        ssize_t w = ::write(fd, data, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        data += w;
+        n -= size_t(w);
+    }
+    return true;
+}
+
+bool regular_file_size(int fd, int64_t& size) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    size = int64_t(info.st_size);
+    return true;
+}
+
+bool folder_identity(const char* path, folder_id& id) {
+    struct stat info {};
+    if (::stat(path, &info) != 0) return false;
+    id.volume = uint64_t(info.st_dev);
+    id.index = uint64_t(info.st_ino);
+    return true;
+}
+
+#endif
