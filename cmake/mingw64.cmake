@@ -9,6 +9,9 @@ set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
 set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
 set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
 
+# printf and friends with C99's conversions (%zu, %lld), as on Linux.
+add_compile_definitions(__USE_MINGW_ANSI_STDIO=1)
+
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 find_program(NORV_WINE wine REQUIRED)

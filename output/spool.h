@@ -7,8 +7,10 @@
 
 #include <cstdio>
 
+#include "platform/console.h"
+
 // Appends printf-style text to the spool file when spooling is on; does nothing otherwise.
-void spool_printf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void spool_printf(const char* fmt, ...) NORV_PRINTF(1, 2);
 
 // Opens the spool file (spool_path) with mode for one write. Null when spooling is off, or when
 // the file cannot be opened: then the failure is reported and spooling is off.

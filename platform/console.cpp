@@ -1,11 +1,19 @@
-// Buffered console writer and standard-input reader (POSIX). Everything the console prints passes
+// Buffered console writer and standard-input reader. Everything the console prints passes
 // through out_buf; everything it reads passes through in_buf, except keys on a terminal (read
-// straight from it in the key mode). Every blocking read also watches for signals (plat_wait_fd).
+// straight from it in the key mode). On POSIX every blocking read also watches for signals
+// (plat_wait_fd); on Windows the control handler cancels the blocking read instead, and lines
+// typed on a console come from the console host's own line mode (its editing keys and history).
 #include "platform/console.h"
 
+#ifdef _WIN32
+#include <conio.h>
+#include <io.h>
+#include <windows.h>
+#else
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <cerrno>
@@ -26,9 +34,20 @@ char out_buf[out_buf_size];
 size_t out_len = 0;
 std::string* out_sink = nullptr;  // capture for tests; null = standard output
 
-void write_all(int fd, const char* p, size_t n) {
+#ifdef _WIN32
+void write_out(const char* p, size_t n) {
+    HANDLE h = GetStdHandle(STD_OUTPUT_HANDLE);
     while (n > 0) {
-        ssize_t w = ::write(fd, p, n);
+        DWORD step = n < 0x40000000 ? DWORD(n) : 0x40000000, w = 0;
+        if (!WriteFile(h, p, step, &w, nullptr) || w == 0) return;  // nobody reads our output
+        p += w;
+        n -= w;
+    }
+}
+#else
+void write_out(const char* p, size_t n) {
+    while (n > 0) {
+        ssize_t w = ::write(STDOUT_FILENO, p, n);
         if (w < 0) {
             if (errno == EINTR) continue;
             return;  // nobody left to read our output; nothing sensible to do
@@ -37,12 +56,13 @@ void write_all(int fd, const char* p, size_t n) {
         n -= static_cast<size_t>(w);
     }
 }
+#endif
 
 void emit_locked(const char* p, size_t n) {
     if (out_sink)
         out_sink->append(p, n);
     else
-        write_all(STDOUT_FILENO, p, n);
+        write_out(p, n);
 }
 
 void flush_locked() {
@@ -65,7 +85,7 @@ void append_locked(const char* p, size_t n) {
 
 inline constexpr size_t in_buf_size = 65536;
 
-int in_fd = STDIN_FILENO;
+int in_fd = 0;  // standard input
 unsigned char in_buf[in_buf_size];
 size_t in_pos = 0;
 size_t in_len = 0;
@@ -73,42 +93,117 @@ bool in_eof = false;
 bool line_rest_pending = false;
 int pending_key = -1;  // second code of a two-code key
 
+bool keys_active = false;
+bool keys_signal = false;  // the terminal's signal keys are on during the key mode
+
+#ifdef _WIN32
+// The console's mode from before con_keys_begin, put back by con_keys_end, plat_exit and an
+// event's end (read on the control handler's thread).
+HANDLE mode_handle = nullptr;
+DWORD saved_mode = 0;
+std::atomic<bool> mode_changed{false};
+
+HANDLE input_handle() {
+    return reinterpret_cast<HANDLE>(_get_osfhandle(in_fd));
+}
+
+bool is_console(HANDLE h) {
+    DWORD mode;
+    return h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode) != 0;
+}
+
+// One line from the console host's line mode, as bytes of the console's code page with "\n"
+// for the line's end; 0 at Ctrl+Z (the console's end of input), -1 when the read was cancelled.
+long read_console_line(HANDLE h, unsigned char* buf, size_t cap) {
+    static wchar_t wide[8192];
+    DWORD got = 0;
+    if (!ReadConsoleW(h, wide, DWORD(std::size(wide)), &got, nullptr)) {
+        return GetLastError() == ERROR_OPERATION_ABORTED ? -1 : 0;
+    }
+    if (got == 0) return -1;  // Ctrl+C ended the read: the control handler has the event
+    if (wide[0] == 0x1a) return 0;
+    if (got >= 2 && wide[got - 2] == L'\r' && wide[got - 1] == L'\n') {
+        wide[got - 2] = L'\n';
+        --got;
+    }
+    int n = WideCharToMultiByte(GetConsoleCP(), 0, wide, int(got), reinterpret_cast<char*>(buf),
+                                int(cap), nullptr, nullptr);
+    return n > 0 ? n : 0;
+}
+
+// Reads what standard input has (at least one byte) into buf; 0 at its end.
+long read_input(unsigned char* buf, size_t cap) {
+    HANDLE h = input_handle();
+    for (;;) {
+        long r;
+        if (is_console(h)) {
+            r = read_console_line(h, buf, cap);
+        } else {
+            DWORD got = 0;
+            DWORD step = cap < 0x40000000 ? DWORD(cap) : 0x40000000;
+            if (ReadFile(h, buf, step, &got, nullptr))
+                r = long(got);
+            else
+                r = GetLastError() == ERROR_OPERATION_ABORTED ? -1 : 0;
+        }
+        if (r >= 0) return r;
+        // The control handler cancelled the read: an event at a prompt ends the console.
+        plat_end_on_signal();
+    }
+}
+#else
 // The terminal's mode from before con_keys_begin, put back by con_keys_end, plat_exit and a
 // signal's end. tio_changed is read in signal context.
 termios saved_tio{};
 int tio_fd = -1;
 std::atomic<bool> tio_changed{false};
-bool keys_active = false;
-bool keys_signal = false;  // the terminal's signal keys are on during the key mode
 static_assert(std::atomic<bool>::is_always_lock_free);
 
-bool fill_input() {
-    if (in_pos < in_len) return true;
-    if (in_eof) return false;
-    con_flush();  // the user sees the prompt before we block
+// Reads what standard input has (at least one byte) into buf; 0 at its end.
+long read_input(unsigned char* buf, size_t cap) {
     for (;;) {
-        if (plat_wait_fd(in_fd, POLLIN, -1) == plat_woken) {
+        if (plat_wait_fd(in_fd, plat_wait_in, -1) == plat_woken) {
             // A signal at a prompt ends the console. (A reader that gives Ctrl+C a meaning of
             // its own here takes the signal first: plat_take_signal.)
             plat_end_on_signal();
             continue;
         }
-        ssize_t r = ::read(in_fd, in_buf, in_buf_size);
+        ssize_t r = ::read(in_fd, buf, cap);
         if (r < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-        if (r <= 0) {
-            in_eof = true;
-            return false;
-        }
-        in_pos = 0;
-        in_len = static_cast<size_t>(r);
-        return true;
+        return r < 0 ? 0 : long(r);
     }
+}
+#endif
+
+bool fill_input() {
+    if (in_pos < in_len) return true;
+    if (in_eof) return false;
+    con_flush();  // the user sees the prompt before we block
+    long r = read_input(in_buf, in_buf_size);
+    if (r <= 0) {
+        in_eof = true;
+        return false;
+    }
+    in_pos = 0;
+    in_len = static_cast<size_t>(r);
+    return true;
 }
 
 bool is_space(int ch) {
     return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\r' || ch == '\v' || ch == '\f';
 }
 
+#ifdef _WIN32
+// One key of the console, in its own codes (224 or 0 before the second code of a special key).
+int read_terminal_key() {
+    int ch = _getch();
+    if (ch == 0 || ch == 224) {
+        pending_key = _getch();
+        return 224;
+    }
+    return ch;
+}
+#else
 // Reads one byte from the terminal, in the key mode; with a time-out in milliseconds (-1 = wait).
 // Returns the byte, con_eof, -2 on time-out, or con_interrupted when a signal woke the wait and
 // did not end the console (a listing's Ctrl+C).
@@ -116,7 +211,7 @@ inline constexpr int escape_wait_ms = 100;  // the rest of an arrow key's sequen
 
 int read_tty_byte(int timeout_ms) {
     for (;;) {
-        int w = plat_wait_fd(in_fd, POLLIN, timeout_ms);
+        int w = plat_wait_fd(in_fd, plat_wait_in, timeout_ms);
         if (w == plat_woken) {
             plat_end_on_signal();
             return con_interrupted;
@@ -169,6 +264,7 @@ int read_terminal_key() {
     pending_key = second;
     return 224;
 }
+#endif
 
 }  // namespace
 
@@ -267,7 +363,11 @@ void con_discard_line_rest() {
 }
 
 bool con_input_is_terminal() {
+#ifdef _WIN32
+    return is_console(input_handle());
+#else
     return isatty(in_fd) == 1;
+#endif
 }
 
 int con_getch() {
@@ -288,6 +388,17 @@ int con_getch() {
 
 bool con_keys_begin(bool signal_keys) {
     if (keys_active || !con_input_is_terminal()) return false;
+#ifdef _WIN32
+    HANDLE h = input_handle();
+    DWORD mode = 0;
+    if (!GetConsoleMode(h, &mode)) return false;
+    saved_mode = mode;
+    mode_handle = h;
+    // Ctrl+C stays the control handler's in every key mode: a key read cannot be woken for it.
+    mode &= ~DWORD(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT);
+    mode_changed = true;
+    SetConsoleMode(h, mode);
+#else
     termios t{};
     if (tcgetattr(in_fd, &t) != 0) return false;
     saved_tio = t;
@@ -298,6 +409,7 @@ bool con_keys_begin(bool signal_keys) {
     t.c_cc[VTIME] = 0;
     tio_changed = true;  // first: a signal from here on puts the saved mode back
     tcsetattr(in_fd, TCSANOW, &t);
+#endif
     keys_active = true;
     keys_signal = signal_keys;
     return true;
@@ -310,11 +422,28 @@ void con_keys_end() {
 }
 
 void con_restore_terminal() {
+#ifdef _WIN32
+    if (mode_changed.exchange(false)) SetConsoleMode(mode_handle, saved_mode);
+#else
     if (tio_changed.exchange(false)) tcsetattr(tio_fd, TCSANOW, &saved_tio);
+#endif
 }
 
 void con_clear_screen() {
+#ifdef _WIN32
+    // The console's screen buffer itself, as CLS clears it; nothing off a console.
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(out, &info)) return;
+    con_flush();
+    const DWORD cells = DWORD(info.dwSize.X) * DWORD(info.dwSize.Y);
+    DWORD done = 0;
+    FillConsoleOutputCharacterA(out, ' ', cells, COORD{0, 0}, &done);
+    FillConsoleOutputAttribute(out, info.wAttributes, cells, COORD{0, 0}, &done);
+    SetConsoleCursorPosition(out, COORD{0, 0});
+#else
     if (isatty(STDOUT_FILENO) != 1) return;
     static const char clear[] = "\x1b[H\x1b[2J\x1b[3J";
     con_write(clear, sizeof clear - 1);
+#endif
 }

@@ -8,9 +8,17 @@
 
 // ---- output -------------------------------------------------------------------------------
 
+// The format checks of printf-style functions: C99's conversions (%zu, %lld) on every platform
+// (the Windows build formats with the C99 functions of its runtime, not the system's).
+#ifdef __MINGW32__
+#define NORV_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
+#else
+#define NORV_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+#endif
+
 // Appends printf-style text to the output buffer. Safe to call from any thread; one call's bytes
 // are never interleaved with another call's.
-void con_printf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void con_printf(const char* fmt, ...) NORV_PRINTF(1, 2);
 
 // Appends n bytes as they are.
 void con_write(const void* data, size_t n);

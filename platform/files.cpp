@@ -13,7 +13,9 @@
 #include <unistd.h>
 #endif
 
+#include <atomic>
 #include <cerrno>
+#include <cstdlib>
 
 #ifdef _WIN32
 
@@ -111,6 +113,31 @@ bool regular_file_size(int fd, int64_t& size) {
     return true;
 }
 
+bool open_pipe(int& read_end, int& write_end) {
+    int fds[2];
+    if (_pipe(fds, 65536, _O_BINARY | _O_NOINHERIT) != 0) return false;
+    read_end = fds[0];
+    write_end = fds[1];
+    return true;
+}
+
+bool make_temp_folder(const char* prefix, std::string& path) {
+    char base[MAX_PATH + 1];
+    DWORD n = GetTempPathA(sizeof base, base);
+    if (n == 0 || n > MAX_PATH) return false;
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = std::string(base) + prefix + std::to_string(GetCurrentProcessId()) +
+                           "-" + std::to_string(counter++) + "-" + std::to_string(GetTickCount());
+        if (CreateDirectoryA(name.c_str(), nullptr)) {
+            path = name;
+            return true;
+        }
+        if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
+    }
+    return false;
+}
+
 bool folder_identity(const char* path, folder_id& id) {
     // Folder walks see no inode numbers here (FAT and Wine report 0): the file ids of the
     // opened folder tell folders apart.
@@ -199,6 +226,22 @@ bool regular_file_size(int fd, int64_t& size) {
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
     size = int64_t(info.st_size);
+    return true;
+}
+
+bool open_pipe(int& read_end, int& write_end) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+    read_end = fds[0];
+    write_end = fds[1];
+    return true;
+}
+
+bool make_temp_folder(const char* prefix, std::string& path) {
+    const char* base = std::getenv("TMPDIR");
+    std::string name = std::string(base && *base ? base : "/tmp") + "/" + prefix + "XXXXXX";
+    if (!::mkdtemp(name.data())) return false;
+    path = name;
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 
 struct file_closer {
     void operator()(FILE* f) const { std::fclose(f); }
@@ -50,6 +51,13 @@ bool write_all(int fd, const char* data, size_t n);
 
 // True when fd is a regular file; size then receives its size.
 bool regular_file_size(int fd, int64_t& size);
+
+// An anonymous pipe (of at least 64 KiB): false when none could be made.
+bool open_pipe(int& read_end, int& write_end);
+
+// Makes a new, empty folder in the system's folder for temporary files, its name beginning with
+// prefix; path receives it. False when none could be made.
+bool make_temp_folder(const char* prefix, std::string& path);
 
 // What tells one folder from another, also through links: equal ids, the same folder.
 struct folder_id {

@@ -150,6 +150,30 @@ void plat_socket_shutdown(int sock) {
 #endif
 }
 
+void plat_socket_shutdown_send(int sock) {
+#ifdef _WIN32
+    ::shutdown(native(sock), SD_SEND);
+#else
+    ::shutdown(sock, SHUT_WR);
+#endif
+}
+
+int plat_socket_listen_loopback(uint16_t& port) {
+    sock_t s = new_stream_socket();
+    if (!valid(s)) return -1;
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen len = sizeof sa;
+    if (::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(s, 4) != 0 ||
+        getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
+        close_native(s);
+        return -1;
+    }
+    port = ntohs(sa.sin_port);
+    return static_cast<int>(s);
+}
+
 long plat_socket_send(int sock, const void* data, size_t n) {
     const int step = n < 0x40000000 ? int(n) : 0x40000000;
     return result_of(::send(native(sock), static_cast<const char*>(data), step, send_flags));

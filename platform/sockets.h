@@ -22,6 +22,13 @@ void plat_socket_close(int sock);
 // Ends both directions; a thread waiting in a receive on the socket returns.
 void plat_socket_shutdown(int sock);
 
+// Ends the sending direction only: the peer reads the end after what was sent.
+void plat_socket_shutdown_send(int sock);
+
+// A listening socket on 127.0.0.1 at a port of the system's choosing (port receives it); -1 on
+// failure.
+int plat_socket_listen_loopback(uint16_t& port);
+
 // One send of at most n bytes (never a signal for a closed peer): the count sent, or one of
 // the values above.
 long plat_socket_send(int sock, const void* data, size_t n);

@@ -112,6 +112,10 @@ void plat_handle_signals() {
     sigaction(SIGTERM, &sa, nullptr);
 }
 
+int plat_process_id() {
+    return int(::getpid());
+}
+
 void plat_exit(int status) {
     con_flush();
     con_restore_terminal();

@@ -19,6 +19,9 @@ void plat_init();
 // Called once by the console's start-up, before any other thread exists.
 void plat_handle_signals();
 
+// The process's id, for names that must differ between processes.
+int plat_process_id();
+
 // Flushes the console output, restores the terminal and ends the process at once with the
 // given status.
 [[noreturn]] void plat_exit(int status);

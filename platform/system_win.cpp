@@ -4,10 +4,12 @@
 // through a waker and cancels its blocking read of standard input. The console thread then ends
 // the process in order (plat_end_on_signal), with the status the POSIX build gives the
 // matching signal (130 for Ctrl+C), so that scripts see one status on both platforms.
+// winsock2.h before windows.h
+#include <winsock2.h>
+
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
-#include <winsock2.h>
 
 #include <atomic>
 #include <cstdio>
@@ -105,6 +107,10 @@ void plat_handle_signals() {
     if (!plat_waker_open(wake)) wake = plat_waker{};
     signals_handled = true;
     SetConsoleCtrlHandler(on_ctrl, TRUE);
+}
+
+int plat_process_id() {
+    return int(GetCurrentProcessId());
 }
 
 void plat_exit(int status) {

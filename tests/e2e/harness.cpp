@@ -26,8 +26,17 @@ namespace {
 
 using clock_type = std::chrono::steady_clock;
 
+// The console's command: NORVSQL_COMMAND when set (words split at spaces, e.g.
+// "/usr/bin/wine /path/norvsql.exe"), the built norvsql otherwise.
 std::vector<std::string> command(const std::string& program, const std::vector<std::string>& args) {
-    std::vector<std::string> argv{program};
+    std::vector<std::string> argv;
+    if (const char* cmd = std::getenv("NORVSQL_COMMAND"); cmd && *cmd) {
+        std::istringstream words(cmd);
+        for (std::string w; words >> w;)
+            argv.push_back(w);
+    } else {
+        argv.push_back(program);
+    }
     argv.insert(argv.end(), args.begin(), args.end());
     return argv;
 }
@@ -39,6 +48,11 @@ int wait_status(pid_t pid, int timeout_ms) {
 }
 
 }  // namespace
+
+bool console_under_emulator() {
+    const char* cmd = std::getenv("NORVSQL_COMMAND");
+    return cmd && *cmd;
+}
 
 std::unique_ptr<norvlite> start_norvlite(const std::vector<std::string>& extra) {
     auto s = std::make_unique<norvlite>();

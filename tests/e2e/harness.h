@@ -24,6 +24,14 @@ struct norvlite {
 // test failure) when it does not report its port within a few seconds.
 std::unique_ptr<norvlite> start_norvlite(const std::vector<std::string>& extra = {});
 
+// True when the console runs as another platform's program under an emulator (NORVSQL_COMMAND
+// is set): tests of the terminal and of POSIX signals belong to the native build alone.
+bool console_under_emulator();
+#define NORV_NATIVE_CONSOLE_ONLY()                                                    \
+    do {                                                                              \
+        if (console_under_emulator()) GTEST_SKIP() << "terminal or signal behaviour"; \
+    } while (0)
+
 struct run_result {
     int status = -1;  // exit status, or -1 when killed after the time-out
     std::string out;  // standard output

@@ -1,7 +1,6 @@
 // The console reader's word, line-rest and key semantics on piped input, and the writer.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
 #include <string>
 
 #include "platform/console.h"

@@ -1,14 +1,11 @@
 // The login text byte for byte, and db_connect's refusal of a text that does not fit.
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <string>
 
 #include "platform/console.h"
+#include "platform/sockets.h"
+#include "platform/system.h"
 #include "protocol/conn.h"
 
 namespace {
@@ -59,24 +56,18 @@ TEST(db_build_login_text, refuses_a_text_that_leaves_no_room_for_its_zero_byte) 
 }
 
 TEST(db_connect, refuses_an_over_long_login_text_without_connecting) {
-    int lsock = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(lsock, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
-    ASSERT_EQ(listen(lsock, 4), 0);
-    socklen_t len = sizeof sa;
-    getsockname(lsock, reinterpret_cast<sockaddr*>(&sa), &len);
+    uint16_t port = 0;
+    int lsock = plat_socket_listen_loopback(port);
+    ASSERT_GE(lsock, 0);
 
     std::string out;
     con_set_capture(&out);
     std::string user(300, 'u');
-    db_conn* c = db_connect("NSSL", "127.0.0.1", ntohs(sa.sin_port), "db", user.c_str(), "pw",
-                            nullptr, "GBK", nullptr, nullptr, 0, 1, 0, 0);
+    db_conn* c = db_connect("NSSL", "127.0.0.1", port, "db", user.c_str(), "pw", nullptr, "GBK",
+                            nullptr, nullptr, 0, 1, 0, 0);
     con_set_capture(nullptr);
     EXPECT_EQ(c, nullptr);
     EXPECT_EQ(out, "Login text too long: at most 255 characters\r\n");
-    pollfd p{lsock, POLLIN, 0};
-    EXPECT_EQ(poll(&p, 1, 100), 0) << "a connection was opened";
-    close(lsock);
+    EXPECT_EQ(plat_wait_fd(lsock, plat_wait_in, 100), plat_timed_out) << "a connection was opened";
+    plat_socket_close(lsock);
 }

@@ -2,7 +2,6 @@
 // pair. The server of this test holds a fixed key pair (exponent 3) and unwraps every block it
 // receives, so the layout of the prepared blocks can be read byte by byte.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <cstring>
@@ -23,7 +22,7 @@ std::string recv_n(int fd, size_t n) {
     std::string got(n, '\0');
     size_t at = 0;
     while (at < n) {
-        ssize_t r = recv(fd, got.data() + at, n - at, 0);
+        long r = plat_socket_recv(fd, got.data() + at, n - at);
         if (r <= 0) return got.substr(0, at);
         at += size_t(r);
     }
@@ -33,7 +32,7 @@ std::string recv_n(int fd, size_t n) {
 void send_all(int fd, const std::string& bytes) {
     size_t at = 0;
     while (at < bytes.size()) {
-        ssize_t w = send(fd, bytes.data() + at, bytes.size() - at, 0);
+        long w = plat_socket_send(fd, bytes.data() + at, bytes.size() - at);
         if (w <= 0) return;
         at += size_t(w);
     }
@@ -194,7 +193,7 @@ TEST(db_own_cipher_handshake, a_public_key_that_cannot_protect_the_login_is_refu
         socket_pair sp;
         auto conn = sp.conn();
         sp.send_peer(c.key);
-        shutdown(sp.peer, SHUT_WR);  // no verdict ever comes
+        plat_socket_shutdown_send(sp.peer);  // no verdict ever comes
         std::string printed;
         con_set_capture(&printed);
         int verdict = 0;

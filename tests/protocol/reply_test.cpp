@@ -2,10 +2,6 @@
 // written by hand here (independently of the client's encoders), the bytes the client sent are
 // compared literally.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -14,6 +10,9 @@
 #include <thread>
 
 #include "platform/console.h"
+#include "platform/files.h"
+#include "platform/sockets.h"
+#include "platform/system.h"
 #include "protocol/conn.h"
 #include "protocol/db.h"
 #include "protocol/result.h"
@@ -42,7 +41,7 @@ struct exchange {
 
     exchange(const std::string& reply, const char* sql = "select 1") {
         sp.send_peer(reply);
-        shutdown(sp.peer, SHUT_WR);
+        plat_socket_shutdown_send(sp.peer);
         con_set_capture(&printed);
         result = db_execute(conn.get(), sql);
         con_set_capture(nullptr);
@@ -59,7 +58,7 @@ db_result* execute_streamed(const std::string& reply) {
     auto conn = sp.conn();
     std::thread server([&] {
         sp.send_peer(reply);
-        shutdown(sp.peer, SHUT_WR);
+        plat_socket_shutdown_send(sp.peer);
     });
     db_result* r = db_execute(conn.get(), "select 1");
     server.join();
@@ -324,7 +323,7 @@ TEST(db_execute, a_value_of_several_receive_pieces_arrives_whole) {
         "A" + be32(2) + column("B", 30) + column("C", 30) + "R" + value(big) + value("c") + "K";
     std::thread server([&] {
         sp.send_peer(reply);
-        shutdown(sp.peer, SHUT_WR);
+        plat_socket_shutdown_send(sp.peer);
     });
     db_result* r = db_execute(conn.get(), "select b, c");
     server.join();
@@ -383,8 +382,8 @@ TEST(db_execute, a_result_stops_at_its_row_bound_and_rows_without_columns_cost_n
 }
 
 TEST(db_execute_params, a_file_is_sent_as_it_was_bound_or_not_at_all) {
-    const std::string path =
-        std::filesystem::temp_directory_path().string() + "/norv_param_" + std::to_string(getpid());
+    const std::string path = std::filesystem::temp_directory_path().string() + "/norv_param_" +
+                             std::to_string(plat_process_id());
     struct remover {
         const std::string& path;
         ~remover() { std::filesystem::remove(path); }
@@ -403,20 +402,21 @@ TEST(db_execute_params, a_file_is_sent_as_it_was_bound_or_not_at_all) {
         socket_pair sp;
         auto conn = sp.conn();
         db_stmt* stmt = db_stmt_new(sql.c_str());
-        ASSERT_EQ(db_stmt_bind_file(stmt, 0, ::open(path.c_str(), O_RDONLY), db_param_bytes),
+        ASSERT_EQ(db_stmt_bind_file(stmt, 0, open_for_reading(path.c_str()), db_param_bytes),
                   db_file_bind::ok);
         std::filesystem::resize_file(path, bytes.size() + size_t(change));
         std::string got;
         std::thread peer([&] {
             char buf[65536];
-            for (ssize_t n; got.size() < message.size() && (n = recv(sp.peer, buf, 65536, 0)) > 0;)
+            for (long n;
+                 got.size() < message.size() && (n = plat_socket_recv(sp.peer, buf, 65536)) > 0;)
                 got.append(buf, size_t(n));
             if (got.size() == message.size())
                 sp.send_peer(got == message ? std::string("K") : "E" + text("bad") + "K");
         });
         db_result* r = db_execute_params(conn.get(), stmt);
         conn.reset();
-        ::close(sp.client);  // the peer sees the end
+        plat_socket_close(sp.client);  // the peer sees the end
         sp.client = -1;
         peer.join();
         EXPECT_EQ(r != nullptr, change == 0) << change;

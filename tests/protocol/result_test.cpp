@@ -46,7 +46,7 @@ db_result* decode(const std::string& reply) {
     auto conn = sp.conn();
     std::thread server([&] {
         sp.send_peer(reply);
-        shutdown(sp.peer, SHUT_WR);
+        plat_socket_shutdown_send(sp.peer);
     });
     db_result* r = db_execute(conn.get(), "select 1");
     server.join();

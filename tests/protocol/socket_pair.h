@@ -1,28 +1,20 @@
 // A connected pair of stream sockets: one end inside a db_conn, the other played by the test.
 #pragma once
 
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <memory>
 #include <string>
 
+#include "platform/sockets.h"
 #include "protocol/conn.h"
 
 struct socket_pair {
     int client = -1;  // the db_conn's end
     int peer = -1;    // the test's end
-    socket_pair() {
-        int sv[2];
-        if (socketpair(AF_UNIX, SOCK_STREAM, 0, sv) == 0) {
-            client = sv[0];
-            peer = sv[1];
-        }
-    }
+    socket_pair() { plat_socket_pair(client, peer); }
     // The client end is closed once every duplicate is closed too.
     ~socket_pair() {
-        if (client >= 0) close(client);
-        if (peer >= 0) close(peer);
+        if (client >= 0) plat_socket_close(client);
+        if (peer >= 0) plat_socket_close(peer);
     }
     socket_pair(const socket_pair&) = delete;
     socket_pair& operator=(const socket_pair&) = delete;
@@ -35,7 +27,7 @@ struct socket_pair {
     // A connection record on a duplicate of the client end (closed with the record).
     conn_ptr conn() const {
         conn_ptr c(new db_conn);
-        c->sock = dup(client);
+        c->sock = plat_socket_dup(client);
         return c;
     }
 
@@ -44,7 +36,7 @@ struct socket_pair {
         std::string got;
         char buf[65536];
         for (;;) {
-            ssize_t r = recv(peer, buf, sizeof buf, MSG_DONTWAIT);
+            long r = plat_socket_recv_now(peer, buf, sizeof buf);
             if (r <= 0) break;
             got.append(buf, static_cast<size_t>(r));
         }
@@ -54,14 +46,14 @@ struct socket_pair {
     void send_peer(const std::string& bytes) const {
         size_t off = 0;
         while (off < bytes.size()) {
-            ssize_t w = send(peer, bytes.data() + off, bytes.size() - off, 0);
+            long w = plat_socket_send(peer, bytes.data() + off, bytes.size() - off);
             if (w <= 0) return;
             off += static_cast<size_t>(w);
         }
     }
 
     void close_peer() {
-        close(peer);
+        plat_socket_close(peer);
         peer = -1;
     }
 };

@@ -71,7 +71,9 @@ TEST(list_directory, lists_depth_first_and_each_folder_once_through_links) {
     std::filesystem::create_directories(dir.path + "/sub");
     std::ofstream(dir.path + "/sub/a.sql") << "select 1;";
     // Two links back to the top: followed blindly they would list the tree without end.
-    std::filesystem::create_directory_symlink("..", dir.path + "/sub/up");
+    std::error_code ec;
+    std::filesystem::create_directory_symlink("..", dir.path + "/sub/up", ec);
+    if (ec) GTEST_SKIP() << "no folder links here: " << ec.message();
     std::filesystem::create_directory_symlink("..", dir.path + "/sub/up2");
     std::vector<std::string> files;
     list_directory(dir.path, files);

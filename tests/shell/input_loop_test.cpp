@@ -1,7 +1,6 @@
 // Reading lines from standard input: line ends, zero bytes, over-long lines, end of input.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
 #include <string>
 
 #include "platform/console.h"

@@ -62,16 +62,6 @@ pid_t spawn_process(const std::vector<std::string>& args, int in_fd, int out_fd,
     return pid;
 }
 
-temp_dir::temp_dir() {
-    char name[] = "/tmp/norvlite-test-XXXXXX";
-    if (mkdtemp(name)) path = name;
-}
-
-temp_dir::~temp_dir() {
-    std::error_code ec;
-    if (!path.empty()) std::filesystem::remove_all(path, ec);
-}
-
 norvlite_server::~norvlite_server() {
     if (pid > 0) kill_and_reap(pid);
 }

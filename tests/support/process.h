@@ -8,14 +8,7 @@
 #include <string>
 #include <vector>
 
-// A fresh directory under /tmp, removed with everything in it at destruction.
-struct temp_dir {
-    std::string path;
-    temp_dir();
-    ~temp_dir();
-    temp_dir(const temp_dir&) = delete;
-    temp_dir& operator=(const temp_dir&) = delete;
-};
+#include "tests/support/temp_dir.h"
 
 // The norvlite binary with stdout on a pipe (for the listening line) and stderr in a file.
 struct norvlite_server {
