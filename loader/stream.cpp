@@ -227,12 +227,12 @@ bool load_table_stream(db_conn* conn, const load_request& r) {
         con_printf("Open data file %s failed\r\n\r\n", r.datafile);
         return false;
     }
-    file_ptr log(std::fopen(log_path, "w+"));
+    file_ptr log(std::fopen(log_path, "w+b"));
     if (!log) {
         con_printf("Open log file %s failed\r\n\r\n", log_path);
         return false;
     }
-    file_ptr err(std::fopen(err_path, "w+"));
+    file_ptr err(std::fopen(err_path, "w+b"));
     if (!err) {
         con_printf("Open error log file %s failed\r\n\r\n", err_path);
         return false;

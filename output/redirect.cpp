@@ -206,7 +206,7 @@ void export_heading(db_result* batch, std::string& line) {
 
 // ">$": the query through the server cursor printf_cur1 into a '|'-separated file.
 void run_export(const char* text, const char* name) {
-    file_ptr file(std::fopen(name, "w+"));
+    file_ptr file(std::fopen(name, "w+b"));
     if (!file) {
         con_printf("ERROR:文件操作异常或指定盘符无操作权限！\\r\n");
         return;

@@ -14,7 +14,7 @@ void spool_printf(const char* fmt, ...) NORV_PRINTF(1, 2);
 
 // Opens the spool file (spool_path) with mode for one write. Null when spooling is off, or when
 // the file cannot be opened: then the failure is reported and spooling is off.
-FILE* spool_open(const char* mode = "a");
+FILE* spool_open(const char* mode = "ab");
 
 // Closes a file from spool_open. When a write into it or the close failed, the failure is
 // reported and spooling is switched off; returns false then.

@@ -98,7 +98,7 @@ command_result command_spool(command_line& cl) {
         // The closing line goes into a file that was spooled to; a name whose SPOOL failed to
         // create it is only forgotten.
         if (s.spool_path) {
-            spool_line("a", cl.keyword, s.spool_name, was_on);
+            spool_line("ab", cl.keyword, s.spool_name, was_on);
             delete[] s.spool_path;
             s.spool_path = nullptr;
         }
@@ -108,7 +108,7 @@ command_result command_spool(command_line& cl) {
     delete[] s.spool_path;
     s.spool_path = new char[spool_path_size]();
     std::memcpy(s.spool_path, s.spool_name, n);
-    if (!spool_line("w", cl.keyword, s.spool_path, false)) {
+    if (!spool_line("wb", cl.keyword, s.spool_path, false)) {
         s.spool_on = false;
         con_printf("ERROR：指定文件的路径不正确！");
     } else {
@@ -185,7 +185,7 @@ command_result command_use(command_line& cl) {
 command_result command_edit(command_line&) {
     console_state& s = g_console;
     std::strcpy(s.sql_buff_copy, s.sql_buff);
-    FILE* f = std::fopen(edit_file, "w");
+    FILE* f = std::fopen(edit_file, "wb");
     if (!f || std::fputs(s.sql_buff, f) < 0) {
         if (f) std::fclose(f);
         con_printf("Cannot write %s: the buffer is unchanged.\r\n", edit_file);
@@ -196,7 +196,7 @@ command_result command_edit(command_line&) {
         con_printf("No editor could be started: the buffer is unchanged.\r\n");
         return command_result::done;
     }
-    f = std::fopen(edit_file, "r");
+    f = std::fopen(edit_file, "rb");
     if (!f) {
         con_printf("Cannot read %s back: the buffer is unchanged.\r\n", edit_file);
         return command_result::done;

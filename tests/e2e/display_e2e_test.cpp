@@ -231,6 +231,7 @@ TEST_F(display_e2e, edit_runs_the_editor_on_the_buffer_and_lists_it) {
 }
 
 TEST_F(display_e2e, ctrl_c_while_the_editor_runs_is_the_editors) {
+    NORV_NATIVE_CONSOLE_ONLY("a POSIX signal and a shell-script editor");
     // The editor gets Ctrl+C twice (its terminal sends it to the console too): the console
     // neither ends nor acts on it later.
     temp_dir cwd;
@@ -270,6 +271,7 @@ TEST_F(display_e2e, edit_without_an_editor_leaves_the_buffer_alone) {
 }
 
 TEST_F(display_e2e, ctrl_c_ends_a_listing_and_the_total_still_counts_every_row) {
+    NORV_NATIVE_CONSOLE_ONLY("needs a pseudo-terminal");
     auto term = start_norvsql_pty(login());
     ASSERT_NE(term, nullptr);
     ASSERT_TRUE(term->expect("SQL> "));
@@ -295,6 +297,7 @@ TEST_F(display_e2e, ctrl_c_ends_a_listing_and_the_total_still_counts_every_row) 
 }
 
 TEST_F(display_e2e, a_key_typed_while_a_paused_listing_prints_waits_unechoed_for_the_pause) {
+    NORV_NATIVE_CONSOLE_ONLY("needs a pseudo-terminal");
     auto term = start_norvsql_pty(login());
     ASSERT_NE(term, nullptr);
     ASSERT_TRUE(term->expect("SQL> "));

@@ -481,6 +481,7 @@ TEST_F(faults_e2e, a_spool_folder_that_vanishes_is_reported_once_and_ends_spooli
 }
 
 TEST_F(faults_e2e, a_spool_into_a_full_disk_is_reported_once_and_ends_spooling) {
+    NORV_NATIVE_CONSOLE_ONLY("/dev/full is Linux's");
     // The spool file is a link that points to a real file at first and to /dev/full from the
     // 6th row on: /dev/full takes the open and fails the write.
     fs::create_symlink(file("real.txt"), file("sp.txt"));
@@ -513,6 +514,7 @@ TEST_F(faults_e2e, a_spool_into_a_full_disk_is_reported_once_and_ends_spooling) 
 }
 
 TEST_F(faults_e2e, a_signal_while_the_server_holds_a_reply_flushes_what_was_printed_first) {
+    NORV_NATIVE_CONSOLE_ONLY("needs a pseudo-terminal");
     // The console waits for the reply to "show max_idle_time" with the banner and the connect
     // lines still in its output buffer: SIGTERM, or Ctrl+C typed at the terminal, must not lose
     // them (before the fix the process died at once and they never showed).

@@ -25,11 +25,12 @@ struct norvlite {
 std::unique_ptr<norvlite> start_norvlite(const std::vector<std::string>& extra = {});
 
 // True when the console runs as another platform's program under an emulator (NORVSQL_COMMAND
-// is set): tests of the terminal and of POSIX signals belong to the native build alone.
+// is set): tests of the terminal, of POSIX signals and of Linux's devices belong to the native
+// build alone, and skip themselves there with the reason.
 bool console_under_emulator();
-#define NORV_NATIVE_CONSOLE_ONLY()                                                    \
-    do {                                                                              \
-        if (console_under_emulator()) GTEST_SKIP() << "terminal or signal behaviour"; \
+#define NORV_NATIVE_CONSOLE_ONLY(why)                      \
+    do {                                                   \
+        if (console_under_emulator()) GTEST_SKIP() << why; \
     } while (0)
 
 struct run_result {

@@ -142,6 +142,7 @@ TEST_F(tls_login_e2e, missing_certificate_files_print_their_message) {
 }
 
 TEST_F(login_e2e, on_a_terminal_the_password_shows_stars_only_and_backspace_erases_one) {
+    NORV_NATIVE_CONSOLE_ONLY("needs a pseudo-terminal");
     auto term = start_norvsql_pty({});
     ASSERT_NE(term, nullptr);
     ASSERT_TRUE(term->expect("Please input server URL:"));
@@ -181,6 +182,7 @@ constexpr long line_modes = ECHO | ICANON | ISIG;
 }  // namespace
 
 TEST_F(login_e2e, a_pasted_password_never_shows_and_the_terminal_is_restored_on_every_way_out) {
+    NORV_NATIVE_CONSOLE_ONLY("needs a pseudo-terminal");
     auto term = start_norvsql_pty({});
     ASSERT_NE(term, nullptr);
     const long cooked = term->terminal_modes() & line_modes;
