@@ -33,11 +33,11 @@ void append_format(std::string& out, const char* fmt, const char* a, const char*
 }
 
 // "\r\n", the heading text and the separator line.
-std::string heading_block(db_result* r) {
+std::string heading_block(db_result* r, bool show_type) {
     std::string h = "\r\n";
     for (int i = 0; i < db_result_col_count(r); ++i) {
         const char* name = column_display_name(db_result_col_name(r, i));
-        if (!g_console.show_type) {
+        if (!show_type) {
             append_format(h, "%s | ", name, "", 0, 0);
             continue;
         }
@@ -65,15 +65,32 @@ struct ctrl_armed {
     ~ctrl_armed() { plat_set_ctrl_handler(console_ctrl_handler, false); }
 };
 
-// Closes the row's spool file when the listing ends inside a row (a failed write is reported).
-struct spool_file_closer {
-    ~spool_file_closer() {
-        if (FILE* f = g_console.spool_file) {
-            g_console.spool_file = nullptr;
-            spool_close(f);
+// Hands the row's spool file back when the listing ends inside the row.
+struct row_spool_closer {
+    const listing_io& io;
+    FILE*& spool;
+    ~row_spool_closer() {
+        if (FILE* f = spool) {
+            spool = nullptr;
+            io.spool_close(io.ctx, f);
         }
     }
 };
+
+// The console's sinks of a listing. A failed spool write switches spooling off: the rows after
+// it have no copy.
+void console_write(void*, const char* data, size_t n) {
+    con_write(data, n);
+}
+FILE* spool_row(void*) {
+    return g_console.spool_on ? spool_open() : nullptr;
+}
+void spool_row_done(void*, FILE* f) {
+    spool_close(f);
+}
+int console_key(void*) {
+    return con_getch();
+}
 
 }  // namespace
 
@@ -83,31 +100,25 @@ const char* column_display_name(const char* name) {
     return name;
 }
 
-void list_rows(db_result* r) {
-    const console_state& s = g_console;
+void list_rows(db_result* r, const listing_options& o, const listing_io& io) {
     const int cols = db_result_col_count(r);
+    db_result_rewind(r);
     const bool has_row = db_result_next(r) != nullptr;
     std::string heading;
-    if (s.heading) heading = heading_block(r);
-    if ((!has_row || s.pagesize == 0) && !s.desc_mode && s.heading)
-        con_write(heading.data(), heading.size());
+    if (o.heading) heading = heading_block(r, o.show_type);
+    if ((!has_row || o.pagesize == 0) && !o.desc_mode && o.heading)
+        io.console(io.ctx, heading.data(), heading.size());
 
     db_result_rewind(r);
-    g_console.cancel_requested = false;
-    ctrl_armed armed;
-    // With pauses, keys typed while rows are printed wait unechoed for the next pause; Ctrl+C
-    // keeps its meaning and cancels the listing at once.
-    con_key_mode keys(true, s.b_pause && s.pagesize != 0 && !s.desc_mode);
-    spool_file_closer closer;
-    render_settings settings{s.null_text, &s.datef};
+    FILE* spool = nullptr;
+    row_spool_closer closer{io, spool};
     std::string line, spool_line;
     int64_t row_index = 0, pause_count = 0;
     while (db_row* row = db_result_next(r)) {
-        if (s.spool_on) g_console.spool_file = spool_open();
-        FILE* spool = g_console.spool_file;
+        if (io.spool_open) spool = io.spool_open(io.ctx);
         line.clear();
         spool_line.clear();
-        if (!s.desc_mode && s.pagesize != 0 && row_index % s.pagesize == 0 && s.heading) {
+        if (!o.desc_mode && o.pagesize != 0 && row_index % o.pagesize == 0 && o.heading) {
             line += heading;
             if (spool) spool_line += heading;
         }
@@ -116,24 +127,47 @@ void list_rows(db_result* r) {
             if (c > 0) line += ' ';
             if (spool) spool_line += ' ';
             render_value(db_result_col_type(r, c), db_row_value(row, c), db_row_value_len(row, c),
-                         settings, line, spool ? &spool_line : nullptr);
+                         o.values, line, spool ? &spool_line : nullptr);
             line += '|';
             if (spool) spool_line += '|';
         }
-        con_write(line.data(), line.size());
+        io.console(io.ctx, line.data(), line.size());
         if (spool) std::fwrite(spool_line.data(), 1, spool_line.size(), spool);
-        if (s.b_pause && s.pagesize != 0 && ++pause_count % s.pagesize == 0 && !s.desc_mode) {
-            if (is_quit_key(con_getch())) return;
+        if (o.pause && o.pagesize != 0 && ++pause_count % o.pagesize == 0 && !o.desc_mode) {
+            if (is_quit_key(io.key(io.ctx))) return;
         }
-        con_write("\r\n", 2);
+        io.console(io.ctx, "\r\n", 2);
         if (spool) std::fwrite("\r\n", 1, 2, spool);
-        if (g_console.cancel_requested) {
-            g_console.cancel_requested = false;
+        if (io.cancel->load()) {
+            io.cancel->store(false);
             return;
         }
         if (spool) {
-            g_console.spool_file = nullptr;
-            spool_close(spool);
+            FILE* f = spool;
+            spool = nullptr;
+            io.spool_close(io.ctx, f);
         }
     }
+}
+
+void list_rows(db_result* r) {
+    const console_state& s = g_console;
+    const listing_options o{.values = {s.null_text, &g_datef},
+                            .pagesize = s.pagesize,
+                            .heading = s.heading,
+                            .show_type = s.show_type,
+                            .pause = s.b_pause,
+                            .desc_mode = s.desc_mode};
+    const listing_io io{.ctx = nullptr,
+                        .console = console_write,
+                        .spool_open = s.spool_on ? spool_row : nullptr,
+                        .spool_close = spool_row_done,
+                        .key = console_key,
+                        .cancel = &g_console.cancel_requested};
+    g_console.cancel_requested = false;
+    ctrl_armed armed;
+    // With pauses, keys typed while rows are printed wait unechoed for the next pause; Ctrl+C
+    // keeps its meaning and cancels the listing at once.
+    con_key_mode keys(true, o.pause && o.pagesize != 0 && !o.desc_mode);
+    list_rows(r, o, io);
 }

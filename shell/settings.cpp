@@ -1,5 +1,6 @@
-// SHOW, SET and RESET: the console's display settings, kept in the console record and read by
-// the listing. Options the console does not know go to the server as typed.
+// SHOW, SET and RESET: the console's display settings, kept in the console record (the date
+// format with the rendering, output/date_format.h) and read by the listing. Options the console
+// does not know go to the server as typed.
 #include "shell/settings.h"
 
 #include <cstring>
@@ -300,7 +301,7 @@ command_result command_set(command_line& cl) {
     } else if (same_word(option, "AUTO_COMMIT")) {
         set_auto_commit(cl, sc);
     } else if (same_word(option, "DATE_FORMAT")) {
-        parse_date_format(std::string_view(sc.p, size_t(sc.end - sc.p)), g_console.datef);
+        parse_date_format(std::string_view(sc.p, size_t(sc.end - sc.p)), g_datef);
     } else {
         for (const switch_option& opt : switch_options) {
             if (same_word(option, opt.name)) {

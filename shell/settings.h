@@ -3,8 +3,8 @@
 
 #include <string_view>
 
+#include "output/date_format.h"
 #include "shell/commands.h"
-#include "state/console_state.h"
 
 command_result command_show(command_line& cl);
 command_result command_set(command_line& cl);
