@@ -82,7 +82,8 @@ std::string heading(const std::string& names) {
 
 // A listing's sinks that keep everything: the console text, the spool copy in a temporary file
 // handed out for every row, the keys to give at the pauses, and the console text at the moment
-// each key was read.
+// each key was read. A cancel request comes while a chosen row is listed (at its spool_open,
+// the one call at the start of every row).
 struct recorder {
     std::string console;
     FILE* spool_file = std::tmpfile();
@@ -91,8 +92,7 @@ struct recorder {
     std::vector<int> keys;              // given in turn; Enter once they are used up
     size_t keys_read = 0;
     std::vector<std::string> console_at_key;
-    int cancel_at_write = -1;  // the console write that sets the cancel request
-    int writes = 0;
+    int cancel_at_row = -1;  // the row (from 1) while which the cancel request comes
     std::atomic<bool> cancel{false};
 
     ~recorder() { std::fclose(spool_file); }
@@ -112,12 +112,11 @@ struct recorder {
         out.console = [](void* ctx, const char* data, size_t n) {
             auto& self = *static_cast<recorder*>(ctx);
             self.console.append(data, n);
-            if (++self.writes == self.cancel_at_write) self.cancel = true;
         };
         if (spooling) {
             out.spool_open = [](void* ctx) -> FILE* {
                 auto& self = *static_cast<recorder*>(ctx);
-                ++self.opens;
+                if (++self.opens == self.cancel_at_row) self.cancel = true;
                 for (int row : self.no_spool_for_row)
                     if (row == self.opens) return nullptr;
                 return self.spool_file;
@@ -226,9 +225,8 @@ TEST(list_rows, q_or_escape_at_a_pause_ends_the_listing_and_hands_the_spool_file
 TEST(list_rows, a_cancel_request_ends_the_listing_after_its_row_and_is_cleared) {
     result_ptr r = text_rows({"1", "2", "3", "4"});
     recorder rec;
-    rec.cancel_at_write = 4;  // the lines of row 2 (after the early writes of row 1)
+    rec.cancel_at_row = 2;
     list_rows(r.get(), options(0), rec.io());
-    // pagesize 0: the heading is its own write, then each row is written as its line and its end.
     EXPECT_EQ(rec.console, heading("c | ") + "1|\r\n2|\r\n");
     EXPECT_EQ(rec.spool(), " 1|\r\n 2|\r\n");
     EXPECT_EQ(rec.opens, 2);
