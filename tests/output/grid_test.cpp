@@ -1,26 +1,19 @@
 // The listing rules without the console: headings per page on the console and in the spool
 // copy, pauses and the keys that end a listing, Ctrl+C, the spool file handed back after every
-// row, NULL text and natural widths; then the console's own listing against its record.
+// row, NULL text and natural widths. (What the console's list_rows(result) prints through its
+// record, its writer and the spool file is checked end to end: tests/e2e/display_e2e_test.cpp.)
 #include "output/grid.h"
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "platform/console.h"
 #include "protocol/db.h"
-#include "state/console_state.h"
 #include "tests/protocol/socket_pair.h"
 #include "tests/support/wire_bytes.h"
 
@@ -90,7 +83,6 @@ struct recorder {
     int opens = 0, closes = 0;
     std::vector<int> no_spool_for_row;  // rows (from 1) whose spool_open gives no file
     std::vector<int> keys;              // given in turn; Enter once they are used up
-    size_t keys_read = 0;
     std::vector<std::string> console_at_key;
     int cancel_at_row = -1;  // the row (from 1) while which the cancel request comes
     std::atomic<bool> cancel{false};
@@ -98,11 +90,9 @@ struct recorder {
     ~recorder() { std::fclose(spool_file); }
 
     std::string spool() const {
-        std::string out;
+        std::string out(size_t(std::ftell(spool_file)), '\0');
         std::rewind(spool_file);
-        char buf[4096];
-        while (size_t n = std::fread(buf, 1, sizeof buf, spool_file))
-            out.append(buf, n);
+        out.resize(std::fread(out.data(), 1, out.size(), spool_file));
         return out;
     }
 
@@ -110,8 +100,7 @@ struct recorder {
         listing_io out{};
         out.ctx = this;
         out.console = [](void* ctx, const char* data, size_t n) {
-            auto& self = *static_cast<recorder*>(ctx);
-            self.console.append(data, n);
+            static_cast<recorder*>(ctx)->console.append(data, n);
         };
         if (spooling) {
             out.spool_open = [](void* ctx) -> FILE* {
@@ -126,7 +115,8 @@ struct recorder {
         out.key = [](void* ctx) {
             auto& self = *static_cast<recorder*>(ctx);
             self.console_at_key.push_back(self.console);
-            return self.keys_read < self.keys.size() ? self.keys[self.keys_read++] : 13;
+            size_t i = self.console_at_key.size() - 1;
+            return i < self.keys.size() ? self.keys[i] : 13;
         };
         out.cancel = &cancel;
         return out;
@@ -191,35 +181,28 @@ TEST(list_rows, an_empty_result_prints_its_heading_on_the_console_only) {
     EXPECT_EQ(off.console, "");
 }
 
-TEST(list_rows, a_pause_follows_each_full_page_before_its_last_line_ends) {
+TEST(list_rows, a_pause_follows_each_full_page_and_q_or_escape_there_ends_the_listing) {
     result_ptr r = text_rows({"1", "2", "3", "4", "5"});
-    recorder rec;
-    rec.keys = {' ', 'x'};
-    list_rows(r.get(), options(2, true), rec.io());
     const std::string h = heading("c | ");
+    recorder rec;
+    list_rows(r.get(), options(2, true), rec.io());
     ASSERT_EQ(rec.console_at_key.size(), 2u) << "after rows 2 and 4, not after the last row 5";
-    EXPECT_EQ(rec.console_at_key[0], h + "1|\r\n2|");
+    EXPECT_EQ(rec.console_at_key[0], h + "1|\r\n2|") << "before the page's last line ends";
     EXPECT_EQ(rec.console_at_key[1], h + "1|\r\n2|\r\n" + h + "3|\r\n4|");
     EXPECT_EQ(rec.console, h + "1|\r\n2|\r\n" + h + "3|\r\n4|\r\n" + h + "5|\r\n");
 
-    // Pagesize 0 never pauses, whatever B_PAUSE says.
-    recorder never;
+    for (int key : {int('q'), int('Q'), 27}) {
+        recorder quit;
+        quit.keys = {key};
+        list_rows(r.get(), options(2, true), quit.io());
+        EXPECT_EQ(quit.console, h + "1|\r\n2|") << key;
+        EXPECT_EQ(quit.spool(), h + " 1|\r\n 2|") << key;
+        EXPECT_EQ(quit.closes, 2) << "the spool file of the row it ended in is handed back";
+    }
+
+    recorder never;  // pagesize 0 never pauses, whatever B_PAUSE says
     list_rows(r.get(), options(0, true), never.io());
     EXPECT_TRUE(never.console_at_key.empty());
-}
-
-TEST(list_rows, q_or_escape_at_a_pause_ends_the_listing_and_hands_the_spool_file_back) {
-    result_ptr r = text_rows({"1", "2", "3", "4", "5"});
-    for (int key : {int('q'), int('Q'), 27}) {
-        recorder rec;
-        rec.keys = {key};
-        list_rows(r.get(), options(2, true), rec.io());
-        const std::string h = heading("c | ");
-        EXPECT_EQ(rec.console, h + "1|\r\n2|") << key;
-        EXPECT_EQ(rec.spool(), h + " 1|\r\n 2|") << key;
-        EXPECT_EQ(rec.opens, 2) << key;
-        EXPECT_EQ(rec.closes, 2) << key;
-    }
 }
 
 TEST(list_rows, a_cancel_request_ends_the_listing_after_its_row_and_is_cleared) {
@@ -251,40 +234,4 @@ TEST(list_rows, values_keep_their_natural_width_nulls_show_the_null_text_and_typ
     EXPECT_EQ(rec.spool(),
               " 7 | a| 1.5|\r\n -| longer than the heading| -|\r\n"
               " -12345 | -| 12345678.25|\r\n");
-}
-
-// The console's listing: its settings from the console record, its output through the console
-// writer, its copy appended to the spool file, which is closed between rows.
-TEST(list_rows, the_console_listing_reads_the_record_and_appends_to_the_spool_file) {
-    const std::filesystem::path dir =
-        std::filesystem::temp_directory_path() / ("grid_test_" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
-    const std::string path = (dir / "out.txt").string();
-    std::ofstream(path) << "before\r\n";
-
-    console_state_reset(g_console);
-    g_console.pagesize = 2;
-    g_console.null_text = "(none)";
-    g_console.spool_on = true;
-    g_console.spool_path = new char[path.size() + 1];
-    std::copy(path.c_str(), path.c_str() + path.size() + 1, g_console.spool_path);
-    g_console.cancel_requested = true;  // left over from an earlier listing
-
-    result_ptr r = text_rows({"x", "", "z"});
-    std::string out;
-    con_set_capture(&out);
-    list_rows(r.get());
-    con_set_capture(nullptr);
-
-    const std::string h = heading("c | ");
-    EXPECT_EQ(out, h + "x|\r\n(none)|\r\n" + h + "z|\r\n");
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream file;
-    file << in.rdbuf();
-    EXPECT_EQ(file.str(), "before\r\n" + h + " x|\r\n (none)|\r\n" + h + " z|\r\n");
-    EXPECT_TRUE(g_console.spool_on);
-
-    delete[] g_console.spool_path;
-    console_state_reset(g_console);
-    std::filesystem::remove_all(dir);
 }
