@@ -59,18 +59,56 @@ std::string_view text_or_empty(const char* s, size_t cap = SIZE_MAX) {
 
 // ---- numbers as printf prints them ----------------------------------------------------------
 
+// The text of 0-99 as two digits, at twice the number.
+constexpr char digit_pairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Writes v (0-99) as two digits at w; returns the end.
+char* write_2(char* w, uint64_t v) {
+    std::memcpy(w, digit_pairs + 2 * v, 2);
+    return w + 2;
+}
+
+// The widest pad the number printers give: their widths are the constants of the forms below.
+inline constexpr int num_width_max = 16;
+
+// Writes a number never negative as "%0*d" prints it (width at most num_width_max) at w, which
+// has room for num_width_max + 20 bytes; returns the end. The fields of dates and times take
+// the first branches.
+char* write_zero_padded(char* w, uint64_t v, int width) {
+    if (width == 2 && v < 100) return write_2(w, v);
+    if (width == 3 && v < 1000) {
+        *w++ = char('0' + v / 100);
+        return write_2(w, v % 100);
+    }
+    if (width == 4 && v < 10000) return write_2(write_2(w, v / 100), v % 100);
+    char digits[24];
+    char* end = std::to_chars(digits, digits + sizeof digits, v).ptr;
+    auto used = int(end - digits);
+    for (; used < width; ++used)
+        *w++ = '0';
+    std::memcpy(w, digits, size_t(end - digits));
+    return w + (end - digits);
+}
+
 // Appends a number as "%*d" (zero false) or "%0*d" (zero true) prints it, given as sign and
 // magnitude so that 64-bit extremes and a negative zero ("-0", a negative interval shorter
-// than its leading unit) print alike.
+// than its leading unit) print alike. Width at most num_width_max.
 void put_num(std::string& out, uint64_t magnitude, bool negative, int width, bool zero) {
     char digits[24];
     char* end = std::to_chars(digits, digits + sizeof digits, magnitude).ptr;
     int used = static_cast<int>(end - digits) + (negative ? 1 : 0);
     int pad = width > used ? width - used : 0;
-    if (!zero) out.append(static_cast<size_t>(pad), ' ');
-    if (negative) out += '-';
-    if (zero) out.append(static_cast<size_t>(pad), '0');
-    out.append(digits, end);
+    char text[num_width_max + 24];
+    char* w = text;
+    if (!zero) w = static_cast<char*>(std::memset(w, ' ', size_t(pad))) + pad;
+    if (negative) *w++ = '-';
+    if (zero) w = static_cast<char*>(std::memset(w, '0', size_t(pad))) + pad;
+    std::memcpy(w, digits, size_t(end - digits));
+    w += end - digits;
+    out.append(text, w);
 }
 
 uint64_t magnitude_of(int64_t v) {
@@ -95,7 +133,7 @@ void put_printf(std::string& out, const char* fmt, A... args) {
 
 // ---- dates and times ------------------------------------------------------------------------
 
-const char* era_word(const date_parts& p) {
+std::string_view era_word(const date_parts& p) {
     return p.year >= 1 ? "AD" : "BC";
 }
 
@@ -104,53 +142,65 @@ int64_t printed_year(const date_parts& p) {
     return p.year >= 1 ? p.year : 1 - static_cast<int64_t>(p.year);
 }
 
+// Room for the date and time of one value: a year of up to ten digits, the other fields, the
+// three separator texts of the date format and the era word.
+inline constexpr int datetime_text_size = 3 * datef_text_size + 64;
+
+// Writes a setting's text at w; returns the end.
+char* write_text(char* w, std::string_view text) {
+    std::memcpy(w, text.data(), text.size());
+    return w + text.size();
+}
+
+// "%04d-%02d-%02d" of the printed year, the month and the day.
+char* write_fixed_date(char* w, const date_parts& p) {
+    w = write_zero_padded(w, uint64_t(printed_year(p)), 4);
+    *w++ = '-';
+    w = write_2(w, p.month);
+    *w++ = '-';
+    return write_2(w, p.day);
+}
+
 void put_fixed_date(std::string& out, const date_parts& p) {
-    put_int(out, printed_year(p), 4, true);
-    out += '-';
-    put_2(out, p.month);
-    out += '-';
-    put_2(out, p.day);
+    char text[datetime_text_size];
+    out.append(text, write_fixed_date(text, p));
 }
 
 // The date in the order of the DATE_FORMAT setting, the first and second field each followed by
-// its separator text. Returns false, having printed the fixed year-month-day form, while the
-// setting's positions are not a permutation of 1, 2 and 3.
-bool put_ordered_date(std::string& out, const date_parts& p, const datef_t* f) {
-    if (!f) {
-        put_fixed_date(out, p);
-        return false;
-    }
-    int64_t value[3] = {};
+// its separator text. Sets ordered false, having written the fixed year-month-day form, while
+// the setting's positions are not a permutation of 1, 2 and 3.
+char* write_ordered_date(char* w, const date_parts& p, const datef_t* f, bool& ordered) {
+    ordered = false;
+    if (!f) return write_fixed_date(w, p);
+    uint64_t value[3] = {};
     int width[3] = {};
     bool seen[3] = {};
     const int32_t pos[3] = {f->year_pos, f->month_pos, f->day_pos};
-    const int64_t field[3] = {printed_year(p), p.month, p.day};
+    const uint64_t field[3] = {uint64_t(printed_year(p)), p.month, p.day};
     for (int i = 0; i < 3; ++i) {
-        if (pos[i] < 1 || pos[i] > 3 || seen[pos[i] - 1]) {
-            put_fixed_date(out, p);
-            return false;
-        }
+        if (pos[i] < 1 || pos[i] > 3 || seen[pos[i] - 1]) return write_fixed_date(w, p);
         seen[pos[i] - 1] = true;
         value[pos[i] - 1] = field[i];
         width[pos[i] - 1] = i == 0 ? 4 : 2;
     }
-    put_int(out, value[0], width[0], true);
-    out += text_or_empty(f->datef_p1, datef_text_size);
-    put_int(out, value[1], width[1], true);
-    out += text_or_empty(f->datef_p2, datef_text_size);
-    put_int(out, value[2], width[2], true);
-    return true;
+    ordered = true;
+    w = write_zero_padded(w, value[0], width[0]);
+    w = write_text(w, text_or_empty(f->datef_p1, datef_text_size));
+    w = write_zero_padded(w, value[1], width[1]);
+    w = write_text(w, text_or_empty(f->datef_p2, datef_text_size));
+    return write_zero_padded(w, value[2], width[2]);
 }
 
 // "%02d:%02d:%02d.%03d" of a millisecond of the day (0-86399999).
-void put_time_of_day(std::string& out, int32_t t) {
-    put_2(out, t / 3600000);
-    out += ':';
-    put_2(out, t / 1000 % 3600 / 60);
-    out += ':';
-    put_2(out, t / 1000 % 60);
-    out += '.';
-    put_int(out, t % 1000, 3, true);
+char* write_time_of_day(char* w, int32_t t) {
+    auto u = uint32_t(t);
+    w = write_2(w, u / 3600000);
+    *w++ = ':';
+    w = write_2(w, u / 60000 % 60);
+    *w++ = ':';
+    w = write_2(w, u / 1000 % 60);
+    *w++ = '.';
+    return write_zero_padded(w, u % 1000, 3);
 }
 
 // TIME: the fields as truncating division gives them, so a negative count prints its signs
@@ -167,15 +217,18 @@ void put_time(std::string& out, int32_t t) {
 
 // The console's date and time of DATE (with_time false), DATETIME and DATETIME WITH TIME ZONE.
 void put_console_datetime(std::string& out, const date_parts& p, const datef_t* f, bool with_time) {
-    bool ordered = put_ordered_date(out, p, f);
+    char text[datetime_text_size];
+    bool ordered = false;
+    char* w = write_ordered_date(text, p, f, ordered);
     if (with_time) {
-        if (ordered) out += text_or_empty(f->datef_p3, datef_text_size);
-        out += ' ';
-        put_time_of_day(out, p.ms_of_day);
+        if (ordered) w = write_text(w, text_or_empty(f->datef_p3, datef_text_size));
+        *w++ = ' ';
+        w = write_time_of_day(w, p.ms_of_day);
     }
-    out += ' ';
-    out += era_word(p);
-    out += ' ';
+    *w++ = ' ';
+    w = write_text(w, era_word(p));
+    *w++ = ' ';
+    out.append(text, w);
 }
 
 // Milliseconds of local time from UTC microseconds and a zone offset in minutes: the sum is
@@ -554,11 +607,12 @@ void render_export_value(int type, const char* data, int len, std::string& out) 
             break;
         case 13: {
             date_parts p = ms_to_date(read_at<int64_t>(data, 0));
-            put_fixed_date(out, p);
-            out += ' ';
-            put_time_of_day(out, p.ms_of_day);
-            out += ' ';
-            out += era_word(p);
+            char text[datetime_text_size];
+            char* w = write_fixed_date(text, p);
+            *w++ = ' ';
+            w = write_time_of_day(w, p.ms_of_day);
+            *w++ = ' ';
+            out.append(text, write_text(w, era_word(p)));
             break;
         }
         case 30:
