@@ -75,15 +75,8 @@ char* write_2(char* w, uint64_t v) {
 inline constexpr int num_width_max = 16;
 
 // Writes a number never negative as "%0*d" prints it (width at most num_width_max) at w, which
-// has room for num_width_max + 20 bytes; returns the end. The fields of dates and times take
-// the first branches.
-char* write_zero_padded(char* w, uint64_t v, int width) {
-    if (width == 2 && v < 100) return write_2(w, v);
-    if (width == 3 && v < 1000) {
-        *w++ = char('0' + v / 100);
-        return write_2(w, v % 100);
-    }
-    if (width == 4 && v < 10000) return write_2(write_2(w, v / 100), v % 100);
+// has room for num_width_max + 20 bytes; returns the end.
+[[gnu::noinline]] char* write_zero_padded_any(char* w, uint64_t v, int width) {
     char digits[24];
     char* end = std::to_chars(digits, digits + sizeof digits, v).ptr;
     auto used = int(end - digits);
@@ -91,6 +84,17 @@ char* write_zero_padded(char* w, uint64_t v, int width) {
         *w++ = '0';
     std::memcpy(w, digits, size_t(end - digits));
     return w + (end - digits);
+}
+
+// The same; the fields of dates and times take the first branches.
+inline char* write_zero_padded(char* w, uint64_t v, int width) {
+    if (width == 2 && v < 100) return write_2(w, v);
+    if (width == 3 && v < 1000) {
+        *w++ = char('0' + v / 100);
+        return write_2(w, v % 100);
+    }
+    if (width == 4 && v < 10000) return write_2(write_2(w, v / 100), v % 100);
+    return write_zero_padded_any(w, v, width);
 }
 
 // Appends a number as "%*d" (zero false) or "%0*d" (zero true) prints it, given as sign and
@@ -489,21 +493,15 @@ void put_export_text(std::string& out, std::string_view text) {
     }
 }
 
-}  // namespace
-
-date_parts ms_to_date(int64_t ms) {
-    // Floor division: the millisecond of the day is never negative. Every 64-bit count lies
-    // within about 292 million years of 1970, which a 32-bit year holds, so no value is clamped.
-    int64_t days = ms / ms_per_day;
-    int64_t rest = ms % ms_per_day;
-    if (rest < 0) {
-        rest += ms_per_day;
-        --days;
-    }
-    date_parts p;
+// The date of a day counted from 1970-01-01, its millisecond left 0. The rows of a listing
+// mostly hold dates of few days: the last day's date is kept (per thread) and given again.
+date_parts date_of_day(int64_t days) {
+    thread_local int64_t last_days = INT64_MIN;
+    thread_local date_parts last{};
+    if (days == last_days) return last;
+    date_parts p{};
     int64_t weekday = (days + 4) % 7;  // 1970-01-01 was a Thursday
     p.weekday = static_cast<uint8_t>(weekday < 0 ? weekday + 7 : weekday);
-    p.ms_of_day = static_cast<int32_t>(rest);
 
     // Days since 0000-03-01 in 400-year cycles; a year counted from March puts the leap day
     // last, so the month follows from the day of the year by one linear formula.
@@ -518,6 +516,24 @@ date_parts ms_to_date(int64_t ms) {
     p.day = static_cast<uint8_t>(day_of_year - (153 * march_month + 2) / 5 + 1);
     p.month = static_cast<uint8_t>(march_month < 10 ? march_month + 3 : march_month - 9);
     p.year = static_cast<int32_t>(year_of_cycle + cycle * 400 + (p.month <= 2 ? 1 : 0));
+    last_days = days;
+    last = p;
+    return p;
+}
+
+}  // namespace
+
+date_parts ms_to_date(int64_t ms) {
+    // Floor division: the millisecond of the day is never negative. Every 64-bit count lies
+    // within about 292 million years of 1970, which a 32-bit year holds, so no value is clamped.
+    int64_t days = ms / ms_per_day;
+    int64_t rest = ms % ms_per_day;
+    if (rest < 0) {
+        rest += ms_per_day;
+        --days;
+    }
+    date_parts p = date_of_day(days);
+    p.ms_of_day = static_cast<int32_t>(rest);
     return p;
 }
 
