@@ -101,18 +101,28 @@ inline char* write_zero_padded(char* w, uint64_t v, int width) {
 // magnitude so that 64-bit extremes and a negative zero ("-0", a negative interval shorter
 // than its leading unit) print alike. Width at most num_width_max.
 void put_num(std::string& out, uint64_t magnitude, bool negative, int width, bool zero) {
-    char digits[24];
-    char* end = std::to_chars(digits, digits + sizeof digits, magnitude).ptr;
-    int used = static_cast<int>(end - digits) + (negative ? 1 : 0);
-    int pad = width > used ? width - used : 0;
+    // Written backwards from the end of text: the digits, then the pad and the sign.
     char text[num_width_max + 24];
-    char* w = text;
-    if (!zero) w = static_cast<char*>(std::memset(w, ' ', size_t(pad))) + pad;
-    if (negative) *w++ = '-';
-    if (zero) w = static_cast<char*>(std::memset(w, '0', size_t(pad))) + pad;
-    std::memcpy(w, digits, size_t(end - digits));
-    w += end - digits;
-    out.append(text, w);
+    char* const end = text + sizeof text;
+    char* w = end;
+    for (; magnitude >= 100; magnitude /= 100) {
+        w -= 2;
+        std::memcpy(w, digit_pairs + 2 * (magnitude % 100), 2);
+    }
+    if (magnitude >= 10) {
+        w -= 2;
+        std::memcpy(w, digit_pairs + 2 * magnitude, 2);
+    } else {
+        *--w = char('0' + magnitude);
+    }
+    int pad = width - static_cast<int>(end - w) - (negative ? 1 : 0);
+    if (zero)
+        for (; pad > 0; --pad)
+            *--w = '0';
+    if (negative) *--w = '-';
+    for (; pad > 0; --pad)
+        *--w = ' ';
+    out.append(w, size_t(end - w));
 }
 
 uint64_t magnitude_of(int64_t v) {
@@ -167,7 +177,7 @@ char* write_fixed_date(char* w, const date_parts& p) {
 
 void put_fixed_date(std::string& out, const date_parts& p) {
     char text[datetime_text_size];
-    out.append(text, write_fixed_date(text, p));
+    out.append(text, size_t(write_fixed_date(text, p) - text));
 }
 
 // The date in the order of the DATE_FORMAT setting, the first and second field each followed by
@@ -232,7 +242,7 @@ void put_console_datetime(std::string& out, const date_parts& p, const datef_t* 
     *w++ = ' ';
     w = write_text(w, era_word(p));
     *w++ = ' ';
-    out.append(text, w);
+    out.append(text, size_t(w - text));
 }
 
 // Milliseconds of local time from UTC microseconds and a zone offset in minutes: the sum is
@@ -628,7 +638,7 @@ void render_export_value(int type, const char* data, int len, std::string& out) 
             *w++ = ' ';
             w = write_time_of_day(w, p.ms_of_day);
             *w++ = ' ';
-            out.append(text, write_text(w, era_word(p)));
+            out.append(text, size_t(write_text(w, era_word(p)) - text));
             break;
         }
         case 30:

@@ -228,6 +228,36 @@ TEST(render_value, follows_every_date_order_with_its_separators_in_both_eras) {
               "31/12/1969 23:00:01.500 AD -01:00 ");
 }
 
+// Integers and the plain interval counts as printf prints them ("%d", "%10d", "%09lld.%06lld"),
+// over random values of every magnitude and both signs, the extremes included.
+TEST(render_value, writes_integers_and_counts_as_printf_prints_them) {
+    std::mt19937_64 gen(15);
+    std::vector<int64_t> values = {INT64_MIN, INT64_MAX, INT32_MIN, INT32_MAX, 0,   -1,  1,
+                                   9,         10,        -10,       99,        100, -100};
+    for (int i = 0; i < 50000; ++i)
+        values.push_back(static_cast<int64_t>(gen()) >> (gen() % 64));
+    char want[64];
+    for (int64_t v : values) {
+        SCOPED_TRACE(v);
+        auto v32 = static_cast<int32_t>(v);
+        auto lv = static_cast<long long>(v);
+        std::snprintf(want, sizeof want, "%lld ", lv);
+        ASSERT_EQ(render(6, le(v)).console, want);
+        std::snprintf(want, sizeof want, "%d ", v32);
+        ASSERT_EQ(render(5, le(v32)).console, want);
+        ASSERT_EQ(render(18, le(v32)).console, want);
+        std::snprintf(want, sizeof want, "%10d ", v32);
+        ASSERT_EQ(render(15, le(v32)).console, want);
+        std::snprintf(want, sizeof want, "%d ", int{static_cast<int16_t>(v)});
+        ASSERT_EQ(render(4, le(static_cast<int16_t>(v))).console, want);
+        // The microsecond count: seconds and microseconds, the sign kept below one second.
+        unsigned long long a = v < 0 ? 0 - static_cast<unsigned long long>(v) : uint64_t(v);
+        std::snprintf(want, sizeof want, "%s%0*llu.%06llu|", v < 0 ? "-" : "", v < 0 ? 8 : 9,
+                      a / 1000000, a % 1000000);
+        ASSERT_EQ(exported(27, le(v)), want);
+    }
+}
+
 TEST(render_value, splits_intervals_and_keeps_the_sign_below_one_unit) {
     check_cases({
         {15, le(int32_t{-7}), "        -7 ", nullptr, "        -7|"},
