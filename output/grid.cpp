@@ -17,8 +17,9 @@
 
 namespace {
 
-// The listing writes its rows to the console once this many bytes of them are gathered.
-inline constexpr size_t listing_batch_size = 16384;
+// The listing writes its rows to the console once more bytes of them are gathered than the
+// console's writer holds: they go out in one write, not copied into its buffer first.
+inline constexpr size_t listing_batch_size = con_out_buf_size + 1;
 
 const char separator_line[] =
     "\r\n------------------------------------------------------------------------------\r\n";
