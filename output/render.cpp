@@ -380,8 +380,10 @@ void put_doubles(std::string& out, char tag, const char* data, int count, char e
         put_printf(out, "%c(%18.16e,%18.16e,%18.16e,%18.16e)%c", tag, d[0], d[1], d[2], d[3], end);
 }
 
-spool_form put_console_value(std::string& out, int type, const char* data, int len,
-                             const render_settings& s) {
+// Inlined into render_value, its one caller, which runs once per value of every listed row.
+[[gnu::always_inline]] inline spool_form put_console_value(std::string& out, int type,
+                                                           const char* data, int len,
+                                                           const render_settings& s) {
     switch (type) {
         case 33:
             out += "<BINARY> ";
