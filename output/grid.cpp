@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "output/render.h"
 #include "output/spool.h"
@@ -15,6 +16,10 @@
 #include "state/console_state.h"
 
 namespace {
+
+// The listing writes its rows to the console once more bytes of them are gathered than the
+// console's writer holds: they go out in one write, not copied into its buffer first.
+inline constexpr size_t listing_batch_size = con_out_buf_size + 1;
 
 const char separator_line[] =
     "\r\n------------------------------------------------------------------------------\r\n";
@@ -110,13 +115,22 @@ void list_rows(db_result* r, const listing_options& o, const listing_io& io) {
         io.console(io.ctx, heading.data(), heading.size());
 
     db_result_rewind(r);
+    const bool pausing = o.pause && o.pagesize != 0 && !o.desc_mode;
     FILE* spool = nullptr;
     row_spool_closer closer{io, spool};
+    std::vector<int> types(size_t(cols > 0 ? cols : 0));
+    for (int c = 0; c < cols; ++c)
+        types[size_t(c)] = db_result_col_type(r, c);
+    // Rows are gathered in line and written some at a time (every row while spooling); a pause,
+    // a cancel and the end of the listing write what is gathered first.
     std::string line, spool_line;
+    auto write_line = [&line, &io] {
+        io.console(io.ctx, line.data(), line.size());
+        line.clear();
+    };
     int64_t row_index = 0, pause_count = 0;
     while (db_row* row = db_result_next(r)) {
         if (io.spool_open) spool = io.spool_open(io.ctx);
-        line.clear();
         spool_line.clear();
         if (!o.desc_mode && o.pagesize != 0 && row_index % o.pagesize == 0 && o.heading) {
             line += heading;
@@ -126,28 +140,32 @@ void list_rows(db_result* r, const listing_options& o, const listing_io& io) {
         for (int c = 0; c < cols; ++c) {
             if (c > 0) line += ' ';
             if (spool) spool_line += ' ';
-            render_value(db_result_col_type(r, c), db_row_value(row, c), db_row_value_len(row, c),
-                         o.values, line, spool ? &spool_line : nullptr);
+            render_value(types[size_t(c)], db_row_value(row, c), db_row_value_len(row, c), o.values,
+                         line, spool ? &spool_line : nullptr);
             line += '|';
             if (spool) spool_line += '|';
         }
-        io.console(io.ctx, line.data(), line.size());
         if (spool) std::fwrite(spool_line.data(), 1, spool_line.size(), spool);
-        if (o.pause && o.pagesize != 0 && ++pause_count % o.pagesize == 0 && !o.desc_mode) {
+        if (pausing && ++pause_count % o.pagesize == 0) {
+            write_line();
             if (is_quit_key(io.key(io.ctx))) return;
         }
-        io.console(io.ctx, "\r\n", 2);
+        line += "\r\n";
         if (spool) std::fwrite("\r\n", 1, 2, spool);
         if (io.cancel->load()) {
             io.cancel->store(false);
+            write_line();
             return;
         }
+        // A spool file that fails says so on the console: the rows before stay before it.
+        if (spool || line.size() >= listing_batch_size) write_line();
         if (spool) {
             FILE* f = spool;
             spool = nullptr;
             io.spool_close(io.ctx, f);
         }
     }
+    write_line();
 }
 
 void list_rows(db_result* r) {
