@@ -130,7 +130,7 @@ void reconnect_replay_retry() {
         return;
     }
     std::string again = exec.last_statement;
-    db_result* r = execute_statement(g_console.conn, again.c_str(), g_console.auto_commit);
+    db_result* r = execute_statement(again.c_str());
     if (!r) {
         if (statement_dropped()) return;
         con_printf("Reconnect failed\r\n");
@@ -246,7 +246,11 @@ bool reconnect_server() {
     return g_console.conn != nullptr;
 }
 
-db_result* execute_statement(db_conn* conn, const char* text, bool auto_commit) {
+namespace {
+
+db_result* execute_wrapped(const char* text) {
+    db_conn* conn = g_console.conn;
+    const bool auto_commit = g_console.auto_commit;
     bool data_changing = is_data_changing(text);
     bool ends = ends_transaction(text);
     bool rollback = is_rollback(text);
@@ -276,7 +280,8 @@ db_result* execute_statement(db_conn* conn, const char* text, bool auto_commit) 
     return r;
 }
 
-db_result* execute_unwrapped(db_conn* conn, const char* text) {
+db_result* execute_unwrapped(const char* text) {
+    db_conn* conn = g_console.conn;
     begin_statement(text, g_console.auto_commit);
     if (!ready_to_send(conn)) {
         exec.dropped = true;
@@ -285,6 +290,23 @@ db_result* execute_unwrapped(db_conn* conn, const char* text) {
     g_console.last_activity = static_cast<double>(plat_time_seconds());
     exec.last_sent = true;
     return db_execute(conn, text);
+}
+
+}  // namespace
+
+db_result* execute_statement(const char* text, statement_road road) {
+    return road == statement_road::wrapped ? execute_wrapped(text) : execute_unwrapped(text);
+}
+
+timed_result execute_timed(const char* text, statement_road road) {
+    int64_t start = plat_clock_ms();
+    db_result* r = execute_statement(text, road);
+    return {r, start, plat_clock_ms()};
+}
+
+void run_and_report(const char* text, statement_road road) {
+    timed_result t = execute_timed(text, road);
+    report_outcome(t.result, t.start_ms, t.end_ms);
 }
 
 bool connection_ready_to_send() {
@@ -392,8 +414,5 @@ void run_statement() {
     text[n] = ';';
     text[n + 1] = '\0';
     g_console.line_count = 0;
-    int64_t start = plat_clock_ms();
-    db_result* r = execute_statement(g_console.conn, text, g_console.auto_commit);
-    int64_t end = plat_clock_ms();
-    report_outcome(r, start, end);
+    run_and_report(text);
 }

@@ -144,7 +144,7 @@ command_result command_login(command_line&) {
 command_result command_loader(command_line& cl) {
     cl.line[cl.raw] = '\t';
     cl.line[cl.raw + 1] = '\0';
-    db_result* r = execute_statement(g_console.conn, "SELECT * FROM DUAL", g_console.auto_commit);
+    db_result* r = execute_statement("SELECT * FROM DUAL");
     if (!r) {
         if (!statement_dropped()) reconnect_and_replay();
         return command_result::done;
@@ -164,19 +164,17 @@ command_result command_use(command_line& cl) {
     while (end > name && end[-1] == ';')
         --end;
     *end = '\0';
-    int64_t start = plat_clock_ms();
-    db_result* r = execute_statement(s.conn, cl.line, s.auto_commit);
-    int64_t stop = plat_clock_ms();
-    if (!r) {
+    timed_result t = execute_timed(cl.line);
+    if (!t.result) {
         if (!statement_dropped()) reconnect_and_replay();
         return command_result::done;
     }
-    if (db_result_ok(r) == 1 || db_result_msg_level(r) == db_level_warning) {
+    if (db_result_ok(t.result) == 1 || db_result_msg_level(t.result) == db_level_warning) {
         con_printf(" db_name %s \n", name);
         use_database = name;
         s.database = use_database.c_str();
     }
-    report_outcome(r, start, stop);
+    report_outcome(t.result, t.start_ms, t.end_ms);
     return command_result::done;
 }
 
@@ -236,7 +234,7 @@ command_result command_set_user(command_line& cl) {
         con_printf("The user name is too long.\r\n");
         return command_result::done;
     }
-    db_result* r = execute_statement(g_console.conn, cmd_buff, g_console.auto_commit);
+    db_result* r = execute_statement(cmd_buff);
     if (!r) {
         if (!statement_dropped()) reconnect_and_replay();
         return command_result::done;

@@ -168,11 +168,8 @@ command_result command_desc(command_line& cl) {
         return command_result::done;
     }
     s.desc_pos = parsed.last_part_len;
-    int64_t start = plat_clock_ms();
-    db_result* r = parsed.both_quoted ? execute_statement(s.conn, cmd_buff, s.auto_commit)
-                                      : execute_unwrapped(s.conn, cmd_buff);
-    int64_t stop = plat_clock_ms();
-    report_outcome(r, start, stop);
+    run_and_report(cmd_buff,
+                   parsed.both_quoted ? statement_road::wrapped : statement_road::unwrapped);
     return command_result::done;
 }
 
@@ -219,7 +216,7 @@ command_result command_imp(command_line& cl) {
                       "select count(*) from sys_tables where db_id=current_db_id and "
                       "upper(table_name)=upper('%s') and schema_id=current_schemaid",
                       table.c_str());
-    db_result* r = execute_statement(s.conn, cmd_buff, s.auto_commit);
+    db_result* r = execute_statement(cmd_buff);
     if (!r) {
         if (!statement_dropped()) reconnect_and_replay();
         return command_result::done;

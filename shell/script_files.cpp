@@ -81,9 +81,8 @@ bool stops_at_zero_byte(const script_file& sf, std::string_view text, int64_t or
 
 // Sends a statement text that the console does not report.
 void run_unreported(const std::string& text, bool through_wrapper) {
-    db_result* r = through_wrapper
-                       ? execute_statement(g_console.conn, text.c_str(), g_console.auto_commit)
-                       : db_execute(g_console.conn, text.c_str());
+    db_result* r = through_wrapper ? execute_statement(text.c_str())
+                                   : db_execute(g_console.conn, text.c_str());
     db_result_free(r);
 }
 
