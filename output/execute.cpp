@@ -13,6 +13,7 @@
 #include "platform/system.h"
 #include "protocol/db.h"
 #include "shell/console_state.h"
+#include "text/scan.h"
 
 namespace {
 
@@ -49,13 +50,7 @@ exec_state exec;
 // The first word of text after blanks, tabs and line ends starts with prefix (any case).
 bool starts_with_word(std::string_view text, std::string_view prefix) {
     size_t at = text.find_first_not_of(" \t\r\n");
-    if (at == std::string_view::npos || text.size() - at < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        char c = text[at + i];
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-        if (c != prefix[i]) return false;
-    }
-    return true;
+    return at != std::string_view::npos && starts_with_nocase(text.substr(at), prefix);
 }
 
 // Runs the replay list on the (new) connection; stops at the first statement without a reply.
@@ -91,7 +86,7 @@ const char* level_format(int level) {
 }
 
 bool keyword_is(const char* word) {
-    return strcasecmp(g_console.keyword, word) == 0;
+    return same_word(g_console.keyword, word);
 }
 
 // A statement whose reply was lost after it went out may be sent again only when that cannot

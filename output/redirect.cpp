@@ -22,6 +22,7 @@
 #include "platform/system.h"
 #include "protocol/db.h"
 #include "shell/console_state.h"
+#include "text/scan.h"
 
 namespace {
 
@@ -302,16 +303,10 @@ void run_export(const char* text, const char* name) {
     db_result_free(execute_statement(cursor_close));
 }
 
-// The first unquoted occurrence of a two-character marker, or null.
-char* find_marker(char* text, const char* marker) {
-    bool quoted = false;
-    for (char* p = text; *p; ++p) {
-        if (*p == '\'')
-            quoted = !quoted;
-        else if (!quoted && p[0] == marker[0] && p[1] == marker[1])
-            return p;
-    }
-    return nullptr;
+// The first occurrence of marker outside single-quoted text, or null.
+char* find_marker(char* text, std::string_view marker) {
+    size_t at = find_unquoted(text, marker);
+    return at == std::string_view::npos ? nullptr : text + at;
 }
 
 char* skip_blanks(char* p) {
@@ -327,16 +322,7 @@ redirections scan_redirections(char* text) {
     char* bt = find_marker(text, ">#");
     char* t = find_marker(text, ">%");
     char* e = find_marker(text, ">$");
-    char* lt = nullptr;
-    bool quoted = false;
-    for (char* p = text; *p; ++p) {
-        if (*p == '\'')
-            quoted = !quoted;
-        else if (*p == '<' && !quoted) {
-            lt = p;
-            break;
-        }
-    }
+    char* lt = find_marker(text, "<");
     for (char* m : {bt, t, e})
         if (m) *m = '\0';
     if (bt) r.btfilename = skip_blanks(bt + 2);

@@ -3,8 +3,6 @@
 // script_files.cpp, DESC and IMP in desc.cpp), and the one-character commands '$', '#' and c/.
 #include "shell/commands.h"
 
-#include <strings.h>
-
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -23,6 +21,7 @@
 #include "shell/keywords.h"
 #include "shell/script_files.h"
 #include "shell/settings.h"
+#include "text/scan.h"
 
 namespace {
 
@@ -150,7 +149,7 @@ command_result command_loader(command_line& cl) {
         return command_result::done;
     }
     db_result_free(r);
-    if (strncasecmp(cl.keyword.data(), "TABLDR", 6) == 0)
+    if (starts_with_nocase(cl.keyword, "TABLDR"))
         run_load_command(g_console.conn, cl.line + cl.lead);
     return command_result::done;
 }
@@ -335,9 +334,7 @@ const client_command sign_commands[] = {
 
 const client_command* find_in(std::span<const client_command> table, std::string_view keyword) {
     for (const client_command& c : table) {
-        size_t n = std::strlen(c.word);
-        bool match = c.prefix ? keyword.size() >= n : keyword.size() == n;
-        if (match && strncasecmp(keyword.data(), c.word, n) == 0) return &c;
+        if (c.prefix ? starts_with_nocase(keyword, c.word) : same_word(keyword, c.word)) return &c;
     }
     return nullptr;
 }
