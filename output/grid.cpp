@@ -65,16 +65,6 @@ struct ctrl_armed {
     ~ctrl_armed() { plat_set_ctrl_handler(console_ctrl_handler, false); }
 };
 
-// Closes the row's spool file when the listing ends inside a row (a failed write is reported).
-struct spool_file_closer {
-    ~spool_file_closer() {
-        if (FILE* f = g_console.spool_file) {
-            g_console.spool_file = nullptr;
-            spool_close(f);
-        }
-    }
-};
-
 }  // namespace
 
 const char* column_display_name(const char* name) {
@@ -98,13 +88,11 @@ void list_rows(db_result* r) {
     // With pauses, keys typed while rows are printed wait unechoed for the next pause; Ctrl+C
     // keeps its meaning and cancels the listing at once.
     con_key_mode keys(true, s.b_pause && s.pagesize != 0 && !s.desc_mode);
-    spool_file_closer closer;
     render_settings settings{s.null_text, &s.datef};
     std::string line, spool_line;
     int64_t row_index = 0, pause_count = 0;
     while (db_row* row = db_result_next(r)) {
-        if (s.spool_on) g_console.spool_file = spool_open();
-        FILE* spool = g_console.spool_file;
+        spool_write spool;  // the row's spool copy: the file is open for this row only
         line.clear();
         spool_line.clear();
         if (!s.desc_mode && s.pagesize != 0 && row_index % s.pagesize == 0 && s.heading) {
@@ -121,19 +109,15 @@ void list_rows(db_result* r) {
             if (spool) spool_line += '|';
         }
         con_write(line.data(), line.size());
-        if (spool) std::fwrite(spool_line.data(), 1, spool_line.size(), spool);
+        spool.put(spool_line);
         if (s.b_pause && s.pagesize != 0 && ++pause_count % s.pagesize == 0 && !s.desc_mode) {
             if (is_quit_key(con_getch())) return;
         }
         con_write("\r\n", 2);
-        if (spool) std::fwrite("\r\n", 1, 2, spool);
+        spool.put("\r\n");
         if (g_console.cancel_requested) {
             g_console.cancel_requested = false;
             return;
-        }
-        if (spool) {
-            g_console.spool_file = nullptr;
-            spool_close(spool);
         }
     }
 }

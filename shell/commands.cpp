@@ -70,14 +70,9 @@ command_result command_help(command_line&) {
 // With report, a failed open or write is reported by the spool writer (spooling is then off);
 // without, a file that cannot be opened returns false and the caller says what it means.
 bool spool_line(const char* mode, std::string_view keyword, const char* word, bool report) {
-    FILE* f = std::fopen(g_console.spool_path, mode);
-    if (!f) {
-        if (report) spool_write_failed();
-        return false;
-    }
-    std::fprintf(f, "\r\nSQL> %.*s %s\r\n", int(keyword.size()), keyword.data(), word);
-    spool_close(f);
-    return true;
+    spool_write w(mode, report);
+    w.print("\r\nSQL> %.*s %s\r\n", int(keyword.size()), keyword.data(), word);
+    return bool(w);
 }
 
 command_result command_spool(command_line& cl) {

@@ -53,7 +53,6 @@ struct console_state {
     bool desc_mode;                      // the statement's result is shown as a table description
     bool show_time;                      // the prompt shows the time of day
     bool sput_head;                      // headings also go to spool and export files
-    FILE* spool_file;                    // the spool file while it is open for one write
     db_conn* conn;                       // the console's connection; null while logged out
     std::atomic<db_conn*> monitor_conn;  // written by the debug monitor thread only
     std::atomic<bool> monitor_running;   // set by the console thread, cleared by the monitor
