@@ -26,7 +26,7 @@
 namespace {
 
 inline constexpr size_t spool_path_size = 1600;
-inline constexpr size_t cmd_buff_size = 200;
+inline constexpr size_t set_user_cmd_size = 200;  // the statement text of '$'
 inline constexpr size_t replace_piece_max = 1999;
 const char edit_file[] = "edit.txt";
 
@@ -222,7 +222,7 @@ command_result command_set_user(command_line& cl) {
     const char* name = cl.rest;
     while (*name == ' ')
         ++name;
-    char cmd_buff[cmd_buff_size];
+    char cmd_buff[set_user_cmd_size];
     int n = std::snprintf(cmd_buff, sizeof cmd_buff, "Set session authorization '%s';", name);
     if (n < 0 || size_t(n) >= sizeof cmd_buff) {
         con_printf("The user name is too long.\r\n");

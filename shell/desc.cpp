@@ -15,8 +15,8 @@
 
 namespace {
 
-inline constexpr size_t obj_name_size = 256;  // an identifier holds at most 255 characters
-inline constexpr size_t cmd_buff_size = 2000;
+inline constexpr size_t obj_name_size = 256;   // an identifier holds at most 255 characters
+inline constexpr size_t desc_cmd_size = 2000;  // the statement texts of DESC and IMP
 inline constexpr size_t imp_arg_max = 49;
 
 bool is_letter(char c) {
@@ -161,7 +161,7 @@ command_result command_desc(command_line& cl) {
         con_printf("%s", parsed.message.c_str());
         return command_result::done;
     }
-    char cmd_buff[cmd_buff_size];
+    char cmd_buff[desc_cmd_size];
     int n = std::snprintf(cmd_buff, sizeof cmd_buff, "select * from %s limit 0", text);
     if (n < 0 || size_t(n) >= sizeof cmd_buff) {
         con_printf("The table name is too long.\r\n");
@@ -204,7 +204,7 @@ command_result command_imp(command_line& cl) {
     }
     std::fclose(f);
 
-    char cmd_buff[cmd_buff_size];
+    char cmd_buff[desc_cmd_size];
     if (has_schema)
         std::snprintf(cmd_buff, sizeof cmd_buff,
                       "select count(*) from sys_tables where db_id=current_db_id and "
