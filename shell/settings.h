@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "shell/commands.h"
-#include "shell/console_state.h"
+#include "state/console_state.h"
 
 // The three handlers take the line that begins with their word; console thread only. An option
 // the console keeps (PAGESIZE, STR_SIZE, NUM_SIZE, HEADING, SHOW_TYPE and, for SET, NULL,
