@@ -70,16 +70,6 @@ struct ctrl_armed {
     ~ctrl_armed() { plat_set_ctrl_handler(console_ctrl_handler, false); }
 };
 
-// Closes the row's spool file when the listing ends inside a row (a failed write is reported).
-struct spool_file_closer {
-    ~spool_file_closer() {
-        if (FILE* f = g_console.spool_file) {
-            g_console.spool_file = nullptr;
-            spool_close(f);
-        }
-    }
-};
-
 }  // namespace
 
 const char* column_display_name(const char* name) {
@@ -104,7 +94,6 @@ void list_rows(db_result* r) {
     // With pauses, keys typed while rows are printed wait unechoed for the next pause; Ctrl+C
     // keeps its meaning and cancels the listing at once.
     con_key_mode keys(true, pausing);
-    spool_file_closer closer;
     render_settings settings{s.null_text, &s.datef};
     std::vector<int> types(size_t(cols > 0 ? cols : 0));
     for (int c = 0; c < cols; ++c)
@@ -118,8 +107,7 @@ void list_rows(db_result* r) {
     };
     int64_t row_index = 0, pause_count = 0;
     while (db_row* row = db_result_next(r)) {
-        if (s.spool_on) g_console.spool_file = spool_open();
-        FILE* spool = g_console.spool_file;
+        spool_write spool;  // the row's spool copy: the file is open for this row only
         spool_line.clear();
         if (!s.desc_mode && s.pagesize != 0 && row_index % s.pagesize == 0 && s.heading) {
             line += heading;
@@ -134,24 +122,21 @@ void list_rows(db_result* r) {
             line += '|';
             if (spool) spool_line += '|';
         }
-        if (spool) std::fwrite(spool_line.data(), 1, spool_line.size(), spool);
+        spool.put(spool_line);
         if (pausing && ++pause_count % s.pagesize == 0) {
             write_line();
             if (is_quit_key(con_getch())) return;
         }
         line += "\r\n";
-        if (spool) std::fwrite("\r\n", 1, 2, spool);
+        spool.put("\r\n");
         if (g_console.cancel_requested) {
             g_console.cancel_requested = false;
             write_line();
             return;
         }
-        // A spool file that fails says so on the console: the rows before stay before it.
+        // A spool file that fails says so on the console when the row's write ends: the rows
+        // before stay before it.
         if (spool || line.size() >= listing_batch_size) write_line();
-        if (spool) {
-            g_console.spool_file = nullptr;
-            spool_close(spool);
-        }
     }
     write_line();
 }

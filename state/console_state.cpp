@@ -23,7 +23,6 @@ void console_state_reset(console_state& s) {
     s.desc_mode = false;
     s.show_time = false;
     s.sput_head = false;
-    s.spool_file = nullptr;
     s.conn = nullptr;
     s.monitor_conn = nullptr;
     s.monitor_running = false;
