@@ -5,7 +5,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "output/render.h"
@@ -70,28 +72,38 @@ struct ctrl_armed {
     ~ctrl_armed() { plat_set_ctrl_handler(console_ctrl_handler, false); }
 };
 
-// Hands the row's spool file back when the listing ends inside the row.
-struct row_spool_closer {
+// The row's spool copy: begun when the row begins (when the listing spools), ended when the
+// listing leaves the row, also when it ends inside it.
+struct row_spool {
     const listing_io& io;
-    FILE*& spool;
-    ~row_spool_closer() {
-        if (FILE* f = spool) {
-            spool = nullptr;
-            io.spool_close(io.ctx, f);
-        }
+    const bool on;
+    explicit row_spool(const listing_io& i) : io(i), on(i.spool_begin && i.spool_begin(i.ctx)) {}
+    ~row_spool() {
+        if (on) io.spool_end(io.ctx);
+    }
+    row_spool(const row_spool&) = delete;
+    row_spool& operator=(const row_spool&) = delete;
+    explicit operator bool() const { return on; }
+    void put(std::string_view bytes) {
+        if (on) io.spool_put(io.ctx, bytes.data(), bytes.size());
     }
 };
 
-// The console's sinks of a listing. A failed spool write switches spooling off: the rows after
-// it have no copy.
+// The console's sinks of a listing; ctx is the row's spool_write. A spool write that fails
+// switches spooling off: the rows after it have no copy.
 void console_write(void*, const char* data, size_t n) {
     con_write(data, n);
 }
-FILE* spool_row(void*) {
-    return g_console.spool_on ? spool_open() : nullptr;
+bool console_spool_begin(void* ctx) {
+    auto& row = *static_cast<std::optional<spool_write>*>(ctx);
+    row.emplace();
+    return bool(*row);
 }
-void spool_row_done(void*, FILE* f) {
-    spool_close(f);
+void console_spool_put(void* ctx, const char* data, size_t n) {
+    (*static_cast<std::optional<spool_write>*>(ctx))->put({data, n});
+}
+void console_spool_end(void* ctx) {
+    static_cast<std::optional<spool_write>*>(ctx)->reset();
 }
 int console_key(void*) {
     return con_getch();
@@ -116,8 +128,6 @@ void list_rows(db_result* r, const listing_options& o, const listing_io& io) {
 
     db_result_rewind(r);
     const bool pausing = o.pause && o.pagesize != 0 && !o.desc_mode;
-    FILE* spool = nullptr;
-    row_spool_closer closer{io, spool};
     std::vector<int> types(size_t(cols > 0 ? cols : 0));
     for (int c = 0; c < cols; ++c)
         types[size_t(c)] = db_result_col_type(r, c);
@@ -130,7 +140,7 @@ void list_rows(db_result* r, const listing_options& o, const listing_io& io) {
     };
     int64_t row_index = 0, pause_count = 0;
     while (db_row* row = db_result_next(r)) {
-        if (io.spool_open) spool = io.spool_open(io.ctx);
+        row_spool spool(io);  // the row's spool copy: the file is open for this row only
         spool_line.clear();
         if (!o.desc_mode && o.pagesize != 0 && row_index % o.pagesize == 0 && o.heading) {
             line += heading;
@@ -145,25 +155,21 @@ void list_rows(db_result* r, const listing_options& o, const listing_io& io) {
             line += '|';
             if (spool) spool_line += '|';
         }
-        if (spool) std::fwrite(spool_line.data(), 1, spool_line.size(), spool);
+        spool.put(spool_line);
         if (pausing && ++pause_count % o.pagesize == 0) {
             write_line();
             if (is_quit_key(io.key(io.ctx))) return;
         }
         line += "\r\n";
-        if (spool) std::fwrite("\r\n", 1, 2, spool);
+        spool.put("\r\n");
         if (io.cancel->load()) {
             io.cancel->store(false);
             write_line();
             return;
         }
-        // A spool file that fails says so on the console: the rows before stay before it.
+        // A spool file that fails says so on the console when the row's write ends: the rows
+        // before stay before it.
         if (spool || line.size() >= listing_batch_size) write_line();
-        if (spool) {
-            FILE* f = spool;
-            spool = nullptr;
-            io.spool_close(io.ctx, f);
-        }
     }
     write_line();
 }
@@ -176,10 +182,12 @@ void list_rows(db_result* r) {
                             .show_type = s.show_type,
                             .pause = s.b_pause,
                             .desc_mode = s.desc_mode};
-    const listing_io io{.ctx = nullptr,
+    std::optional<spool_write> row;
+    const listing_io io{.ctx = &row,
                         .console = console_write,
-                        .spool_open = s.spool_on ? spool_row : nullptr,
-                        .spool_close = spool_row_done,
+                        .spool_begin = s.spool_on ? console_spool_begin : nullptr,
+                        .spool_put = console_spool_put,
+                        .spool_end = console_spool_end,
                         .key = console_key,
                         .cancel = &g_console.cancel_requested};
     g_console.cancel_requested = false;

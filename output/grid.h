@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 
 #include "output/render.h"
 
@@ -21,16 +20,17 @@ struct listing_options {
 };
 
 // Where a listing writes, and what it reads back while it runs. console receives every byte of
-// the listing. spool_open, when set, gives the file for one row's spool copy (null: this row has
-// no copy); the listing hands it back to spool_close at the end of the row, also when the
-// listing ends inside the row. key reads the key after a page: 'q', 'Q' and Escape end the
-// listing. cancel is the request the control handler sets: the listing ends after the row
-// during which it was set, and clears it.
+// the listing, some rows at a time. spool_begin, when set, begins a row's spool copy and says
+// whether the row has one; spool_put appends to the copy; spool_end ends the copy of a row whose
+// spool_begin said yes, also when the listing ends inside the row. key reads the key after a
+// page: 'q', 'Q' and Escape end the listing. cancel is the request the control handler sets: the
+// listing ends after the row during which it was set, and clears it.
 struct listing_io {
     void* ctx;  // handed to every function below
     void (*console)(void* ctx, const char* data, size_t n);
-    FILE* (*spool_open)(void* ctx);
-    void (*spool_close)(void* ctx, FILE* f);
+    bool (*spool_begin)(void* ctx);
+    void (*spool_put)(void* ctx, const char* data, size_t n);
+    void (*spool_end)(void* ctx);
     int (*key)(void* ctx);
     std::atomic<bool>* cancel;
 };

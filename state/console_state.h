@@ -48,7 +48,9 @@ struct console_state {
     const char* user;
     const char* password;
     const char* encryptor;               // optional; null when not given
-    std::atomic<bool> monitor_stop;      // set by the console thread, read by the monitor
+    std::atomic<bool> monitor_stop;      // set by the console thread ('#' again), cleared by
+                                         // the console thread as it starts a monitor and by the
+                                         // monitor thread as it ends
     std::atomic<bool> cancel_requested;  // set by the control handler, cleared by the listing
     int32_t max_idle_time;               // the server's idle limit in seconds
     char line_buff[line_buff_size + 2];  // the input line just read (+ the loader's tab and 0)

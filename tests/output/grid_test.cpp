@@ -1,5 +1,5 @@
 // The listing rules without the console: headings per page on the console and in the spool
-// copy, pauses and the keys that end a listing, Ctrl+C, the spool file handed back after every
+// copy, pauses and the keys that end a listing, Ctrl+C, the spool copy ended after every
 // row, NULL text and natural widths. (What the console's list_rows(result) prints through its
 // record, its writer and the spool file is checked end to end: tests/e2e/display_e2e_test.cpp.)
 #include "output/grid.h"
@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <thread>
@@ -73,28 +72,17 @@ std::string heading(const std::string& names) {
     return "\r\n" + names + "\r\n" + rule + "\r\n";
 }
 
-// A listing's sinks that keep everything: the console text, the spool copy in a temporary file
-// handed out for every row, the keys to give at the pauses, and the console text at the moment
-// each key was read. A cancel request comes while a chosen row is listed (at its spool_open,
-// the one call at the start of every row).
+// A listing's sinks that keep everything: the console text, the spool copy, the keys to give at
+// the pauses, and the console text at the moment each key was read. A cancel request comes while
+// a chosen row is listed (at its spool_begin, the one call at the start of every row).
 struct recorder {
-    std::string console;
-    FILE* spool_file = std::tmpfile();
-    int opens = 0, closes = 0;
-    std::vector<int> no_spool_for_row;  // rows (from 1) whose spool_open gives no file
+    std::string console, spool;
+    int begun = 0, ended = 0;
+    std::vector<int> no_spool_for_row;  // rows (from 1) without a spool copy
     std::vector<int> keys;              // given in turn; Enter once they are used up
     std::vector<std::string> console_at_key;
     int cancel_at_row = -1;  // the row (from 1) while which the cancel request comes
     std::atomic<bool> cancel{false};
-
-    ~recorder() { std::fclose(spool_file); }
-
-    std::string spool() const {
-        std::string out(size_t(std::ftell(spool_file)), '\0');
-        std::rewind(spool_file);
-        out.resize(std::fread(out.data(), 1, out.size(), spool_file));
-        return out;
-    }
 
     listing_io io(bool spooling = true) {
         listing_io out{};
@@ -103,15 +91,18 @@ struct recorder {
             static_cast<recorder*>(ctx)->console.append(data, n);
         };
         if (spooling) {
-            out.spool_open = [](void* ctx) -> FILE* {
+            out.spool_begin = [](void* ctx) {
                 auto& self = *static_cast<recorder*>(ctx);
-                if (++self.opens == self.cancel_at_row) self.cancel = true;
+                if (++self.begun == self.cancel_at_row) self.cancel = true;
                 for (int row : self.no_spool_for_row)
-                    if (row == self.opens) return nullptr;
-                return self.spool_file;
+                    if (row == self.begun) return false;
+                return true;
             };
         }
-        out.spool_close = [](void* ctx, FILE*) { ++static_cast<recorder*>(ctx)->closes; };
+        out.spool_put = [](void* ctx, const char* data, size_t n) {
+            static_cast<recorder*>(ctx)->spool.append(data, n);
+        };
+        out.spool_end = [](void* ctx) { ++static_cast<recorder*>(ctx)->ended; };
         out.key = [](void* ctx) {
             auto& self = *static_cast<recorder*>(ctx);
             self.console_at_key.push_back(self.console);
@@ -138,13 +129,13 @@ TEST(list_rows, a_heading_starts_every_page_and_goes_to_the_spool_with_its_row) 
     result_ptr r = decoded(query_reply({{"n", 5, -1}, {"t.c", 30, -1}},
                                        {{be32(1), "a"}, {be32(2), "b"}, {be32(3), "c"}}));
     recorder rec;
-    rec.no_spool_for_row = {3};  // the second page's first row has no spool file
+    rec.no_spool_for_row = {3};  // the second page's first row has no spool copy
     list_rows(r.get(), options(2), rec.io());
     const std::string h = heading("n | c | ");
     EXPECT_EQ(rec.console, h + "1 | a|\r\n2 | b|\r\n" + h + "3 | c|\r\n");
-    EXPECT_EQ(rec.spool(), h + " 1 | a|\r\n 2 | b|\r\n") << "the heading goes with its row";
-    EXPECT_EQ(rec.opens, 3);
-    EXPECT_EQ(rec.closes, 2) << "every file handed out is handed back";
+    EXPECT_EQ(rec.spool, h + " 1 | a|\r\n 2 | b|\r\n") << "the heading goes with its row";
+    EXPECT_EQ(rec.begun, 3);
+    EXPECT_EQ(rec.ended, 2) << "every copy begun is ended";
     EXPECT_TRUE(rec.console_at_key.empty()) << "no pause unless asked";
 
     // One page more than the rows: a single heading; pagesize 0: one heading before all rows.
@@ -152,7 +143,7 @@ TEST(list_rows, a_heading_starts_every_page_and_goes_to_the_spool_with_its_row) 
         recorder all;
         list_rows(r.get(), options(pagesize), all.io());
         EXPECT_EQ(all.console, h + "1 | a|\r\n2 | b|\r\n3 | c|\r\n") << pagesize;
-        EXPECT_EQ(all.spool(), (pagesize ? h : "") + " 1 | a|\r\n 2 | b|\r\n 3 | c|\r\n")
+        EXPECT_EQ(all.spool, (pagesize ? h : "") + " 1 | a|\r\n 2 | b|\r\n 3 | c|\r\n")
             << "with pagesize 0 the heading is printed once, before the rows, and not spooled";
     }
 
@@ -162,7 +153,7 @@ TEST(list_rows, a_heading_starts_every_page_and_goes_to_the_spool_with_its_row) 
     o.heading = false;
     list_rows(r.get(), o, bare.io(false));
     EXPECT_EQ(bare.console, "1 | a|\r\n2 | b|\r\n3 | c|\r\n");
-    EXPECT_EQ(bare.opens, 0);
+    EXPECT_EQ(bare.begun, 0);
 }
 
 TEST(list_rows, an_empty_result_prints_its_heading_on_the_console_only) {
@@ -170,8 +161,8 @@ TEST(list_rows, an_empty_result_prints_its_heading_on_the_console_only) {
     recorder rec;
     list_rows(r.get(), options(10, true), rec.io());
     EXPECT_EQ(rec.console, heading("c | "));
-    EXPECT_EQ(rec.spool(), "");
-    EXPECT_EQ(rec.opens, 0);
+    EXPECT_EQ(rec.spool, "");
+    EXPECT_EQ(rec.begun, 0);
     EXPECT_TRUE(rec.console_at_key.empty());
 
     recorder off;
@@ -196,8 +187,8 @@ TEST(list_rows, a_pause_follows_each_full_page_and_q_or_escape_there_ends_the_li
         quit.keys = {key};
         list_rows(r.get(), options(2, true), quit.io());
         EXPECT_EQ(quit.console, h + "1|\r\n2|") << key;
-        EXPECT_EQ(quit.spool(), h + " 1|\r\n 2|") << key;
-        EXPECT_EQ(quit.closes, 2) << "the spool file of the row it ended in is handed back";
+        EXPECT_EQ(quit.spool, h + " 1|\r\n 2|") << key;
+        EXPECT_EQ(quit.ended, 2) << "the copy of the row it ended in is ended";
     }
 
     recorder never;  // pagesize 0 never pauses, whatever B_PAUSE says
@@ -211,9 +202,9 @@ TEST(list_rows, a_cancel_request_ends_the_listing_after_its_row_and_is_cleared) 
     rec.cancel_at_row = 2;
     list_rows(r.get(), options(0), rec.io());
     EXPECT_EQ(rec.console, heading("c | ") + "1|\r\n2|\r\n");
-    EXPECT_EQ(rec.spool(), " 1|\r\n 2|\r\n");
-    EXPECT_EQ(rec.opens, 2);
-    EXPECT_EQ(rec.closes, 2);
+    EXPECT_EQ(rec.spool, " 1|\r\n 2|\r\n");
+    EXPECT_EQ(rec.begun, 2);
+    EXPECT_EQ(rec.ended, 2);
     EXPECT_FALSE(rec.cancel.load()) << "the next listing must not end at once";
 }
 
@@ -231,7 +222,7 @@ TEST(list_rows, values_keep_their_natural_width_nulls_show_the_null_text_and_typ
                                "7 | a| 1.5|\r\n"
                                "-| longer than the heading| -|\r\n"
                                "-12345 | -| 12345678.25|\r\n");
-    EXPECT_EQ(rec.spool(),
+    EXPECT_EQ(rec.spool,
               " 7 | a| 1.5|\r\n -| longer than the heading| -|\r\n"
               " -12345 | -| 12345678.25|\r\n");
 }
