@@ -183,6 +183,18 @@ void begin_statement(const char* text, bool auto_commit) {
     exec.dropped = false;
 }
 
+// What the reply r of the statement last sent (text, under auto_commit) does to the replay list.
+// A rolled-back statement must never be replayed: ROLLBACK empties the list too.
+void keep_replay_list(const std::string& text, bool auto_commit, const db_result* r) {
+    if (ends_transaction(text) || is_rollback(text) || auto_commit) {
+        exec.replay_list.clear();
+        exec.replay_broken = false;
+    } else if (is_data_changing(text) && r &&
+               (db_result_ok(r) == 1 || db_result_msg_level(r) == db_level_warning)) {
+        exec.replay_list.push_back(text);
+    }
+}
+
 }  // namespace
 
 bool is_data_changing(std::string_view text) {
@@ -247,9 +259,6 @@ bool reconnect_server() {
 }
 
 db_result* execute_statement(db_conn* conn, const char* text, bool auto_commit) {
-    bool data_changing = is_data_changing(text);
-    bool ends = ends_transaction(text);
-    bool rollback = is_rollback(text);
     int64_t now = plat_time_seconds();
     begin_statement(text, auto_commit);
 
@@ -264,15 +273,25 @@ db_result* execute_statement(db_conn* conn, const char* text, bool auto_commit) 
     g_console.last_activity = static_cast<double>(now);
     exec.last_sent = true;
     db_result* r = db_execute(conn, text);
+    keep_replay_list(exec.last_statement, auto_commit, r);
+    return r;
+}
 
-    // A rolled-back statement must never be replayed: ROLLBACK empties the list too.
-    if (ends || rollback || auto_commit) {
-        exec.replay_list.clear();
-        exec.replay_broken = false;
-    } else if (data_changing && r &&
-               (db_result_ok(r) == 1 || db_result_msg_level(r) == db_level_warning)) {
-        exec.replay_list.emplace_back(text);
-    }
+follow_on execute_send_following(db_conn* conn, const char* text, bool auto_commit) {
+    int64_t now = plat_time_seconds();
+    begin_statement(text, auto_commit);
+    if (static_cast<double>(now) - g_console.last_activity >= g_console.max_idle_time)
+        return follow_on::idle_passed;
+    int state = db_idle_check(conn);
+    if (state != db_idle_clean) return state == db_idle_stray ? follow_on::stray : follow_on::lost;
+    g_console.last_activity = static_cast<double>(now);
+    exec.last_sent = true;
+    return db_send_statement(conn, text) ? follow_on::sent : follow_on::lost;
+}
+
+db_result* execute_receive(db_conn* conn) {
+    db_result* r = db_read_reply(conn);
+    keep_replay_list(exec.last_statement, exec.last_auto_commit, r);
     return r;
 }
 
