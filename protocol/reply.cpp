@@ -540,6 +540,10 @@ db_result* db_execute_params(db_conn* conn, db_stmt* stmt) {
     });
 }
 
+db_result* db_read_reply(db_conn* conn) {
+    return run_statement_exchange(conn, [] {});
+}
+
 db_conn* db_send_statement(db_conn* conn, const char* sql) {
     if (!conn) return nullptr;
     bool ok = db_run_exchange(conn, [&] {
