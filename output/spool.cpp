@@ -4,7 +4,7 @@
 #include <cstdarg>
 
 #include "platform/console.h"
-#include "shell/console_state.h"
+#include "state/console_state.h"
 
 void spool_write_failed() {
     console_state& s = g_console;

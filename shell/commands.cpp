@@ -18,11 +18,11 @@
 #include "platform/console.h"
 #include "platform/system.h"
 #include "protocol/db.h"
-#include "shell/console_state.h"
 #include "shell/desc.h"
 #include "shell/keywords.h"
 #include "shell/script_files.h"
 #include "shell/settings.h"
+#include "state/console_state.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "platform/console.h"
 #include "platform/system.h"
 #include "protocol/db.h"
-#include "shell/console_state.h"
+#include "state/console_state.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include "platform/console.h"
 #include "platform/system.h"
 #include "shell/commands.h"
-#include "shell/console_state.h"
 #include "shell/statement_assembly.h"
+#include "state/console_state.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include "platform/files.h"
 #include "platform/system.h"
 #include "protocol/db.h"
-#include "shell/console_state.h"
+#include "state/console_state.h"
 
 namespace {
 

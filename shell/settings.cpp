@@ -9,8 +9,8 @@
 #include "output/execute.h"
 #include "platform/console.h"
 #include "platform/system.h"
-#include "shell/console_state.h"
 #include "shell/keywords.h"
+#include "state/console_state.h"
 
 namespace {
 

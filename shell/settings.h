@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "shell/commands.h"
-#include "shell/console_state.h"
+#include "state/console_state.h"
 
 command_result command_show(command_line& cl);
 command_result command_set(command_line& cl);

@@ -1,6 +1,6 @@
 // Start-up state of the console record and the control handler that lets the user cancel a
 // listing.
-#include "shell/console_state.h"
+#include "state/console_state.h"
 
 #include "platform/system.h"
 
