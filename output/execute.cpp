@@ -178,6 +178,18 @@ void begin_statement(const char* text, bool auto_commit) {
     exec.dropped = false;
 }
 
+// What the reply r of the statement last sent (text, under auto_commit) does to the replay list.
+// A rolled-back statement must never be replayed: ROLLBACK empties the list too.
+void keep_replay_list(const std::string& text, bool auto_commit, const db_result* r) {
+    if (ends_transaction(text) || is_rollback(text) || auto_commit) {
+        exec.replay_list.clear();
+        exec.replay_broken = false;
+    } else if (is_data_changing(text) && r &&
+               (db_result_ok(r) == 1 || db_result_msg_level(r) == db_level_warning)) {
+        exec.replay_list.push_back(text);
+    }
+}
+
 }  // namespace
 
 bool is_data_changing(std::string_view text) {
@@ -246,9 +258,6 @@ namespace {
 db_result* execute_wrapped(const char* text) {
     db_conn* conn = g_console.conn;
     const bool auto_commit = g_console.auto_commit;
-    bool data_changing = is_data_changing(text);
-    bool ends = ends_transaction(text);
-    bool rollback = is_rollback(text);
     int64_t now = plat_time_seconds();
     begin_statement(text, auto_commit);
 
@@ -263,15 +272,7 @@ db_result* execute_wrapped(const char* text) {
     g_console.last_activity = static_cast<double>(now);
     exec.last_sent = true;
     db_result* r = db_execute(conn, text);
-
-    // A rolled-back statement must never be replayed: ROLLBACK empties the list too.
-    if (ends || rollback || auto_commit) {
-        exec.replay_list.clear();
-        exec.replay_broken = false;
-    } else if (data_changing && r &&
-               (db_result_ok(r) == 1 || db_result_msg_level(r) == db_level_warning)) {
-        exec.replay_list.emplace_back(text);
-    }
+    keep_replay_list(exec.last_statement, auto_commit, r);
     return r;
 }
 
@@ -291,6 +292,26 @@ db_result* execute_unwrapped(const char* text) {
 
 db_result* execute_statement(const char* text, statement_road road) {
     return road == statement_road::wrapped ? execute_wrapped(text) : execute_unwrapped(text);
+}
+
+follow_on execute_send_following(const char* text) {
+    db_conn* conn = g_console.conn;
+    const bool auto_commit = g_console.auto_commit;
+    int64_t now = plat_time_seconds();
+    begin_statement(text, auto_commit);
+    if (static_cast<double>(now) - g_console.last_activity >= g_console.max_idle_time)
+        return follow_on::idle_passed;
+    int state = db_idle_check(conn);
+    if (state != db_idle_clean) return state == db_idle_stray ? follow_on::stray : follow_on::lost;
+    g_console.last_activity = static_cast<double>(now);
+    exec.last_sent = true;
+    return db_send_statement(conn, text) ? follow_on::sent : follow_on::lost;
+}
+
+db_result* execute_receive() {
+    db_result* r = db_read_reply(g_console.conn);
+    keep_replay_list(exec.last_statement, exec.last_auto_commit, r);
+    return r;
 }
 
 timed_result execute_timed(const char* text, statement_road road) {

@@ -55,6 +55,25 @@ timed_result execute_timed(const char* text, statement_road road = statement_roa
 // report_outcome.
 void run_and_report(const char* text, statement_road road = statement_road::wrapped);
 
+// How a statement that belongs to one connection went out (see execute_send_following).
+enum class follow_on {
+    sent,         // read its reply with execute_receive before anything else uses the connection
+    lost,         // the server has closed the connection, or the send failed
+    idle_passed,  // the server's idle limit has passed: the wrapper would reconnect first
+    stray,        // the connection holds bytes that answer no statement
+};
+
+// The send half of execute_statement for a statement that belongs to what the connection holds,
+// as a fetch belongs to the cursor it reads: a new connection holds no such cursor, so the
+// statement goes out on conn or not at all. Nothing is reconnected and nothing printed when it
+// does not go out. Lets the export send its next fetch before it writes the rows of the last.
+follow_on execute_send_following(const char* text);
+
+// The receive half: reads the reply of the statement execute_send_following sent and
+// keeps the replay list as execute_statement does. Returns the result (the caller frees it), or
+// null when no reply came (the connection is lost).
+db_result* execute_receive();
+
 // The look before a statement is sent, for the roads that send without execute_statement: a
 // connection that the server has closed, or that holds bytes answering no statement, is replaced
 // (with a message and the open transaction replayed); without a connection the console connects.

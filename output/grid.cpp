@@ -15,6 +15,7 @@
 #include "platform/console.h"
 #include "platform/system.h"
 #include "protocol/db.h"
+#include "protocol/type_table.h"
 #include "state/console_state.h"
 
 namespace {
@@ -48,15 +49,9 @@ std::string heading_block(db_result* r, bool show_type) {
             append_format(h, "%s | ", name, "", 0, 0);
             continue;
         }
-        int type = db_result_col_type(r, i);
-        int32_t mod = db_result_col_type_mod(r, i);
-        const char* type_name = db_result_col_type_name(r, i);
-        if (type == 7 && mod != -1)
-            append_format(h, "%s(%s(%d,%d)) | ", name, type_name, int16_t(mod >> 16), mod & 0xffff);
-        else if (type == 30 || type == 31)
-            append_format(h, "%s(%s(%d)) | ", name, type_name, mod, 0);
-        else
-            append_format(h, "%s(%s) | ", name, type_name, 0, 0);
+        std::string type;
+        column_type_text(db_result_col_type(r, i), db_result_col_type_mod(r, i), type);
+        append_format(h, "%s(%s) | ", name, type.c_str(), 0, 0);
     }
     h += separator_line;
     return h;
@@ -115,6 +110,26 @@ const char* column_display_name(const char* name) {
     if (const char* p = std::strchr(name, '%')) return p + 1;
     if (const char* p = std::strchr(name, '.')) return p + 1;
     return name;
+}
+
+void column_type_text(int type, int32_t type_mod, std::string& out) {
+    const db_type_row& t = db_type_of(type);
+    out += t.display;
+    char mod[32];
+    int n = 0;
+    switch (t.mod) {
+        case db_mod_form::none:
+            return;
+        case db_mod_form::numeric:
+            if (type_mod == -1) return;
+            n = std::snprintf(mod, sizeof mod, "(%d,%d)", int(int16_t(type_mod >> 16)),
+                              type_mod & 0xffff);
+            break;
+        case db_mod_form::length:
+            n = std::snprintf(mod, sizeof mod, "(%d)", type_mod);
+            break;
+    }
+    if (n > 0) out.append(mod, size_t(n));
 }
 
 void list_rows(db_result* r, const listing_options& o, const listing_io& io) {

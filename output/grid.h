@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "output/render.h"
 
@@ -50,3 +51,7 @@ void describe_columns(db_result* r);
 
 // The heading name of a column: after its first '%', else after its first '.', else whole.
 const char* column_display_name(const char* name);
+
+// Appends a column's type as the heading (SHOW_TYPE) and DESC print it: the type name, with
+// "(precision,scale)" or "(length)" from type_mod as the type table says.
+void column_type_text(int type, int32_t type_mod, std::string& out);

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "protocol/type_table.h"
+
 namespace {
 
 inline constexpr int64_t ms_per_day = 86400000;
@@ -21,22 +23,10 @@ inline constexpr int float_text_size = 192;  // the longest form is four "%18.16
 
 // ---- reading values -------------------------------------------------------------------------
 
-// Bytes a value of each type code must hold to be read as its number; 0 for texts and opaque
-// values. A non-empty value shorter than this is shown in its hexadecimal form: the server sent
-// bytes that are not a value of the type, and the reader never goes past them.
-inline constexpr int type_code_count = 46;
-inline constexpr uint8_t value_widths[type_code_count] = {
-    0,  0,  1,  1, 2,  4, 8, 0, 4, 8,  // 0-9: markers, integers, NUMERIC text, FLOAT, DOUBLE
-    4,  4,  6,  8, 10,                 // 10-14: DATE, TIME, TIME WITH TIME ZONE, the DATETIMEs
-    4,  4,  4,  4, 4,  4, 4, 4, 4,     // 15-23: 32-bit intervals
-    8,  8,  8,  8,                     // 24-27: microsecond intervals
-    0,  0,  0,  0, 0,  0, 0,           // 28-34: hexadecimal, texts and markers
-    32, 16, 32,                        // 35-37: four, two and four doubles
-    0,  0,  0,  0, 0,  0, 0, 0,        // 38-45
-};
-
-bool too_short(int type, int len) {
-    return len > 0 && type >= 0 && type < type_code_count && len < value_widths[type];
+// A value that is not empty yet shorter than its type's width is shown in its hexadecimal form:
+// the server sent bytes that are not a value of the type, and the reader never goes past them.
+bool too_short(const db_type_row& t, int len) {
+    return len > 0 && len < t.width;
 }
 
 // Values arrive at any alignment: every multi-byte read is a copy.
@@ -45,6 +35,20 @@ T read_at(const char* data, int at) {
     T v;
     std::memcpy(&v, data + at, sizeof v);
     return v;
+}
+
+// A signed integer of 1, 2, 4 or 8 bytes.
+int64_t read_integer(const char* data, int width) {
+    switch (width) {
+        case 1:
+            return read_at<int8_t>(data, 0);
+        case 2:
+            return read_at<int16_t>(data, 0);
+        case 4:
+            return read_at<int32_t>(data, 0);
+        default:
+            return read_at<int64_t>(data, 0);
+    }
 }
 
 // The text of a character value: up to its first zero byte, never beyond its length.
@@ -279,14 +283,14 @@ void put_time_tz(std::string& out, int32_t ms, int16_t offset) {
 
 // ---- intervals ------------------------------------------------------------------------------
 
-// The interval types 15-27, ended by `end` (' ' on the console, '|' in the export). A negative
+// The interval types, ended by `end` (' ' on the console, '|' in the export). A negative
 // value keeps its sign even when its leading field counts 0 units.
 void put_interval(std::string& out, int type, const char* data, bool console, char end) {
-    if (type >= 24) {
+    if (db_type_of(type).width == 8) {
         int64_t v = read_at<int64_t>(data, 0);
         uint64_t a = magnitude_of(v);
         bool neg = v < 0;
-        if (type == 27) {
+        if (type == db_type_interval_s) {
             put_num(out, a / 1000000, neg, console ? 0 : 9, !console);
             out += '.';
             put_num(out, a % 1000000, false, 6, true);
@@ -297,15 +301,15 @@ void put_interval(std::string& out, int type, const char* data, bool console, ch
             out += '-';
         else if (console)
             out += ' ';
-        uint64_t lead = type == 24   ? a / us_per_hour / 24
-                        : type == 25 ? a / us_per_minute / 60
-                                     : a / us_per_minute;
+        uint64_t lead = type == db_type_interval_d2s   ? a / us_per_hour / 24
+                        : type == db_type_interval_h2s ? a / us_per_minute / 60
+                                                       : a / us_per_minute;
         put_num(out, lead, false, 7, true);
-        if (type == 24) {
+        if (type == db_type_interval_d2s) {
             out += ' ';
             put_2(out, static_cast<int64_t>(a / us_per_hour % 24));
         }
-        if (type != 26) {
+        if (type != db_type_interval_m2s) {
             out += ':';
             put_2(out, static_cast<int64_t>(a / us_per_minute % 60));
         }
@@ -320,32 +324,32 @@ void put_interval(std::string& out, int type, const char* data, bool console, ch
     uint64_t a = magnitude_of(v);
     bool neg = v < 0;
     switch (type) {
-        case 16:
+        case db_type_interval_y2m:
             put_num(out, a / 12, neg, 9, false);
             out += '-';
             put_2(out, static_cast<int64_t>(a % 12));
             break;
-        case 18:
+        case db_type_interval_d:
             put_int(out, v);
             break;
-        case 19:
+        case db_type_interval_d2h:
             put_num(out, a / 24, neg, 8, false);
             out += ' ';
             put_2(out, static_cast<int64_t>(a % 24));
             break;
-        case 21:
+        case db_type_interval_d2m:
             put_num(out, a / 1440, neg, 7, false);
             out += ' ';
             put_2(out, static_cast<int64_t>(a / 60 % 24));
             out += ':';
             put_2(out, static_cast<int64_t>(a % 60));
             break;
-        case 22:
+        case db_type_interval_h2m:
             put_num(out, a / 60, neg, 8, false);
             out += ':';
             put_2(out, static_cast<int64_t>(a % 60));
             break;
-        default:  // 15, 17, 20, 23: a plain count
+        default:  // INTERVAL_Y, INTERVAL_M, INTERVAL_H, INTERVAL_MI: a plain count
             put_int(out, v, 10);
             break;
     }
@@ -382,16 +386,16 @@ void put_doubles(std::string& out, char tag, const char* data, int count, char e
 
 // Inlined into render_value, its one caller, which runs once per value of every listed row.
 [[gnu::always_inline]] inline spool_form put_console_value(std::string& out, int type,
-                                                           const char* data, int len,
-                                                           const render_settings& s) {
-    switch (type) {
-        case 33:
+                                                           const db_type_row& t, const char* data,
+                                                           int len, const render_settings& s) {
+    switch (t.show) {
+        case db_show::binary:
             out += "<BINARY> ";
             return spool_form::same;
-        case 34:
+        case db_show::blob:
             out += "<BLOB> ";
             return spool_form::same;
-        case 29:
+        case db_show::guid:
             if (len < 1) {
                 out += text_or_empty(s.null_text);
                 out += ' ';
@@ -404,8 +408,7 @@ void put_doubles(std::string& out, char tag, const char* data, int count, char e
         default:
             break;
     }
-    bool hex_type = type < 1 || type > 45 || type == 28 || (type >= 38 && type <= 44);
-    if (hex_type || too_short(type, len)) {
+    if (t.show == db_show::hex || too_short(t, len)) {
         put_hex_form(out, data, len, ' ');
         return spool_form::same;
     }
@@ -413,35 +416,23 @@ void put_doubles(std::string& out, char tag, const char* data, int count, char e
         out += text_or_empty(s.null_text);
         return spool_form::same;
     }
-    switch (type) {
-        case 2:
+    switch (t.show) {
+        case db_show::boolean:
             out += data[0];
             out += ' ';
             break;
-        case 3:
-            put_int(out, static_cast<int8_t>(data[0]));
+        case db_show::integer:
+            put_int(out, read_integer(data, t.width));
             out += ' ';
             break;
-        case 4:
-            put_int(out, read_at<int16_t>(data, 0));
-            out += ' ';
-            break;
-        case 5:
-            put_int(out, read_at<int32_t>(data, 0));
-            out += ' ';
-            break;
-        case 6:
+        case db_show::bigint:
             put_int(out, read_at<int64_t>(data, 0));
             out += ' ';
             return spool_form::without_last_blank;
-        case 7:
-        case 30:
-        case 31:
-        case 32:
-        case 45:
+        case db_show::text:
             out += text_of(data, len);
             break;
-        case 8: {
+        case db_show::float4: {
             float f = read_at<float>(data, 0);
             if (std::isfinite(f)) {
                 put_printf(out, "%e ", static_cast<double>(f));
@@ -450,24 +441,24 @@ void put_doubles(std::string& out, char tag, const char* data, int count, char e
             out += std::isnan(f) ? "NaN" : f > 0 ? "Infinity" : "-Infinity";
             return spool_form::with_blank;
         }
-        case 9:
+        case db_show::float8:
             put_printf(out, "%e ", read_at<double>(data, 0));
             break;
-        case 10:
+        case db_show::date:
             put_console_datetime(out, ms_to_date(int64_t{read_at<int32_t>(data, 0)} * ms_per_day),
                                  s.datef, false);
             break;
-        case 11:
+        case db_show::time:
             put_time(out, read_at<int32_t>(data, 0));
             out += ' ';
             break;
-        case 12:
+        case db_show::time_tz:
             put_time_tz(out, read_at<int32_t>(data, 0), read_at<int16_t>(data, 4));
             break;
-        case 13:
+        case db_show::datetime:
             put_console_datetime(out, ms_to_date(read_at<int64_t>(data, 0)), s.datef, true);
             break;
-        case 14: {
+        case db_show::datetime_tz: {
             int16_t offset = read_at<int16_t>(data, 8);
             put_console_datetime(out, ms_to_date(local_ms(read_at<int64_t>(data, 0), offset)),
                                  s.datef, true);
@@ -475,18 +466,24 @@ void put_doubles(std::string& out, char tag, const char* data, int count, char e
             out += ' ';
             break;
         }
-        case 35:
+        case db_show::geometry:
             put_doubles(out, 'G', data, 4, ' ');
             break;
-        case 36:
+        case db_show::point:
             put_doubles(out, 'P', data, 2, ' ');
             break;
-        case 37:
+        case db_show::box:
             put_doubles(out, 'B', data, 4, ' ');
             break;
-        default:  // 15-27
+        case db_show::interval:
             put_interval(out, type, data, true, ' ');
             break;
+        case db_show::hex:
+        case db_show::null_marker:
+        case db_show::guid:
+        case db_show::binary:
+        case db_show::blob:
+            break;  // written above (NULL-typed values by render_value)
     }
     return spool_form::same;
 }
@@ -561,12 +558,13 @@ void hex_text(const char* data, int len, std::string& out) {
 
 void render_value(int type, const char* data, int len, const render_settings& s,
                   std::string& console, std::string* spool) {
-    if (type == 1) {
+    const db_type_row& t = db_type_of(type);
+    if (t.show == db_show::null_marker) {
         console += "<NULL> ";  // the spool copy leaves NULL-typed columns out
         return;
     }
     size_t at = console.size();
-    spool_form form = put_console_value(console, type, data, len, s);
+    spool_form form = put_console_value(console, type, t, data, len, s);
     if (!spool) return;
     size_t n = console.size() - at;
     if (form == spool_form::without_last_blank && n > 0) --n;
@@ -575,22 +573,21 @@ void render_value(int type, const char* data, int len, const render_settings& s,
 }
 
 void render_export_value(int type, const char* data, int len, std::string& out) {
-    switch (type) {
-        case 32:
+    const db_type_row& t = db_type_of(type);
+    switch (t.exported) {
+        case db_export::clob:
             out += "<CLOB>|";
             return;
-        case 33:
+        case db_export::binary:
             out += "<BINARY>|";
             return;
-        case 34:
+        case db_export::blob:
             out += "<BLOB>|";
             return;
         default:
             break;
     }
-    bool hex_type = type < 2 || type > 45 || type == 12 || type == 14 || type == 28 || type == 29 ||
-                    (type >= 38 && type <= 44);
-    if (hex_type || too_short(type, len)) {
+    if (t.exported == db_export::hex || too_short(t, len)) {
         put_hex_form(out, data, len, '|');
         return;
     }
@@ -598,42 +595,33 @@ void render_export_value(int type, const char* data, int len, std::string& out) 
         out += '|';
         return;
     }
-    switch (type) {
-        case 2:
+    switch (t.exported) {
+        case db_export::boolean:
             out += data[0];
             break;
-        case 3:
-            put_int(out, static_cast<int8_t>(data[0]));
+        case db_export::integer:
+            put_int(out, read_integer(data, t.width));
             break;
-        case 4:
-            put_int(out, read_at<int16_t>(data, 0));
-            break;
-        case 5:
-            put_int(out, read_at<int32_t>(data, 0));
-            break;
-        case 6:
-            put_int(out, read_at<int64_t>(data, 0));
-            break;
-        case 7:
+        case db_export::text:
             out += text_of(data, len);
             break;
-        case 8:
+        case db_export::float4:
             put_printf(out, "%e", static_cast<double>(read_at<float>(data, 0)));
             break;
-        case 9:
+        case db_export::float8:
             put_printf(out, "%e", read_at<double>(data, 0));
             break;
-        case 10: {
+        case db_export::date: {
             date_parts p = ms_to_date(int64_t{read_at<int32_t>(data, 0)} * ms_per_day);
             put_fixed_date(out, p);
             out += ' ';
             out += era_word(p);
             break;
         }
-        case 11:
+        case db_export::time:
             put_time(out, read_at<int32_t>(data, 0));
             break;
-        case 13: {
+        case db_export::datetime: {
             date_parts p = ms_to_date(read_at<int64_t>(data, 0));
             char text[datetime_text_size];
             char* w = write_fixed_date(text, p);
@@ -643,23 +631,26 @@ void render_export_value(int type, const char* data, int len, std::string& out) 
             out.append(text, size_t(write_text(w, era_word(p)) - text));
             break;
         }
-        case 30:
-        case 31:
-        case 45:
+        case db_export::text_lf:
             put_export_text(out, text_of(data, len));
             break;
-        case 35:
+        case db_export::geometry:
             put_doubles(out, 'G', data, 4, '|');
             return;
-        case 36:
+        case db_export::point:
             put_doubles(out, 'P', data, 2, '|');
             return;
-        case 37:
+        case db_export::box:
             put_doubles(out, 'B', data, 4, '|');
             return;
-        default:  // 15-27
+        case db_export::interval:
             put_interval(out, type, data, false, '|');
             return;
+        case db_export::hex:
+        case db_export::clob:
+        case db_export::binary:
+        case db_export::blob:
+            return;  // written above
     }
     out += '|';
 }

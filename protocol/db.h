@@ -96,6 +96,11 @@ int db_stmt_changed_param(const db_stmt* stmt);
 // reply with the primitives of db_wire.h). Returns the connection, or null when the send failed.
 db_conn* db_send_statement(db_conn* conn, const char* sql);
 
+// Reads the reply of the statement that db_send_statement sent on conn, as db_execute reads it:
+// the result (owned by the caller), or null when no reply could be read (the socket is closed
+// then). Lets a caller send its next statement and use the last reply while the server works.
+db_result* db_read_reply(db_conn* conn);
+
 // Changes a login setting of an open connection by sending its SQL statement; the reply is
 // dropped unread. name: "char_set", "iso_level", "time_zone", "lock_timeout" or "auto_commit".
 // Returns 0.

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "protocol/type_codes.h"
+
 namespace {
 
 // Host-order numbers laid end to end, as the reply decoder leaves a value.
@@ -325,7 +327,7 @@ TEST(render_value, prints_texts_markers_and_hexadecimal_forms) {
         {38, std::string("\x00\x7F\x80\xFF", 4), "<007F80FF> ", nullptr, "<007F80FF>|"},
         {44, "\x0A", "<0A> ", nullptr, "<0A>|"},
         {0, "\x10", "<10> ", nullptr, "<10>|"},
-        {46, "\x01\x02", "<0102> ", nullptr, "<0102>|"},
+        {db_type_code_count, "\x01\x02", "<0102> ", nullptr, "<0102>|"},
         {-1, "", "<NULL> ", nullptr, "<>|"},
         {INT32_MAX, "z", "<7A> ", nullptr, "<7A>|"},
     });
