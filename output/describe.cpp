@@ -1,6 +1,7 @@
 // The table description of DESC: one line per column with its name, NOT NULL and its type,
 // taken from the descriptors of an empty query on the table.
 #include <cstring>
+#include <string>
 
 #include "output/grid.h"
 #include "platform/console.h"
@@ -19,14 +20,8 @@ void describe_columns(db_result* r) {
             name += g_console.desc_pos + 1;
         con_printf("%-48s | ", name);
         con_printf((db_result_col_flags(r, i) & 2) ? "NOT NULL | " : "         | ");
-        int type = db_result_col_type(r, i);
-        int32_t mod = db_result_col_type_mod(r, i);
-        const char* type_name = db_result_col_type_name(r, i);
-        if (type == 7 && mod != -1)
-            con_printf("%s(%d,%d) \r\n", type_name, int(int16_t(mod >> 16)), mod & 0xffff);
-        else if (type == 30 || type == 31)
-            con_printf("%s(%d) \r\n", type_name, mod);
-        else
-            con_printf("%s \r\n", type_name);
+        std::string type;
+        column_type_text(db_result_col_type(r, i), db_result_col_type_mod(r, i), type);
+        con_printf("%s \r\n", type.c_str());
     }
 }

@@ -13,6 +13,7 @@
 #include "platform/system.h"
 #include "protocol/db.h"
 #include "state/console_state.h"
+#include "text/scan.h"
 
 namespace {
 
@@ -49,13 +50,7 @@ exec_state exec;
 // The first word of text after blanks, tabs and line ends starts with prefix (any case).
 bool starts_with_word(std::string_view text, std::string_view prefix) {
     size_t at = text.find_first_not_of(" \t\r\n");
-    if (at == std::string_view::npos || text.size() - at < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        char c = text[at + i];
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-        if (c != prefix[i]) return false;
-    }
-    return true;
+    return at != std::string_view::npos && starts_with_nocase(text.substr(at), prefix);
 }
 
 // Runs the replay list on the (new) connection; stops at the first statement without a reply.
@@ -91,7 +86,7 @@ const char* level_format(int level) {
 }
 
 bool keyword_is(const char* word) {
-    return strcasecmp(g_console.keyword, word) == 0;
+    return same_word(g_console.keyword, word);
 }
 
 // A statement whose reply was lost after it went out may be sent again only when that cannot
@@ -130,7 +125,7 @@ void reconnect_replay_retry() {
         return;
     }
     std::string again = exec.last_statement;
-    db_result* r = execute_statement(g_console.conn, again.c_str(), g_console.auto_commit);
+    db_result* r = execute_statement(again.c_str());
     if (!r) {
         if (statement_dropped()) return;
         con_printf("Reconnect failed\r\n");
@@ -181,6 +176,18 @@ void begin_statement(const char* text, bool auto_commit) {
     exec.last_sent = false;
     exec.last_auto_commit = auto_commit;
     exec.dropped = false;
+}
+
+// What the reply r of the statement last sent (text, under auto_commit) does to the replay list.
+// A rolled-back statement must never be replayed: ROLLBACK empties the list too.
+void keep_replay_list(const std::string& text, bool auto_commit, const db_result* r) {
+    if (ends_transaction(text) || is_rollback(text) || auto_commit) {
+        exec.replay_list.clear();
+        exec.replay_broken = false;
+    } else if (is_data_changing(text) && r &&
+               (db_result_ok(r) == 1 || db_result_msg_level(r) == db_level_warning)) {
+        exec.replay_list.push_back(text);
+    }
 }
 
 }  // namespace
@@ -246,10 +253,11 @@ bool reconnect_server() {
     return g_console.conn != nullptr;
 }
 
-db_result* execute_statement(db_conn* conn, const char* text, bool auto_commit) {
-    bool data_changing = is_data_changing(text);
-    bool ends = ends_transaction(text);
-    bool rollback = is_rollback(text);
+namespace {
+
+db_result* execute_wrapped(const char* text) {
+    db_conn* conn = g_console.conn;
+    const bool auto_commit = g_console.auto_commit;
     int64_t now = plat_time_seconds();
     begin_statement(text, auto_commit);
 
@@ -264,19 +272,12 @@ db_result* execute_statement(db_conn* conn, const char* text, bool auto_commit) 
     g_console.last_activity = static_cast<double>(now);
     exec.last_sent = true;
     db_result* r = db_execute(conn, text);
-
-    // A rolled-back statement must never be replayed: ROLLBACK empties the list too.
-    if (ends || rollback || auto_commit) {
-        exec.replay_list.clear();
-        exec.replay_broken = false;
-    } else if (data_changing && r &&
-               (db_result_ok(r) == 1 || db_result_msg_level(r) == db_level_warning)) {
-        exec.replay_list.emplace_back(text);
-    }
+    keep_replay_list(exec.last_statement, auto_commit, r);
     return r;
 }
 
-db_result* execute_unwrapped(db_conn* conn, const char* text) {
+db_result* execute_unwrapped(const char* text) {
+    db_conn* conn = g_console.conn;
     begin_statement(text, g_console.auto_commit);
     if (!ready_to_send(conn)) {
         exec.dropped = true;
@@ -285,6 +286,43 @@ db_result* execute_unwrapped(db_conn* conn, const char* text) {
     g_console.last_activity = static_cast<double>(plat_time_seconds());
     exec.last_sent = true;
     return db_execute(conn, text);
+}
+
+}  // namespace
+
+db_result* execute_statement(const char* text, statement_road road) {
+    return road == statement_road::wrapped ? execute_wrapped(text) : execute_unwrapped(text);
+}
+
+follow_on execute_send_following(const char* text) {
+    db_conn* conn = g_console.conn;
+    const bool auto_commit = g_console.auto_commit;
+    int64_t now = plat_time_seconds();
+    begin_statement(text, auto_commit);
+    if (static_cast<double>(now) - g_console.last_activity >= g_console.max_idle_time)
+        return follow_on::idle_passed;
+    int state = db_idle_check(conn);
+    if (state != db_idle_clean) return state == db_idle_stray ? follow_on::stray : follow_on::lost;
+    g_console.last_activity = static_cast<double>(now);
+    exec.last_sent = true;
+    return db_send_statement(conn, text) ? follow_on::sent : follow_on::lost;
+}
+
+db_result* execute_receive() {
+    db_result* r = db_read_reply(g_console.conn);
+    keep_replay_list(exec.last_statement, exec.last_auto_commit, r);
+    return r;
+}
+
+timed_result execute_timed(const char* text, statement_road road) {
+    int64_t start = plat_clock_ms();
+    db_result* r = execute_statement(text, road);
+    return {r, start, plat_clock_ms()};
+}
+
+void run_and_report(const char* text, statement_road road) {
+    timed_result t = execute_timed(text, road);
+    report_outcome(t.result, t.start_ms, t.end_ms);
 }
 
 bool connection_ready_to_send() {
@@ -392,8 +430,5 @@ void run_statement() {
     text[n] = ';';
     text[n + 1] = '\0';
     g_console.line_count = 0;
-    int64_t start = plat_clock_ms();
-    db_result* r = execute_statement(g_console.conn, text, g_console.auto_commit);
-    int64_t end = plat_clock_ms();
-    report_outcome(r, start, end);
+    run_and_report(text);
 }

@@ -5,16 +5,24 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "output/render.h"
 #include "output/spool.h"
 #include "platform/console.h"
 #include "platform/system.h"
 #include "protocol/db.h"
+#include "protocol/type_table.h"
 #include "state/console_state.h"
 
 namespace {
+
+// The listing writes its rows to the console once more bytes of them are gathered than the
+// console's writer holds: they go out in one write, not copied into its buffer first.
+inline constexpr size_t listing_batch_size = con_out_buf_size + 1;
 
 const char separator_line[] =
     "\r\n------------------------------------------------------------------------------\r\n";
@@ -33,23 +41,17 @@ void append_format(std::string& out, const char* fmt, const char* a, const char*
 }
 
 // "\r\n", the heading text and the separator line.
-std::string heading_block(db_result* r) {
+std::string heading_block(db_result* r, bool show_type) {
     std::string h = "\r\n";
     for (int i = 0; i < db_result_col_count(r); ++i) {
         const char* name = column_display_name(db_result_col_name(r, i));
-        if (!g_console.show_type) {
+        if (!show_type) {
             append_format(h, "%s | ", name, "", 0, 0);
             continue;
         }
-        int type = db_result_col_type(r, i);
-        int32_t mod = db_result_col_type_mod(r, i);
-        const char* type_name = db_result_col_type_name(r, i);
-        if (type == 7 && mod != -1)
-            append_format(h, "%s(%s(%d,%d)) | ", name, type_name, int16_t(mod >> 16), mod & 0xffff);
-        else if (type == 30 || type == 31)
-            append_format(h, "%s(%s(%d)) | ", name, type_name, mod, 0);
-        else
-            append_format(h, "%s(%s) | ", name, type_name, 0, 0);
+        std::string type;
+        column_type_text(db_result_col_type(r, i), db_result_col_type_mod(r, i), type);
+        append_format(h, "%s(%s) | ", name, type.c_str(), 0, 0);
     }
     h += separator_line;
     return h;
@@ -65,15 +67,42 @@ struct ctrl_armed {
     ~ctrl_armed() { plat_set_ctrl_handler(console_ctrl_handler, false); }
 };
 
-// Closes the row's spool file when the listing ends inside a row (a failed write is reported).
-struct spool_file_closer {
-    ~spool_file_closer() {
-        if (FILE* f = g_console.spool_file) {
-            g_console.spool_file = nullptr;
-            spool_close(f);
-        }
+// The row's spool copy: begun when the row begins (when the listing spools), ended when the
+// listing leaves the row, also when it ends inside it.
+struct row_spool {
+    const listing_io& io;
+    const bool on;
+    explicit row_spool(const listing_io& i) : io(i), on(i.spool_begin && i.spool_begin(i.ctx)) {}
+    ~row_spool() {
+        if (on) io.spool_end(io.ctx);
+    }
+    row_spool(const row_spool&) = delete;
+    row_spool& operator=(const row_spool&) = delete;
+    explicit operator bool() const { return on; }
+    void put(std::string_view bytes) {
+        if (on) io.spool_put(io.ctx, bytes.data(), bytes.size());
     }
 };
+
+// The console's sinks of a listing; ctx is the row's spool_write. A spool write that fails
+// switches spooling off: the rows after it have no copy.
+void console_write(void*, const char* data, size_t n) {
+    con_write(data, n);
+}
+bool console_spool_begin(void* ctx) {
+    auto& row = *static_cast<std::optional<spool_write>*>(ctx);
+    row.emplace();
+    return bool(*row);
+}
+void console_spool_put(void* ctx, const char* data, size_t n) {
+    (*static_cast<std::optional<spool_write>*>(ctx))->put({data, n});
+}
+void console_spool_end(void* ctx) {
+    static_cast<std::optional<spool_write>*>(ctx)->reset();
+}
+int console_key(void*) {
+    return con_getch();
+}
 
 }  // namespace
 
@@ -83,31 +112,52 @@ const char* column_display_name(const char* name) {
     return name;
 }
 
-void list_rows(db_result* r) {
-    const console_state& s = g_console;
+void column_type_text(int type, int32_t type_mod, std::string& out) {
+    const db_type_row& t = db_type_of(type);
+    out += t.display;
+    char mod[32];
+    int n = 0;
+    switch (t.mod) {
+        case db_mod_form::none:
+            return;
+        case db_mod_form::numeric:
+            if (type_mod == -1) return;
+            n = std::snprintf(mod, sizeof mod, "(%d,%d)", int(int16_t(type_mod >> 16)),
+                              type_mod & 0xffff);
+            break;
+        case db_mod_form::length:
+            n = std::snprintf(mod, sizeof mod, "(%d)", type_mod);
+            break;
+    }
+    if (n > 0) out.append(mod, size_t(n));
+}
+
+void list_rows(db_result* r, const listing_options& o, const listing_io& io) {
     const int cols = db_result_col_count(r);
+    db_result_rewind(r);
     const bool has_row = db_result_next(r) != nullptr;
     std::string heading;
-    if (s.heading) heading = heading_block(r);
-    if ((!has_row || s.pagesize == 0) && !s.desc_mode && s.heading)
-        con_write(heading.data(), heading.size());
+    if (o.heading) heading = heading_block(r, o.show_type);
+    if ((!has_row || o.pagesize == 0) && !o.desc_mode && o.heading)
+        io.console(io.ctx, heading.data(), heading.size());
 
     db_result_rewind(r);
-    g_console.cancel_requested = false;
-    ctrl_armed armed;
-    // With pauses, keys typed while rows are printed wait unechoed for the next pause; Ctrl+C
-    // keeps its meaning and cancels the listing at once.
-    con_key_mode keys(true, s.b_pause && s.pagesize != 0 && !s.desc_mode);
-    spool_file_closer closer;
-    render_settings settings{s.null_text, &s.datef};
+    const bool pausing = o.pause && o.pagesize != 0 && !o.desc_mode;
+    std::vector<int> types(size_t(cols > 0 ? cols : 0));
+    for (int c = 0; c < cols; ++c)
+        types[size_t(c)] = db_result_col_type(r, c);
+    // Rows are gathered in line and written some at a time (every row while spooling); a pause,
+    // a cancel and the end of the listing write what is gathered first.
     std::string line, spool_line;
+    auto write_line = [&line, &io] {
+        io.console(io.ctx, line.data(), line.size());
+        line.clear();
+    };
     int64_t row_index = 0, pause_count = 0;
     while (db_row* row = db_result_next(r)) {
-        if (s.spool_on) g_console.spool_file = spool_open();
-        FILE* spool = g_console.spool_file;
-        line.clear();
+        row_spool spool(io);  // the row's spool copy: the file is open for this row only
         spool_line.clear();
-        if (!s.desc_mode && s.pagesize != 0 && row_index % s.pagesize == 0 && s.heading) {
+        if (!o.desc_mode && o.pagesize != 0 && row_index % o.pagesize == 0 && o.heading) {
             line += heading;
             if (spool) spool_line += heading;
         }
@@ -115,25 +165,50 @@ void list_rows(db_result* r) {
         for (int c = 0; c < cols; ++c) {
             if (c > 0) line += ' ';
             if (spool) spool_line += ' ';
-            render_value(db_result_col_type(r, c), db_row_value(row, c), db_row_value_len(row, c),
-                         settings, line, spool ? &spool_line : nullptr);
+            render_value(types[size_t(c)], db_row_value(row, c), db_row_value_len(row, c), o.values,
+                         line, spool ? &spool_line : nullptr);
             line += '|';
             if (spool) spool_line += '|';
         }
-        con_write(line.data(), line.size());
-        if (spool) std::fwrite(spool_line.data(), 1, spool_line.size(), spool);
-        if (s.b_pause && s.pagesize != 0 && ++pause_count % s.pagesize == 0 && !s.desc_mode) {
-            if (is_quit_key(con_getch())) return;
+        spool.put(spool_line);
+        if (pausing && ++pause_count % o.pagesize == 0) {
+            write_line();
+            if (is_quit_key(io.key(io.ctx))) return;
         }
-        con_write("\r\n", 2);
-        if (spool) std::fwrite("\r\n", 1, 2, spool);
-        if (g_console.cancel_requested) {
-            g_console.cancel_requested = false;
+        line += "\r\n";
+        spool.put("\r\n");
+        if (io.cancel->load()) {
+            io.cancel->store(false);
+            write_line();
             return;
         }
-        if (spool) {
-            g_console.spool_file = nullptr;
-            spool_close(spool);
-        }
+        // A spool file that fails says so on the console when the row's write ends: the rows
+        // before stay before it.
+        if (spool || line.size() >= listing_batch_size) write_line();
     }
+    write_line();
+}
+
+void list_rows(db_result* r) {
+    const console_state& s = g_console;
+    const listing_options o{.values = {s.null_text, &g_datef},
+                            .pagesize = s.pagesize,
+                            .heading = s.heading,
+                            .show_type = s.show_type,
+                            .pause = s.b_pause,
+                            .desc_mode = s.desc_mode};
+    std::optional<spool_write> row;
+    const listing_io io{.ctx = &row,
+                        .console = console_write,
+                        .spool_begin = s.spool_on ? console_spool_begin : nullptr,
+                        .spool_put = console_spool_put,
+                        .spool_end = console_spool_end,
+                        .key = console_key,
+                        .cancel = &g_console.cancel_requested};
+    g_console.cancel_requested = false;
+    ctrl_armed armed;
+    // With pauses, keys typed while rows are printed wait unechoed for the next pause; Ctrl+C
+    // keeps its meaning and cancels the listing at once.
+    con_key_mode keys(true, o.pause && o.pagesize != 0 && !o.desc_mode);
+    list_rows(r, o, io);
 }

@@ -18,6 +18,7 @@
 #include "platform/system.h"
 #include "protocol/db.h"
 #include "state/console_state.h"
+#include "text/scan.h"
 
 namespace {
 
@@ -25,6 +26,8 @@ inline constexpr size_t obj_filename_size = 1024;
 inline constexpr int export_batch = 5000;
 inline constexpr int export_progress_every = 100000;
 inline constexpr int export_fetch_attempts = 3;
+inline constexpr size_t output_buffer_size = 65536;  // the ">#" and ">%" files' write buffer
+inline constexpr size_t export_buffer_size = size_t(1) << 20;  // the export file's write buffer
 const char cursor_declare[] = "declare printf_cur1 cursor for ";
 const char cursor_open[] = "open printf_cur1";
 const char cursor_fetch[] = "fetch 5000 from printf_cur1;";
@@ -121,10 +124,12 @@ void run_with_parameter_files(const char* text, const char* list) {
         con_printf("Error:%s\r\n", db_result_message(r.get()) ? db_result_message(r.get()) : "");
 }
 
-// Writes data to fd through a buffer; in text mode every LF is written as CR LF.
+// Writes data to fd through a buffer of flush_at bytes; in text mode every LF is written as
+// CR LF. A failed write is remembered and what follows is dropped.
 struct buffered_file {
     int fd;
     bool text_mode;
+    size_t flush_at;  // bytes gathered before they are written
     std::string buf;
     bool failed = false;
 
@@ -137,7 +142,11 @@ struct buffered_file {
                 buf += data[i];
             }
         }
-        if (buf.size() >= 65536) flush();
+        filled();
+    }
+    // After bytes were appended to buf directly.
+    void filled() {
+        if (buf.size() >= flush_at) flush();
     }
     void flush() {
         if (!failed && !write_all(fd, buf.data(), buf.size())) failed = true;
@@ -147,9 +156,9 @@ struct buffered_file {
 
 // ">#" and ">%": the first column of every row into a file.
 void run_to_file(const char* text, const char* name, bool text_mode) {
-    int64_t start = plat_clock_ms();
-    result_ptr r(execute_statement(g_console.conn, text, g_console.auto_commit));
-    int elapsed = int(plat_clock_ms() - start);
+    timed_result t = execute_timed(text);
+    result_ptr r(t.result);
+    int elapsed = int(t.end_ms - t.start_ms);
     if (!r) return connection_lost();
     con_printf(text_mode ? "\r\nUse time:%d ms.      \r\n" : "Use time:%d ms.      \r\n", elapsed);
     g_console.line_count = 0;
@@ -164,7 +173,7 @@ void run_to_file(const char* text, const char* name, bool text_mode) {
         return;
     }
     fd_closer closer{fd};
-    buffered_file out{fd, text_mode, {}};
+    buffered_file out{fd, text_mode, output_buffer_size, {}};
     if (db_result_col_count(r.get()) > 0) {
         while (db_row* row = db_result_next(r.get()))
             out.write(db_row_value(row, 0), size_t(db_row_value_len(row, 0)));
@@ -184,7 +193,7 @@ void run_to_file(const char* text, const char* name, bool text_mode) {
 
 // One cursor statement of the export: false (with the message printed) when it failed.
 bool cursor_step(const std::string& sql, bool& lost) {
-    result_ptr r(execute_statement(g_console.conn, sql.c_str(), g_console.auto_commit));
+    result_ptr r(execute_statement(sql.c_str()));
     if (!r) {
         lost = true;
         return false;
@@ -204,67 +213,96 @@ void export_heading(db_result* batch, std::string& line) {
     line += "\r\n";
 }
 
-// ">$": the query through the server cursor printf_cur1 into a '|'-separated file.
+// A cursor statement that could not go out on the connection the cursor lives on, or got no
+// reply: the rows written so far go into the file, the export stops there, and the console
+// reconnects (a lost connection) or leaves the connection to the next statement's usual look (the
+// idle limit, bytes that answer nothing), which replaces it.
+void export_cut_off(follow_on why, long long count, buffered_file& out) {
+    out.flush();
+    if (why == follow_on::lost) {
+        con_printf("\r\nExport stopped: the connection was lost after %lld records.\r\n", count);
+        connection_lost();
+    } else {
+        con_printf(why == follow_on::idle_passed
+                       ? "\r\nExport stopped after %lld records: the server's idle limit has "
+                         "passed, and the cursor goes with the connection.\r\n"
+                       : "\r\nExport stopped after %lld records: the server sent bytes that "
+                         "answer no statement, and the cursor goes with the connection.\r\n",
+                   count);
+    }
+}
+
+// ">$": the query through the server cursor printf_cur1 into a '|'-separated file. A full batch
+// sends the next fetch before its rows are written, so that the server reads the next rows while
+// the console writes these; every fetch goes out on the connection the cursor was declared on,
+// or the export stops.
 void run_export(const char* text, const char* name) {
-    file_ptr file(std::fopen(name, "w+b"));
-    if (!file) {
+    int fd = create_for_writing(name, false);
+    if (fd < 0) {
         con_printf("ERROR:文件操作异常或指定盘符无操作权限！\\r\n");
         return;
     }
+    fd_closer closer{fd};
+    buffered_file out{fd, false, export_buffer_size, {}};
+    out.buf.reserve(export_buffer_size + 4096);
     g_console.line_count = 0;
     bool lost = false;
     if (!cursor_step(std::string(cursor_declare) + text, lost)) {
         if (lost) connection_lost();
         return;
     }
-    if (!cursor_step(cursor_open, lost)) {
-        if (lost) return connection_lost();
-        db_result_free(execute_statement(g_console.conn, cursor_close, g_console.auto_commit));
-        return;
+    follow_on sent = execute_send_following(cursor_open);
+    if (sent == follow_on::lost) return connection_lost();
+    if (sent != follow_on::sent) return export_cut_off(sent, 0, out);
+    {
+        result_ptr opened(execute_receive());
+        if (!opened) return connection_lost();
+        if (const char* message = db_result_message(opened.get())) {
+            con_printf("%s", message);
+            db_result_free(execute_statement(cursor_close));
+            return;
+        }
     }
     long long count = 0;
     bool first = true;
-    std::string line;
     int failures = 0;
     bool stopped = false;  // by failed fetches: the file holds only part of the query
+    bool pending = false;  // a fetch went out whose reply is still to be read
+    sent = execute_send_following(cursor_fetch);
     for (;;) {
-        result_ptr batch(execute_statement(g_console.conn, cursor_fetch, g_console.auto_commit));
-        if (!batch) {
-            con_printf("\r\nExport stopped: the connection was lost after %lld records.\r\n",
-                       count);
-            connection_lost();
-            return;
-        }
+        if (sent != follow_on::sent) return export_cut_off(sent, count, out);
+        result_ptr batch(execute_receive());
+        if (!batch) return export_cut_off(follow_on::lost, count, out);
         // The rows of a batch are written whatever message comes with them; a warning leaves
         // the batch whole, an error makes it a failed fetch once its rows are written.
         const char* message = db_result_message(batch.get());
         if (message) con_printf("%s", message);
         const bool failed = message && db_result_msg_level(batch.get()) >= db_level_error;
         if (first && db_result_kind(batch.get()) == db_kind_query) {
-            if (g_console.sput_head) {
-                line.clear();
-                export_heading(batch.get(), line);
-                std::fwrite(line.data(), 1, line.size(), file.get());
-            }
+            if (g_console.sput_head) export_heading(batch.get(), out.buf);
             first = false;
+        }
+        // A full batch that ends nothing: the next fetch goes out before these rows are written.
+        const int rows = db_result_row_count(batch.get());
+        const bool more = !failed && !db_result_cut_short(batch.get()) && rows != 0 &&
+                          (count + rows) % export_batch == 0;
+        if (more) {
+            sent = execute_send_following(cursor_fetch);
+            pending = sent == follow_on::sent;
         }
         const int cols = db_result_col_count(batch.get());
         while (db_row* row = db_result_next(batch.get())) {
             ++count;
-            line.clear();
             for (int c = 0; c < cols; ++c)
                 render_export_value(db_result_col_type(batch.get(), c), db_row_value(row, c),
-                                    db_row_value_len(row, c), line);
-            line += "\r\n";
-            std::fwrite(line.data(), 1, line.size(), file.get());
+                                    db_row_value_len(row, c), out.buf);
+            out.buf += "\r\n";
+            out.filled();
         }
-        if (std::ferror(file.get())) break;  // the file cannot take more
+        if (out.failed) break;  // the file cannot take more
         if (db_result_cut_short(batch.get())) {
             // The rows that came are written whole; a short batch must not read as the last.
-            con_printf("\r\nExport stopped: the connection was lost after %lld records.\r\n",
-                       count);
-            connection_lost();
-            return;
+            return export_cut_off(follow_on::lost, count, out);
         }
         if (failed) {
             if (++failures == export_fetch_attempts) {
@@ -275,32 +313,37 @@ void run_export(const char* text, const char* name) {
                 stopped = true;
                 break;
             }
+            sent = execute_send_following(cursor_fetch);
             continue;
         }
         failures = 0;
-        if (count % export_batch != 0 || db_result_row_count(batch.get()) == 0) break;
+        if (!more) break;
+        pending = false;  // its reply is read at the top
         if (count % export_progress_every == 0) con_printf("\r\nHave export %lld redords", count);
     }
-    if (std::fflush(file.get()) != 0 || std::ferror(file.get())) {
+    if (pending) {
+        // The file failed while a fetch was out: its reply is read and dropped, so that the
+        // connection stays in step for the close.
+        result_ptr dropped(execute_receive());
+        if (!dropped) lost = true;
+    }
+    out.flush();
+    const bool fd_closed = close_file(closer.fd);
+    closer.fd = -1;
+    if (out.failed || !fd_closed) {
         con_printf("\r\nWriting %s failed after %lld records: the file is incomplete.\r\n", name,
                    count);
     } else if (!stopped) {
         con_printf("\r\nTotal:%lld record", count);
     }
-    file.reset();
-    db_result_free(execute_statement(g_console.conn, cursor_close, g_console.auto_commit));
+    if (lost) return connection_lost();
+    db_result_free(execute_statement(cursor_close));
 }
 
-// The first unquoted occurrence of a two-character marker, or null.
-char* find_marker(char* text, const char* marker) {
-    bool quoted = false;
-    for (char* p = text; *p; ++p) {
-        if (*p == '\'')
-            quoted = !quoted;
-        else if (!quoted && p[0] == marker[0] && p[1] == marker[1])
-            return p;
-    }
-    return nullptr;
+// The first occurrence of marker outside single-quoted text, or null.
+char* find_marker(char* text, std::string_view marker) {
+    size_t at = find_unquoted(text, marker);
+    return at == std::string_view::npos ? nullptr : text + at;
 }
 
 char* skip_blanks(char* p) {
@@ -316,16 +359,7 @@ redirections scan_redirections(char* text) {
     char* bt = find_marker(text, ">#");
     char* t = find_marker(text, ">%");
     char* e = find_marker(text, ">$");
-    char* lt = nullptr;
-    bool quoted = false;
-    for (char* p = text; *p; ++p) {
-        if (*p == '\'')
-            quoted = !quoted;
-        else if (*p == '<' && !quoted) {
-            lt = p;
-            break;
-        }
-    }
+    char* lt = find_marker(text, "<");
     for (char* m : {bt, t, e})
         if (m) *m = '\0';
     if (bt) r.btfilename = skip_blanks(bt + 2);

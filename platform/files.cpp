@@ -32,8 +32,8 @@ int open_binary(const char* path, int flags, int mode = 0) {
 
 }  // namespace
 
-void close_file(int fd) {
-    _close(fd);
+bool close_file(int fd) {
+    return _close(fd) == 0;
 }
 
 int open_for_reading(const char* path) {
@@ -59,7 +59,7 @@ file_ptr open_regular_file(const char* path, int64_t& size) {
     return f;
 }
 
-int create_for_writing(const char* path) {
+int create_for_writing(const char* path, bool) {
     return open_binary(path, _O_RDWR | _O_CREAT | _O_TRUNC, _S_IREAD | _S_IWRITE);
 }
 
@@ -155,8 +155,8 @@ bool folder_identity(const char* path, folder_id& id) {
 
 #else
 
-void close_file(int fd) {
-    ::close(fd);
+bool close_file(int fd) {
+    return ::close(fd) == 0;
 }
 
 int open_for_reading(const char* path) {
@@ -183,8 +183,8 @@ file_ptr open_regular_file(const char* path, int64_t& size) {
     return f;
 }
 
-int create_for_writing(const char* path) {
-    return ::open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+int create_for_writing(const char* path, bool private_file) {
+    return ::open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, private_file ? 0600 : 0666);
 }
 
 bool read_upto(int fd, char* buf, size_t n, size_t& got) {

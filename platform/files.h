@@ -15,8 +15,9 @@ struct file_closer {
 };
 using file_ptr = std::unique_ptr<FILE, file_closer>;
 
-// Closes a descriptor from the functions below.
-void close_file(int fd);
+// Closes a descriptor from the functions below; false when the close failed (what was written
+// may not have reached the disk).
+bool close_file(int fd);
 
 // Closes its descriptor, if it holds one, when it goes.
 struct fd_closer {
@@ -36,9 +37,10 @@ int open_for_reading(const char* path);
 // file's size.
 file_ptr open_regular_file(const char* path, int64_t& size);
 
-// Creates path for writing, or empties it when it exists (readable and writable by the user
-// alone when created); -1 when it cannot be opened.
-int create_for_writing(const char* path);
+// Creates path for writing, or empties it when it exists; -1 when it cannot be opened. A new
+// file is readable and writable by the user alone (private) or by everyone the process's
+// permission mask allows (on POSIX; Windows gives the folder's permissions either way).
+int create_for_writing(const char* path, bool private_file = true);
 
 // Reads up to n bytes into buf, as many as the file holds (got); false on a read error.
 bool read_upto(int fd, char* buf, size_t n, size_t& got);

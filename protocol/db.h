@@ -9,7 +9,8 @@ struct db_conn;  // one open, logged-in connection; created by db_connect, freed
 // Opens a TCP connection to host:port, secures it as asked and logs in.
 // mode: "ssl"/"SSL" selects the own cipher, "tls"/"TLS" selects TLS; read only when secure is 1.
 // encryptor, char_set, time_zone and iso_level may be null (left out of the login text);
-// lock_timeout is sent only when above 0.
+// lock_timeout is sent only when above 0. defer_rows changes nothing: the callers pass 0, and
+// rows are always read inside the execute call.
 // Returns the new connection, or null when anything fails. Prints only the TLS set-up messages
 // and the refusal of a login text too long for the login buffer; other failures are silent.
 db_conn* db_connect(const char* mode, const char* host, uint16_t port, const char* database,
@@ -94,6 +95,11 @@ int db_stmt_changed_param(const db_stmt* stmt);
 // Sends sql as a statement without parameters and flushes; reads nothing (the caller reads the
 // reply with the primitives of db_wire.h). Returns the connection, or null when the send failed.
 db_conn* db_send_statement(db_conn* conn, const char* sql);
+
+// Reads the reply of the statement that db_send_statement sent on conn, as db_execute reads it:
+// the result (owned by the caller), or null when no reply could be read (the socket is closed
+// then). Lets a caller send its next statement and use the last reply while the server works.
+db_result* db_read_reply(db_conn* conn);
 
 // Changes a login setting of an open connection by sending its SQL statement; the reply is
 // dropped unread. name: "char_set", "iso_level", "time_zone", "lock_timeout" or "auto_commit".

@@ -52,8 +52,8 @@ inline constexpr int32_t file_piece = 1 << 20;   // a parameter file is read in 
 // A regular file longer than this is sent from the file; a shorter one is held.
 inline constexpr size_t file_held_max = size_t(1) << 20;
 
-inline constexpr int param_type_bytes = 34;  // BLOB
-inline constexpr int param_type_text = 32;   // CLOB
+inline constexpr int param_type_bytes = db_type_blob;
+inline constexpr int param_type_text = db_type_clob;
 
 struct result_deleter {
     void operator()(db_result* r) const { db_result_free(r); }
@@ -523,6 +523,10 @@ db_result* db_execute_params(db_conn* conn, db_stmt* stmt) {
         }
         db_flush(conn);
     });
+}
+
+db_result* db_read_reply(db_conn* conn) {
+    return run_statement_exchange(conn, [] {});
 }
 
 db_conn* db_send_statement(db_conn* conn, const char* sql) {

@@ -6,6 +6,7 @@
 
 #include <sqlite3.h>
 
+#include "protocol/type_codes.h"
 #include "server/classify.h"
 #include "server/cursor.h"
 #include "server/execute.h"
@@ -15,9 +16,6 @@
 #include "server/login_text.h"
 
 namespace {
-
-inline constexpr int32_t code_integer = 5;
-inline constexpr int32_t code_char = 30;
 
 bool finish(srv_session& s) {
     srv_put_u8(s.out, 'K');
@@ -35,7 +33,7 @@ bool reply_setting(srv_session& s, std::string_view name, std::string_view text)
     s.outcome = {srv_outcome_kind::rows, 1, {}};
     srv_put_u8(s.out, 'A');
     srv_put_i32(s.out, 1);
-    srv_put_column(s.out, name, code_char, -1, 0);
+    srv_put_column(s.out, name, db_type_char, -1, 0);
     srv_put_u8(s.out, 'R');
     srv_put_text(s.out, text);
     return finish(s);
@@ -45,7 +43,7 @@ bool reply_setting(srv_session& s, std::string_view name, int32_t value) {
     s.outcome = {srv_outcome_kind::rows, 1, {}};
     srv_put_u8(s.out, 'A');
     srv_put_i32(s.out, 1);
-    srv_put_column(s.out, name, code_integer, -1, 0);
+    srv_put_column(s.out, name, db_type_integer, -1, 0);
     srv_put_u8(s.out, 'R');
     srv_put_i32(s.out, 4);
     srv_put_i32(s.out, value);

@@ -16,6 +16,7 @@
 namespace {
 
 std::atomic<bool> drop_on_fired{false};
+std::atomic<long long> drop_on_seen{0};  // statements holding the --drop-on text so far
 std::atomic<bool> drop_after_rows_fired{false};
 std::atomic<bool> drop_at_login_fired{false};
 std::atomic<bool> garbage_on_fired{false};
@@ -51,7 +52,8 @@ constexpr std::array<char, srv_fault_garbage_size> garbage = make_garbage();
 
 bool srv_fault_drop_on(const srv_options& opts, std::string_view text) {
     if (opts.drop_on.empty() || drop_on_fired.load(std::memory_order_relaxed)) return false;
-    return contains(text, opts.drop_on) && take(drop_on_fired);
+    if (!contains(text, opts.drop_on)) return false;
+    return drop_on_seen.fetch_add(1) + 1 == opts.drop_on_nth && take(drop_on_fired);
 }
 
 bool srv_fault_take_drop_after_rows() {

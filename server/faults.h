@@ -9,7 +9,8 @@
 
 #include "server/options.h"
 
-// True, once, when opts.drop_on is set and text contains it (ASCII case ignored). Any thread.
+// True, once, when opts.drop_on is set and text is the opts.drop_on_nth statement of the run
+// that contains it (ASCII case ignored). Any thread.
 bool srv_fault_drop_on(const srv_options& opts, std::string_view text);
 
 // Fires the row switch: true only for its first caller. Any thread.

@@ -82,9 +82,9 @@ bool srv_parse_args(std::span<const char* const> args, srv_options& out, std::st
         }
         if (name != "--data" && name != "--port" && name != "--user" && name != "--listen" &&
             name != "--certs" && name != "--login-timeout-ms" && name != "--max-idle-time" &&
-            name != "--drop-on" && name != "--drop-after-rows" && name != "--garbage-on" &&
-            name != "--drop-in-load-batch" && name != "--load-delay-ms" && name != "--hold-on" &&
-            name != "--stray-after") {
+            name != "--drop-on" && name != "--drop-on-nth" && name != "--drop-after-rows" &&
+            name != "--garbage-on" && name != "--drop-in-load-batch" && name != "--load-delay-ms" &&
+            name != "--hold-on" && name != "--stray-after") {
             error = "unknown argument '" + std::string(arg) + "'";
             return false;
         }
@@ -140,6 +140,11 @@ bool srv_parse_args(std::span<const char* const> args, srv_options& out, std::st
                 return false;
             }
             out.drop_on = value;
+        } else if (name == "--drop-on-nth") {
+            if (!parse_int(value, 1LL, 9223372036854775807LL, out.drop_on_nth)) {
+                error = "--drop-on-nth needs a count, 1 or more";
+                return false;
+            }
         } else if (name == "--drop-after-rows") {
             if (!parse_int(value, 0LL, 9223372036854775807LL, out.drop_after_rows)) {
                 error = "--drop-after-rows needs a number of rows, 0 or more";
@@ -189,7 +194,8 @@ bool srv_parse_args(std::span<const char* const> args, srv_options& out, std::st
 std::string_view srv_usage() {
     return "usage: norvlite --data DIR [--port N] [--user NAME:PASSWORD]... [--listen ADDR]\n"
            "                [--certs DIR] [--login-timeout-ms MS] [--max-idle-time SECONDS]\n"
-           "                [--drop-on TEXT] [--drop-after-rows N] [--log-statements]\n"
+           "                [--drop-on TEXT [--drop-on-nth N]] [--drop-after-rows N]\n"
+           "                [--log-statements]\n"
            "                [--load-sink] [--drop-at-login] [--garbage-on TEXT]\n"
            "                [--drop-in-load-batch N] [--drop-at-load-handshake]\n"
            "                [--load-delay-ms MS] [--hold-on TEXT] [--load-early-k]\n"
@@ -210,6 +216,7 @@ std::string_view srv_usage() {
            "                      discard them (no table needed), for measuring the client\n"
            "  --drop-on TEXT      test fault: the first statement (of the whole run) holding\n"
            "                      TEXT, in any case, closes its connection without a reply\n"
+           "  --drop-on-nth N     with --drop-on: the Nth such statement drops instead, default 1\n"
            "  --drop-after-rows N test fault: the first row stream to reach N rows closes its\n"
            "                      connection right after the Nth row (0: after the columns)\n"
            "  --drop-at-login     test fault: the first login text read closes its connection\n"

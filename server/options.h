@@ -27,6 +27,7 @@ struct srv_options {
     int login_timeout_ms = srv_default_login_timeout_ms;  // whole login exchange, > 0
     int max_idle_time = srv_default_max_idle_time;        // seconds without a statement, >= 1
     std::string drop_on;             // fault: drop at the first statement holding it; empty = off
+    long long drop_on_nth = 1;       // fault: with drop_on, the statement of that count holding it
     long long drop_after_rows = -1;  // fault: drop after this many rows of a stream; -1 = off
     bool drop_at_login = false;      // fault: drop after the first login text, without a verdict
     std::string garbage_on;          // fault: garbage instead of the reply to the first statement

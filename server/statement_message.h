@@ -10,11 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "protocol/type_codes.h"
 #include "server/wire.h"
 
 inline constexpr char srv_statement_letter = '?';
-inline constexpr int srv_param_type_text = 32;   // CLOB: bound as text
-inline constexpr int srv_param_type_bytes = 34;  // BLOB: bound as a blob
+inline constexpr int srv_param_type_text = db_type_clob;   // bound as text
+inline constexpr int srv_param_type_bytes = db_type_blob;  // bound as a blob
 
 struct srv_message_limits {
     size_t max_text = size_t{64} << 20;         // statement text bytes

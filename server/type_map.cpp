@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "protocol/type_codes.h"
+
 namespace {
 
 struct type_name {
@@ -16,64 +18,64 @@ struct type_name {
 };
 
 constexpr type_name type_names[] = {
-    {"EMPTY", 0},
-    {"NULLTYPE", 1},
-    {"BOOLEAN", 2},
-    {"BOOL", 2},
-    {"TINYINT", 3},
-    {"SMALLINT", 4},
-    {"INTEGER", 5},
-    {"INT", 5},
-    {"BIGINT", 6},
-    {"NUMERIC", 7},
-    {"DECIMAL", 7},
-    {"FLOAT", 8},
-    {"REAL", 8},
-    {"DOUBLE", 9},
-    {"DOUBLE PRECISION", 9},
-    {"DATE", 10},
-    {"TIME", 11},
-    {"TIME WITH TIME ZONE", 12},
-    {"DATETIME", 13},
-    {"TIMESTAMP", 13},
-    {"DATETIME WITH TIME ZONE", 14},
-    {"TIMESTAMP WITH TIME ZONE", 14},
-    {"INTERVAL_Y", 15},
-    {"INTERVAL_Y2M", 16},
-    {"INTERVAL_M", 17},
-    {"INTERVAL_D", 18},
-    {"INTERVAL_D2H", 19},
-    {"INTERVAL_H", 20},
-    {"INTERVAL_D2M", 21},
-    {"INTERVAL_H2M", 22},
-    {"INTERVAL_MI", 23},
-    {"INTERVAL_D2S", 24},
-    {"INTERVAL_H2S", 25},
-    {"INTERVAL_M2S", 26},
-    {"INTERVAL_S", 27},
-    {"ROWVERSION", 28},
-    {"GUID", 29},
-    {"CHAR", 30},
-    {"VARCHAR", 30},
-    {"CHARACTER", 30},
-    {"TEXT", 30},
-    {"NCHAR", 31},
-    {"NVARCHAR", 31},
-    {"CLOB", 32},
-    {"BINARY", 33},
-    {"VARBINARY", 33},
-    {"BLOB", 34},
-    {"GEOMETRY", 35},
-    {"POINT", 36},
-    {"BOX", 37},
-    {"POLYLINE", 38},
-    {"POLYGON", 39},
-    {"TYPE40", 40},
-    {"TYPE41", 41},
-    {"TYPE42", 42},
-    {"TYPE43", 43},
-    {"STREM", 44},
-    {"ROWID", 45},
+    {"EMPTY", db_type_empty},
+    {"NULLTYPE", db_type_null},
+    {"BOOLEAN", db_type_boolean},
+    {"BOOL", db_type_boolean},
+    {"TINYINT", db_type_tinyint},
+    {"SMALLINT", db_type_smallint},
+    {"INTEGER", db_type_integer},
+    {"INT", db_type_integer},
+    {"BIGINT", db_type_bigint},
+    {"NUMERIC", db_type_numeric},
+    {"DECIMAL", db_type_numeric},
+    {"FLOAT", db_type_float},
+    {"REAL", db_type_float},
+    {"DOUBLE", db_type_double},
+    {"DOUBLE PRECISION", db_type_double},
+    {"DATE", db_type_date},
+    {"TIME", db_type_time},
+    {"TIME WITH TIME ZONE", db_type_time_tz},
+    {"DATETIME", db_type_datetime},
+    {"TIMESTAMP", db_type_datetime},
+    {"DATETIME WITH TIME ZONE", db_type_datetime_tz},
+    {"TIMESTAMP WITH TIME ZONE", db_type_datetime_tz},
+    {"INTERVAL_Y", db_type_interval_y},
+    {"INTERVAL_Y2M", db_type_interval_y2m},
+    {"INTERVAL_M", db_type_interval_m},
+    {"INTERVAL_D", db_type_interval_d},
+    {"INTERVAL_D2H", db_type_interval_d2h},
+    {"INTERVAL_H", db_type_interval_h},
+    {"INTERVAL_D2M", db_type_interval_d2m},
+    {"INTERVAL_H2M", db_type_interval_h2m},
+    {"INTERVAL_MI", db_type_interval_mi},
+    {"INTERVAL_D2S", db_type_interval_d2s},
+    {"INTERVAL_H2S", db_type_interval_h2s},
+    {"INTERVAL_M2S", db_type_interval_m2s},
+    {"INTERVAL_S", db_type_interval_s},
+    {"ROWVERSION", db_type_rowversion},
+    {"GUID", db_type_guid},
+    {"CHAR", db_type_char},
+    {"VARCHAR", db_type_char},
+    {"CHARACTER", db_type_char},
+    {"TEXT", db_type_char},
+    {"NCHAR", db_type_nchar},
+    {"NVARCHAR", db_type_nchar},
+    {"CLOB", db_type_clob},
+    {"BINARY", db_type_binary},
+    {"VARBINARY", db_type_binary},
+    {"BLOB", db_type_blob},
+    {"GEOMETRY", db_type_geometry},
+    {"POINT", db_type_point},
+    {"BOX", db_type_box},
+    {"POLYLINE", db_type_polyline},
+    {"POLYGON", db_type_polygon},
+    {"TYPE40", db_type_40},
+    {"TYPE41", db_type_41},
+    {"TYPE42", db_type_42},
+    {"TYPE43", db_type_43},
+    {"STREM", db_type_strem},
+    {"ROWID", db_type_rowid},
 };
 
 constexpr int32_t max_precision = 32767;  // (p << 16) stays a positive int32
@@ -142,10 +144,10 @@ int32_t numeric_mod(std::string_view args) {
 
 int affinity_code(const std::string& name) {
     auto has = [&](std::string_view part) { return name.find(part) != std::string::npos; };
-    if (has("INT")) return 6;
-    if (has("CHAR") || has("CLOB") || has("TEXT")) return 30;
-    if (has("BLOB")) return 34;
-    if (has("REAL") || has("FLOA") || has("DOUB")) return 9;
+    if (has("INT")) return db_type_bigint;
+    if (has("CHAR") || has("CLOB") || has("TEXT")) return db_type_char;
+    if (has("BLOB")) return db_type_blob;
+    if (has("REAL") || has("FLOA") || has("DOUB")) return db_type_double;
     return srv_type_by_storage;
 }
 
@@ -167,8 +169,8 @@ srv_col_type srv_map_declared_type(std::string_view decl) {
         return t;
     }
     t.code = code;
-    if (has_args && code == 7) t.type_mod = numeric_mod(args);
-    if (has_args && (code == 30 || code == 31)) {
+    if (has_args && code == db_type_numeric) t.type_mod = numeric_mod(args);
+    if (has_args && (code == db_type_char || code == db_type_nchar)) {
         int32_t n = -1;
         if (number(args, INT32_MAX, n)) t.type_mod = n;
     }
@@ -178,12 +180,12 @@ srv_col_type srv_map_declared_type(std::string_view decl) {
 int srv_storage_class_code(int storage) {
     switch (storage) {
         case SQLITE_INTEGER:
-            return 6;
+            return db_type_bigint;
         case SQLITE_FLOAT:
-            return 9;
+            return db_type_double;
         case SQLITE_BLOB:
-            return 34;
+            return db_type_blob;
         default:
-            return 30;
+            return db_type_char;
     }
 }

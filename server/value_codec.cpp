@@ -12,6 +12,8 @@
 #include <cmath>
 #include <limits>
 
+#include "protocol/type_codes.h"
+
 namespace {
 
 constexpr int64_t ms_per_day = 86400000;
@@ -555,62 +557,62 @@ void srv_put_value(srv_writer& w, int code, int32_t type_mod, sqlite3_stmt* st, 
     const int storage = sqlite3_column_type(st, col);
     if (storage == SQLITE_NULL) return put_null(w);
     switch (code) {
-        case 2:
+        case db_type_boolean:
             return put_bool(w, st, col, storage);
-        case 3:
+        case db_type_tinyint:
             return put_integer(w, st, col, storage, 1);
-        case 4:
+        case db_type_smallint:
             return put_integer(w, st, col, storage, 2);
-        case 5:
+        case db_type_integer:
             return put_integer(w, st, col, storage, 4);
-        case 6:
+        case db_type_bigint:
             return put_integer(w, st, col, storage, 8);
-        case 7:
+        case db_type_numeric:
             return put_numeric(w, st, col, storage, type_mod, scratch);
-        case 8:
+        case db_type_float:
             return put_real(w, st, col, storage, true);
-        case 9:
+        case db_type_double:
             return put_real(w, st, col, storage, false);
-        case 10:
+        case db_type_date:
             return put_date(w, st, col, storage);
-        case 11:
+        case db_type_time:
             return put_time(w, st, col, storage);
-        case 12:
+        case db_type_time_tz:
             return put_time_tz(w, st, col, storage);
-        case 13:
+        case db_type_datetime:
             return put_datetime(w, st, col, storage);
-        case 14:
+        case db_type_datetime_tz:
             return put_datetime_tz(w, st, col, storage);
-        case 15:
-        case 16:
-        case 17:
-        case 18:
-        case 19:
-        case 20:
-        case 21:
-        case 22:
-        case 23:
+        case db_type_interval_y:
+        case db_type_interval_y2m:
+        case db_type_interval_m:
+        case db_type_interval_d:
+        case db_type_interval_d2h:
+        case db_type_interval_h:
+        case db_type_interval_d2m:
+        case db_type_interval_h2m:
+        case db_type_interval_mi:
             return put_integer(w, st, col, storage, 4);
-        case 24:
-        case 25:
-        case 26:
-        case 27:
+        case db_type_interval_d2s:
+        case db_type_interval_h2s:
+        case db_type_interval_m2s:
+        case db_type_interval_s:
             return put_integer(w, st, col, storage, 8);
-        case 29:
+        case db_type_guid:
             return put_guid(w, st, col, storage);
-        case 30:
-        case 31:
-        case 32:
-        case 45:
+        case db_type_char:
+        case db_type_nchar:
+        case db_type_clob:
+        case db_type_rowid:
             return put_text(w, st, col);
-        case 33:
-        case 34:
+        case db_type_binary:
+        case db_type_blob:
             return put_blob(w, st, col);
-        case 35:
+        case db_type_geometry:
             return put_doubles(w, st, col, storage, 4, true);
-        case 36:
+        case db_type_point:
             return put_doubles(w, st, col, storage, 2, false);
-        case 37:
+        case db_type_box:
             return put_doubles(w, st, col, storage, 4, false);
         default:
             return put_raw(w, st, col, storage);

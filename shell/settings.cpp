@@ -1,5 +1,6 @@
-// SHOW, SET and RESET: the console's display settings, kept in the console record and read by
-// the listing. Options the console does not know go to the server as typed.
+// SHOW, SET and RESET: the console's display settings, kept in the console record (the date
+// format with the rendering, output/date_format.h) and read by the listing. Options the console
+// does not know go to the server as typed.
 #include "shell/settings.h"
 
 #include <cstring>
@@ -54,10 +55,7 @@ scanner scan_after(const command_line& cl) {
 
 // Runs the whole line on the server and reports it like any statement.
 void send_line_to_server(const command_line& cl) {
-    int64_t start = plat_clock_ms();
-    db_result* r = execute_statement(g_console.conn, cl.line, g_console.auto_commit);
-    int64_t end = plat_clock_ms();
-    report_outcome(r, start, end);
+    run_and_report(cl.line);
 }
 
 // A number of at most max_digits digits; the word stops at the first character that is not a
@@ -273,11 +271,7 @@ command_result command_show(command_line& cl) {
     } else if (same_word(option, "SHOW_TYPE")) {
         con_printf(g_console.show_type ? "show_type on\r\n" : "show_type off\r\n");
     } else if (same_word(option, "TABLES")) {
-        int64_t start = plat_clock_ms();
-        db_result* r = execute_statement(g_console.conn, "select table_name from dba_tables",
-                                         g_console.auto_commit);
-        int64_t end = plat_clock_ms();
-        report_outcome(r, start, end);
+        run_and_report("select table_name from dba_tables");
     } else {
         send_line_to_server(cl);
     }
@@ -300,7 +294,7 @@ command_result command_set(command_line& cl) {
     } else if (same_word(option, "AUTO_COMMIT")) {
         set_auto_commit(cl, sc);
     } else if (same_word(option, "DATE_FORMAT")) {
-        parse_date_format(std::string_view(sc.p, size_t(sc.end - sc.p)), g_console.datef);
+        parse_date_format(std::string_view(sc.p, size_t(sc.end - sc.p)), g_datef);
     } else {
         for (const switch_option& opt : switch_options) {
             if (same_word(option, opt.name)) {

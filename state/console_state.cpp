@@ -23,7 +23,6 @@ void console_state_reset(console_state& s) {
     s.desc_mode = false;
     s.show_time = false;
     s.sput_head = false;
-    s.spool_file = nullptr;
     s.conn = nullptr;
     s.monitor_conn = nullptr;
     s.monitor_running = false;
@@ -40,7 +39,6 @@ void console_state_reset(console_state& s) {
     s.show_type = false;
     s.string_size = 32;
     s.number_size = 12;
-    s.datef = datef_t{};
     s.desc_pos = 0;
     s.host_input[0] = s.database_input[0] = s.user_input[0] = s.password_input[0] = '\0';
 }

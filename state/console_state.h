@@ -2,27 +2,14 @@
 // line buffers, the spool state and the flags shared with the control handler and the debug
 // monitor. It lives for the whole process and is never freed. Kept in a library of its own so
 // that the output, loader and monitor subsystems can read it without depending on the shell.
+// The date format is the one setting kept apart, with the rendering that reads it
+// (output/date_format.h).
 #pragma once
 
 #include <atomic>
 #include <cstdint>
-#include <cstdio>
 
 struct db_conn;
-
-inline constexpr int datef_text_size = 100;
-
-// The date display format (SET DATE_FORMAT): the position (1, 2 or 3) of year, month and day in
-// the displayed date, 0 while unset, and the texts printed after the first, second and third
-// field. While the positions are not a permutation of 1, 2, 3 the default form is used.
-struct datef_t {
-    int32_t year_pos;
-    int32_t month_pos;
-    int32_t day_pos;
-    char datef_p1[datef_text_size];
-    char datef_p2[datef_text_size];
-    char datef_p3[datef_text_size];
-};
 
 inline constexpr int sql_buff_size = 600000;
 // The longest statement: the buffer keeps room for the ';' that run_statement appends and its
@@ -53,7 +40,6 @@ struct console_state {
     bool desc_mode;                      // the statement's result is shown as a table description
     bool show_time;                      // the prompt shows the time of day
     bool sput_head;                      // headings also go to spool and export files
-    FILE* spool_file;                    // the spool file while it is open for one write
     db_conn* conn;                       // the console's connection; null while logged out
     std::atomic<db_conn*> monitor_conn;  // written by the debug monitor thread only
     std::atomic<bool> monitor_running;   // set by the console thread, cleared by the monitor
@@ -62,7 +48,9 @@ struct console_state {
     const char* user;
     const char* password;
     const char* encryptor;               // optional; null when not given
-    std::atomic<bool> monitor_stop;      // set by the console thread, read by the monitor
+    std::atomic<bool> monitor_stop;      // set by the console thread ('#' again), cleared by
+                                         // the console thread as it starts a monitor and by the
+                                         // monitor thread as it ends
     std::atomic<bool> cancel_requested;  // set by the control handler, cleared by the listing
     int32_t max_idle_time;               // the server's idle limit in seconds
     char line_buff[line_buff_size + 2];  // the input line just read (+ the loader's tab and 0)
@@ -80,7 +68,6 @@ struct console_state {
     bool show_type;        // annotate headings with column types
     int32_t string_size;   // STR_SIZE setting
     int32_t number_size;   // NUM_SIZE setting
-    datef_t datef;         // DATE_FORMAT setting
     int desc_pos;          // length of the last name part of a DESC argument
 
     // The prompts' own buffers for values not given on the command line.

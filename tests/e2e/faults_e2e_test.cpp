@@ -69,6 +69,14 @@ std::string data_lines(long long n) {
     return data;
 }
 
+// The export file of rows 1..n of table_of: "a|b|" lines ended by CR LF.
+std::string export_lines(long long n) {
+    std::string text;
+    for (long long a = 1; a <= n; ++a)
+        text += std::to_string(a) + "|" + std::string(size_t(a % 90 + 10), 'x') + "|\r\n";
+    return text;
+}
+
 // The number of whole lines among the first bytes of data.
 long long lines_in(const std::string& data, size_t bytes) {
     long long n = 0;
@@ -262,6 +270,30 @@ TEST_F(faults_e2e, an_export_whose_fetch_is_dropped_stops_clearly_and_the_next_o
         expected += std::to_string(a) + "|" + std::string(size_t(a % 90 + 10), 'x') + "|\r\n";
     EXPECT_EQ(second, expected);
     EXPECT_EQ(t_summary(), summary_of(12000));
+}
+
+TEST_F(faults_e2e, an_export_fetch_lost_while_a_batch_is_written_is_no_whole_export) {
+    // 30000 rows (2 MB, more than one fill of the file's buffer): six full batches, each sending
+    // the next fetch before its rows are written, and a seventh, empty one.
+    std::string out = session(table_of(30000) + "select a, b from t order by a >$ whole.txt;\n");
+    EXPECT_NE(out.find(prompt + "\r\nTotal:30000 record" + prompt), std::string::npos) << out;
+    EXPECT_TRUE(read_file(file("whole.txt")) == export_lines(30000));
+    EXPECT_EQ(times_received("fetch 5000 from printf_cur1;"), 7);
+    EXPECT_EQ(times_received("close printf_cur1"), 1);
+
+    // The fourth fetch, out while the third batch is written, gets no reply: the file holds the
+    // three batches whole and the console says the export stopped there.
+    restart({"--drop-on", "fetch 5000", "--drop-on-nth", "4"});
+    out = session(table_of(30000) + "select a, b from t order by a >$ cut.txt;\n" +
+                  "select count(*) as n from t;\n");
+    EXPECT_NE(
+        out.find(prompt + "\r\nExport stopped: the connection was lost after 15000 records.\r\n" +
+                 reconnected + "reconnected...\r\n" + prompt + listing("n", {"30000"})),
+        std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("Total:"), std::string::npos) << out;
+    EXPECT_TRUE(read_file(file("cut.txt")) == export_lines(15000));
+    EXPECT_EQ(times_received("fetch 5000 from printf_cur1;"), 4);
 }
 
 TEST_F(faults_e2e, an_export_fetch_cut_inside_its_rows_keeps_whole_lines_and_says_so) {

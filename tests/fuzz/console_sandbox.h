@@ -12,6 +12,7 @@
 #include <string>
 #include <system_error>
 
+#include "output/date_format.h"
 #include "output/execute.h"
 #include "platform/console.h"
 #include "platform/system.h"
@@ -55,6 +56,7 @@ inline void console_sandbox_reset() {
         std::filesystem::remove_all(entry.path(), ec);
     delete[] g_console.spool_path;
     console_state_reset(g_console);
+    g_datef = datef_t{};
     g_console.host = "127.0.0.1";
     g_console.port = 1;
     g_console.database = "fuzzdb";

@@ -52,6 +52,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (which == 3) command_reset(cl);
     } catch (const console_exit&) {
     }
-    render_dates(g_console.datef);
+    render_dates(g_datef);
     return 0;
 }
