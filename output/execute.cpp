@@ -77,6 +77,8 @@ bool replay() {
     return true;
 }
 
+bool failure_marked = false;
+
 const char* level_format(int level) {
     switch (level) {
         case db_level_warning:
@@ -145,6 +147,7 @@ void reconnect_replay_retry() {
 // The reply of a statement that went out is lost and the statement is not sent again: nothing of
 // the open transaction is replayed either. Reconnects and says that the outcome is unknown.
 void outcome_unknown() {
+    note_failure();
     exec.replay_list.clear();
     exec.replay_broken = false;
     g_console.line_count = 0;
@@ -239,6 +242,7 @@ bool reconnect_server() {
         db_connect(g_console.ssl_mode, g_console.host, static_cast<uint16_t>(g_console.port),
                    g_console.database, g_console.user, g_console.password, g_console.encryptor,
                    "GBK", nullptr, nullptr, 0, g_console.auto_commit ? 1 : 0, secure ? 1 : 0, 0);
+    if (!g_console.conn) note_failure();
     if (secure)
         con_printf(g_console.conn ? "SSL Connect ok.\r\n" : "SSL Connect failed.\r\n");
     else
@@ -298,6 +302,7 @@ void parameter_statement_sent(bool auto_commit) {
 }
 
 void parameter_statement_lost(bool auto_commit) {
+    note_failure();
     con_printf("Net disconnect,reconnect.\r\n\r\n");
     g_console.line_count = 0;
     if (auto_commit) {
@@ -315,6 +320,16 @@ void parameter_statement_lost(bool auto_commit) {
     }
     replay();
     con_printf(not_run_again);
+}
+
+void note_failure() {
+    failure_marked = true;
+}
+
+bool take_failure() {
+    bool marked = failure_marked;
+    failure_marked = false;
+    return marked;
 }
 
 bool statement_dropped() {
@@ -364,6 +379,7 @@ void report_outcome(db_result* r, int64_t start_ms, int64_t end_ms) {
         if (g_console.show_use_time)
             con_printf("Use time:%d ms.     \r\n", static_cast<int>(end_ms - start_ms));
     }
+    if (db_result_ok(r) != 1 && level != db_level_warning) note_failure();
     if (const char* fmt = level_format(level)) {
         const char* message = db_result_message(r);
         con_printf(fmt, message ? message : "");

@@ -110,6 +110,7 @@ command_result command_spool(command_line& cl) {
     std::memcpy(s.spool_path, s.spool_name, n);
     if (!spool_line("w", cl.keyword, s.spool_path, false)) {
         s.spool_on = false;
+        note_failure();
         con_printf("ERROR：指定文件的路径不正确！");
     } else {
         s.spool_on = s.spool_path != nullptr;  // off when the first write already failed
@@ -146,12 +147,14 @@ command_result command_loader(command_line& cl) {
     cl.line[cl.raw + 1] = '\0';
     db_result* r = execute_statement(g_console.conn, "SELECT * FROM DUAL", g_console.auto_commit);
     if (!r) {
+        note_failure();
         if (!statement_dropped()) reconnect_and_replay();
         return command_result::done;
     }
     db_result_free(r);
-    if (strncasecmp(cl.keyword.data(), "TABLDR", 6) == 0)
-        run_load_command(g_console.conn, cl.line + cl.lead);
+    if (strncasecmp(cl.keyword.data(), "TABLDR", 6) == 0 &&
+        !run_load_command(g_console.conn, cl.line + cl.lead))
+        note_failure();
     return command_result::done;
 }
 
@@ -238,14 +241,17 @@ command_result command_set_user(command_line& cl) {
     }
     db_result* r = execute_statement(g_console.conn, cmd_buff, g_console.auto_commit);
     if (!r) {
+        note_failure();
         if (!statement_dropped()) reconnect_and_replay();
         return command_result::done;
     }
-    if (db_result_ok(r))
+    if (db_result_ok(r)) {
         con_printf("Set session authorization ok. current session user is %s\r\n\r\n", name);
-    else
+    } else {
+        note_failure();
         con_printf("ERROR:(%d) %s.\r\n\r\n", db_result_error_code(r),
                    db_result_message(r) ? db_result_message(r) : "");
+    }
     db_result_free(r);
     return command_result::done;
 }

@@ -96,6 +96,8 @@ void run_statement_loop() {
         s.line_buff[raw] = '\0';
         std::string_view line(s.line_buff, size_t(raw));
         assembly_step step = carry_out(a, step_line(a, s.sql_buff, line), line);
+        // A failure ends a scripted run at once: nothing after it is sent.
+        if (take_failure() && s.on_error_stop) plat_exit(on_error_stop_status);
         if (step.ends()) s.line_count = 0;
         next_line = step.continuation;
         if (s.login_requested) {
