@@ -202,6 +202,9 @@ int led_read_line(const char* prompt, std::string& line) {
     interrupted = false;
     listed_at.clear();
     con_flush();
+    // The terminal goes into the editor's mode before the prompt shows: a key typed as soon as
+    // the prompt is seen must reach the editor, not the terminal's own line handling.
+    el_set(editor, EL_PREP_TERM, 1);
     int count = 0;
     const char* got = el_gets(editor, &count);
     if (interrupted) {
