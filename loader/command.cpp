@@ -1,7 +1,5 @@
 // The TABLDR command: its key=value grammar, the row terminator and load statement, the checks
 // of the required keys, and the outcome line with the elapsed time.
-#include <strings.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,15 +8,12 @@
 #include "loader/load.h"
 #include "platform/console.h"
 #include "platform/system.h"
+#include "text/scan.h"
 
 namespace {
 
 bool is_separator(char c) {
     return c == ' ' || c == '\t' || c == '=';
-}
-
-bool same(const char* a, const char* b) {
-    return strcasecmp(a, b) == 0;
 }
 
 int hex_digit(char c) {
@@ -29,28 +24,28 @@ int hex_digit(char c) {
 }
 
 void apply(load_request& r, const char* key, const char* value) {
-    if (same(key, "table")) {
+    if (same_word(key, "table")) {
         r.table = value;
-    } else if (same(key, "datafile")) {
+    } else if (same_word(key, "datafile")) {
         r.datafile = value;
-    } else if (same(key, "mode")) {
-        r.mode = same(value, "append") ? 1 : same(value, "replace") ? 2 : 0;
-    } else if (same(key, "ft")) {
+    } else if (same_word(key, "mode")) {
+        r.mode = same_word(value, "append") ? 1 : same_word(value, "replace") ? 2 : 0;
+    } else if (same_word(key, "ft")) {
         r.ft = value;
-    } else if (same(key, "rt")) {
+    } else if (same_word(key, "rt")) {
         r.rt = value;
-    } else if (same(key, "log")) {
+    } else if (same_word(key, "log")) {
         r.log = value;
-    } else if (same(key, "errlog")) {
+    } else if (same_word(key, "errlog")) {
         r.errlog = value;
-    } else if (same(key, "reindex")) {
-        if (same(value, "true")) r.reindex = true;
-        if (same(value, "false")) r.reindex = false;
-    } else if (same(key, "imp_mode")) {
+    } else if (same_word(key, "reindex")) {
+        if (same_word(value, "true")) r.reindex = true;
+        if (same_word(value, "false")) r.reindex = false;
+    } else if (same_word(key, "imp_mode")) {
         r.imp_mode = std::atoi(value);
-    } else if (same(key, "parse_para")) {
+    } else if (same_word(key, "parse_para")) {
         r.parse_para = std::atoi(value);
-    } else if (same(key, "ins_para")) {
+    } else if (same_word(key, "ins_para")) {
         r.ins_para = std::atoi(value);
     }
 }

@@ -10,7 +10,7 @@
 #include "platform/system.h"
 #include "protocol/db.h"
 #include "protocol/db_wire.h"
-#include "shell/console_state.h"
+#include "state/console_state.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include "output/grid.h"
 #include "platform/console.h"
 #include "protocol/db.h"
-#include "shell/console_state.h"
+#include "state/console_state.h"
 
 void describe_columns(db_result* r) {
     db_result_rewind(r);

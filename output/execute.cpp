@@ -12,7 +12,8 @@
 #include "platform/console.h"
 #include "platform/system.h"
 #include "protocol/db.h"
-#include "shell/console_state.h"
+#include "state/console_state.h"
+#include "text/scan.h"
 
 namespace {
 
@@ -49,13 +50,7 @@ exec_state exec;
 // The first word of text after blanks, tabs and line ends starts with prefix (any case).
 bool starts_with_word(std::string_view text, std::string_view prefix) {
     size_t at = text.find_first_not_of(" \t\r\n");
-    if (at == std::string_view::npos || text.size() - at < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        char c = text[at + i];
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-        if (c != prefix[i]) return false;
-    }
-    return true;
+    return at != std::string_view::npos && starts_with_nocase(text.substr(at), prefix);
 }
 
 // Runs the replay list on the (new) connection; stops at the first statement without a reply.
@@ -93,7 +88,7 @@ const char* level_format(int level) {
 }
 
 bool keyword_is(const char* word) {
-    return strcasecmp(g_console.keyword, word) == 0;
+    return same_word(g_console.keyword, word);
 }
 
 // A statement whose reply was lost after it went out may be sent again only when that cannot
@@ -132,7 +127,7 @@ void reconnect_replay_retry() {
         return;
     }
     std::string again = exec.last_statement;
-    db_result* r = execute_statement(g_console.conn, again.c_str(), g_console.auto_commit);
+    db_result* r = execute_statement(again.c_str());
     if (!r) {
         if (statement_dropped()) return;
         con_printf("Reconnect failed\r\n");
@@ -250,7 +245,11 @@ bool reconnect_server() {
     return g_console.conn != nullptr;
 }
 
-db_result* execute_statement(db_conn* conn, const char* text, bool auto_commit) {
+namespace {
+
+db_result* execute_wrapped(const char* text) {
+    db_conn* conn = g_console.conn;
+    const bool auto_commit = g_console.auto_commit;
     bool data_changing = is_data_changing(text);
     bool ends = ends_transaction(text);
     bool rollback = is_rollback(text);
@@ -280,7 +279,8 @@ db_result* execute_statement(db_conn* conn, const char* text, bool auto_commit) 
     return r;
 }
 
-db_result* execute_unwrapped(db_conn* conn, const char* text) {
+db_result* execute_unwrapped(const char* text) {
+    db_conn* conn = g_console.conn;
     begin_statement(text, g_console.auto_commit);
     if (!ready_to_send(conn)) {
         exec.dropped = true;
@@ -289,6 +289,23 @@ db_result* execute_unwrapped(db_conn* conn, const char* text) {
     g_console.last_activity = static_cast<double>(plat_time_seconds());
     exec.last_sent = true;
     return db_execute(conn, text);
+}
+
+}  // namespace
+
+db_result* execute_statement(const char* text, statement_road road) {
+    return road == statement_road::wrapped ? execute_wrapped(text) : execute_unwrapped(text);
+}
+
+timed_result execute_timed(const char* text, statement_road road) {
+    int64_t start = plat_clock_ms();
+    db_result* r = execute_statement(text, road);
+    return {r, start, plat_clock_ms()};
+}
+
+void run_and_report(const char* text, statement_road road) {
+    timed_result t = execute_timed(text, road);
+    report_outcome(t.result, t.start_ms, t.end_ms);
 }
 
 bool connection_ready_to_send() {
@@ -408,8 +425,5 @@ void run_statement() {
     text[n] = ';';
     text[n + 1] = '\0';
     g_console.line_count = 0;
-    int64_t start = plat_clock_ms();
-    db_result* r = execute_statement(g_console.conn, text, g_console.auto_commit);
-    int64_t end = plat_clock_ms();
-    report_outcome(r, start, end);
+    run_and_report(text);
 }

@@ -22,17 +22,38 @@ void idle_tracking_start();
 // to the prompt in every case.
 void run_statement();
 
-// Executes text on the console's connection (conn) and keeps the replay list of the open
-// transaction. Before sending it reconnects when the idle limit has passed, and otherwise looks
-// at the connection (connection_ready_to_send). Returns the result (the caller frees it, usually
-// through report_outcome) or null when no reply came, or when the statement was not sent
-// because no connection could be had (statement_dropped then says so).
-db_result* execute_statement(db_conn* conn, const char* text, bool auto_commit);
+// Which execution a statement takes on its road to the server.
+enum class statement_road {
+    // The execution wrapper: before sending it reconnects when the idle limit has passed, and
+    // otherwise looks at the connection (connection_ready_to_send); it keeps the replay list of
+    // the open transaction.
+    wrapped,
+    // db_execute without the idle reconnect and the replay list, as the statement that a missing
+    // reply retries (a lost reply must never retry an older statement). It looks at the
+    // connection first, as the wrapper does.
+    unwrapped,
+};
 
-// Executes text with db_execute, without the idle reconnect and the replay list, as the
-// statement that a missing reply retries (a lost reply must never retry an older statement).
-// Looks at the connection first, as execute_statement does.
-db_result* execute_unwrapped(db_conn* conn, const char* text);
+// The one road of every statement the console sends, the user's and its own: executes text on
+// the console's connection (conn) with its auto-commit setting, by road. Returns the result (the
+// caller frees it, usually through report_outcome) or null when no reply came, or when the
+// statement was not sent because no connection could be had (statement_dropped then says so).
+db_result* execute_statement(const char* text, statement_road road = statement_road::wrapped);
+
+// A statement's result with the clock readings (plat_clock_ms) taken around its execution, for
+// report_outcome.
+struct timed_result {
+    db_result* result;  // as execute_statement returns it: null when no reply came
+    int64_t start_ms;
+    int64_t end_ms;
+};
+
+// Reads the clock, runs text (execute_statement) and reads the clock again.
+timed_result execute_timed(const char* text, statement_road road = statement_road::wrapped);
+
+// Runs text and reports it as the console reports every statement: execute_timed, then
+// report_outcome.
+void run_and_report(const char* text, statement_road road = statement_road::wrapped);
 
 // The look before a statement is sent, for the roads that send without execute_statement: a
 // connection that the server has closed, or that holds bytes answering no statement, is replaced
@@ -51,7 +72,7 @@ void parameter_statement_sent(bool auto_commit);
 // the server rolled the transaction back with it, and the console says so.
 void parameter_statement_lost(bool auto_commit);
 
-// True, once, when the last execute_statement (or execute_unwrapped) returned null without
+// True, once, when the last execute_statement returned null without
 // sending its statement because no connection could be had. The console has said so already;
 // the caller must not reconnect again for it.
 bool statement_dropped();

@@ -6,15 +6,20 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "output/render.h"
 #include "output/spool.h"
 #include "platform/console.h"
 #include "platform/system.h"
 #include "protocol/db.h"
-#include "shell/console_state.h"
+#include "state/console_state.h"
 
 namespace {
+
+// The listing writes its rows to the console once more bytes of them are gathered than the
+// console's writer holds: they go out in one write, not copied into its buffer first.
+inline constexpr size_t listing_batch_size = con_out_buf_size + 1;
 
 const char separator_line[] =
     "\r\n------------------------------------------------------------------------------\r\n";
@@ -65,16 +70,6 @@ struct ctrl_armed {
     ~ctrl_armed() { plat_set_ctrl_handler(console_ctrl_handler, false); }
 };
 
-// Closes the row's spool file when the listing ends inside a row (a failed write is reported).
-struct spool_file_closer {
-    ~spool_file_closer() {
-        if (FILE* f = g_console.spool_file) {
-            g_console.spool_file = nullptr;
-            spool_close(f);
-        }
-    }
-};
-
 }  // namespace
 
 const char* column_display_name(const char* name) {
@@ -95,17 +90,24 @@ void list_rows(db_result* r) {
     db_result_rewind(r);
     g_console.cancel_requested = false;
     ctrl_armed armed;
+    const bool pausing = s.b_pause && s.pagesize != 0 && !s.desc_mode;
     // With pauses, keys typed while rows are printed wait unechoed for the next pause; Ctrl+C
     // keeps its meaning and cancels the listing at once.
-    con_key_mode keys(true, s.b_pause && s.pagesize != 0 && !s.desc_mode);
-    spool_file_closer closer;
+    con_key_mode keys(true, pausing);
     render_settings settings{s.null_text, &s.datef};
+    std::vector<int> types(size_t(cols > 0 ? cols : 0));
+    for (int c = 0; c < cols; ++c)
+        types[size_t(c)] = db_result_col_type(r, c);
+    // Rows are gathered in line and written some at a time (every row while spooling); a pause,
+    // a cancel and the end of the listing write what is gathered first.
     std::string line, spool_line;
+    auto write_line = [&line] {
+        con_write(line.data(), line.size());
+        line.clear();
+    };
     int64_t row_index = 0, pause_count = 0;
     while (db_row* row = db_result_next(r)) {
-        if (s.spool_on) g_console.spool_file = spool_open();
-        FILE* spool = g_console.spool_file;
-        line.clear();
+        spool_write spool;  // the row's spool copy: the file is open for this row only
         spool_line.clear();
         if (!s.desc_mode && s.pagesize != 0 && row_index % s.pagesize == 0 && s.heading) {
             line += heading;
@@ -115,25 +117,26 @@ void list_rows(db_result* r) {
         for (int c = 0; c < cols; ++c) {
             if (c > 0) line += ' ';
             if (spool) spool_line += ' ';
-            render_value(db_result_col_type(r, c), db_row_value(row, c), db_row_value_len(row, c),
-                         settings, line, spool ? &spool_line : nullptr);
+            render_value(types[size_t(c)], db_row_value(row, c), db_row_value_len(row, c), settings,
+                         line, spool ? &spool_line : nullptr);
             line += '|';
             if (spool) spool_line += '|';
         }
-        con_write(line.data(), line.size());
-        if (spool) std::fwrite(spool_line.data(), 1, spool_line.size(), spool);
-        if (s.b_pause && s.pagesize != 0 && ++pause_count % s.pagesize == 0 && !s.desc_mode) {
+        spool.put(spool_line);
+        if (pausing && ++pause_count % s.pagesize == 0) {
+            write_line();
             if (is_quit_key(con_getch())) return;
         }
-        con_write("\r\n", 2);
-        if (spool) std::fwrite("\r\n", 1, 2, spool);
+        line += "\r\n";
+        spool.put("\r\n");
         if (g_console.cancel_requested) {
             g_console.cancel_requested = false;
+            write_line();
             return;
         }
-        if (spool) {
-            g_console.spool_file = nullptr;
-            spool_close(spool);
-        }
+        // A spool file that fails says so on the console when the row's write ends: the rows
+        // before stay before it.
+        if (spool || line.size() >= listing_batch_size) write_line();
     }
+    write_line();
 }

@@ -21,7 +21,8 @@
 #include "platform/files.h"
 #include "platform/system.h"
 #include "protocol/db.h"
-#include "shell/console_state.h"
+#include "state/console_state.h"
+#include "text/scan.h"
 
 namespace {
 
@@ -166,9 +167,9 @@ struct buffered_file {
 
 // ">#" and ">%": the first column of every row into a file.
 void run_to_file(const char* text, const char* name, bool text_mode) {
-    int64_t start = plat_clock_ms();
-    result_ptr r(execute_statement(g_console.conn, text, g_console.auto_commit));
-    int elapsed = int(plat_clock_ms() - start);
+    timed_result t = execute_timed(text);
+    result_ptr r(t.result);
+    int elapsed = int(t.end_ms - t.start_ms);
     if (!r) return connection_lost();
     con_printf(text_mode ? "\r\nUse time:%d ms.      \r\n" : "Use time:%d ms.      \r\n", elapsed);
     g_console.line_count = 0;
@@ -207,7 +208,7 @@ void run_to_file(const char* text, const char* name, bool text_mode) {
 
 // One cursor statement of the export: false (with the message printed) when it failed.
 bool cursor_step(const std::string& sql, bool& lost) {
-    result_ptr r(execute_statement(g_console.conn, sql.c_str(), g_console.auto_commit));
+    result_ptr r(execute_statement(sql.c_str()));
     if (!r) {
         lost = true;
         return false;
@@ -244,7 +245,7 @@ void run_export(const char* text, const char* name) {
     }
     if (!cursor_step(cursor_open, lost)) {
         if (lost) return connection_lost();
-        db_result_free(execute_statement(g_console.conn, cursor_close, g_console.auto_commit));
+        db_result_free(execute_statement(cursor_close));
         return;
     }
     long long count = 0;
@@ -253,7 +254,7 @@ void run_export(const char* text, const char* name) {
     int failures = 0;
     bool stopped = false;  // by failed fetches: the file holds only part of the query
     for (;;) {
-        result_ptr batch(execute_statement(g_console.conn, cursor_fetch, g_console.auto_commit));
+        result_ptr batch(execute_statement(cursor_fetch));
         if (!batch) {
             con_printf("\r\nExport stopped: the connection was lost after %lld records.\r\n",
                        count);
@@ -315,19 +316,13 @@ void run_export(const char* text, const char* name) {
         con_printf("\r\nTotal:%lld record", count);
     }
     file.reset();
-    db_result_free(execute_statement(g_console.conn, cursor_close, g_console.auto_commit));
+    db_result_free(execute_statement(cursor_close));
 }
 
-// The first unquoted occurrence of a two-character marker, or null.
-char* find_marker(char* text, const char* marker) {
-    bool quoted = false;
-    for (char* p = text; *p; ++p) {
-        if (*p == '\'')
-            quoted = !quoted;
-        else if (!quoted && p[0] == marker[0] && p[1] == marker[1])
-            return p;
-    }
-    return nullptr;
+// The first occurrence of marker outside single-quoted text, or null.
+char* find_marker(char* text, std::string_view marker) {
+    size_t at = find_unquoted(text, marker);
+    return at == std::string_view::npos ? nullptr : text + at;
 }
 
 char* skip_blanks(char* p) {
@@ -343,16 +338,7 @@ redirections scan_redirections(char* text) {
     char* bt = find_marker(text, ">#");
     char* t = find_marker(text, ">%");
     char* e = find_marker(text, ">$");
-    char* lt = nullptr;
-    bool quoted = false;
-    for (char* p = text; *p; ++p) {
-        if (*p == '\'')
-            quoted = !quoted;
-        else if (*p == '<' && !quoted) {
-            lt = p;
-            break;
-        }
-    }
+    char* lt = find_marker(text, "<");
     for (char* m : {bt, t, e})
         if (m) *m = '\0';
     if (bt) r.btfilename = skip_blanks(bt + 2);

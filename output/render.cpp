@@ -59,18 +59,70 @@ std::string_view text_or_empty(const char* s, size_t cap = SIZE_MAX) {
 
 // ---- numbers as printf prints them ----------------------------------------------------------
 
+// The text of 0-99 as two digits, at twice the number.
+constexpr char digit_pairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Writes v (0-99) as two digits at w; returns the end.
+char* write_2(char* w, uint64_t v) {
+    std::memcpy(w, digit_pairs + 2 * v, 2);
+    return w + 2;
+}
+
+// The widest pad the number printers give: their widths are the constants of the forms below.
+inline constexpr int num_width_max = 16;
+
+// Writes a number never negative as "%0*d" prints it (width at most num_width_max) at w, which
+// has room for num_width_max + 20 bytes; returns the end.
+[[gnu::noinline]] char* write_zero_padded_any(char* w, uint64_t v, int width) {
+    char digits[24];
+    char* end = std::to_chars(digits, digits + sizeof digits, v).ptr;
+    auto used = int(end - digits);
+    for (; used < width; ++used)
+        *w++ = '0';
+    std::memcpy(w, digits, size_t(end - digits));
+    return w + (end - digits);
+}
+
+// The same; the fields of dates and times take the first branches.
+inline char* write_zero_padded(char* w, uint64_t v, int width) {
+    if (width == 2 && v < 100) return write_2(w, v);
+    if (width == 3 && v < 1000) {
+        *w++ = char('0' + v / 100);
+        return write_2(w, v % 100);
+    }
+    if (width == 4 && v < 10000) return write_2(write_2(w, v / 100), v % 100);
+    return write_zero_padded_any(w, v, width);
+}
+
 // Appends a number as "%*d" (zero false) or "%0*d" (zero true) prints it, given as sign and
 // magnitude so that 64-bit extremes and a negative zero ("-0", a negative interval shorter
-// than its leading unit) print alike.
+// than its leading unit) print alike. Width at most num_width_max.
 void put_num(std::string& out, uint64_t magnitude, bool negative, int width, bool zero) {
-    char digits[24];
-    char* end = std::to_chars(digits, digits + sizeof digits, magnitude).ptr;
-    int used = static_cast<int>(end - digits) + (negative ? 1 : 0);
-    int pad = width > used ? width - used : 0;
-    if (!zero) out.append(static_cast<size_t>(pad), ' ');
-    if (negative) out += '-';
-    if (zero) out.append(static_cast<size_t>(pad), '0');
-    out.append(digits, end);
+    // Written backwards from the end of text: the digits, then the pad and the sign.
+    char text[num_width_max + 24];
+    char* const end = text + sizeof text;
+    char* w = end;
+    for (; magnitude >= 100; magnitude /= 100) {
+        w -= 2;
+        std::memcpy(w, digit_pairs + 2 * (magnitude % 100), 2);
+    }
+    if (magnitude >= 10) {
+        w -= 2;
+        std::memcpy(w, digit_pairs + 2 * magnitude, 2);
+    } else {
+        *--w = char('0' + magnitude);
+    }
+    int pad = width - static_cast<int>(end - w) - (negative ? 1 : 0);
+    if (zero)
+        for (; pad > 0; --pad)
+            *--w = '0';
+    if (negative) *--w = '-';
+    for (; pad > 0; --pad)
+        *--w = ' ';
+    out.append(w, size_t(end - w));
 }
 
 uint64_t magnitude_of(int64_t v) {
@@ -95,7 +147,7 @@ void put_printf(std::string& out, const char* fmt, A... args) {
 
 // ---- dates and times ------------------------------------------------------------------------
 
-const char* era_word(const date_parts& p) {
+std::string_view era_word(const date_parts& p) {
     return p.year >= 1 ? "AD" : "BC";
 }
 
@@ -104,53 +156,65 @@ int64_t printed_year(const date_parts& p) {
     return p.year >= 1 ? p.year : 1 - static_cast<int64_t>(p.year);
 }
 
+// Room for the date and time of one value: a year of up to ten digits, the other fields, the
+// three separator texts of the date format and the era word.
+inline constexpr int datetime_text_size = 3 * datef_text_size + 64;
+
+// Writes a setting's text at w; returns the end.
+char* write_text(char* w, std::string_view text) {
+    std::memcpy(w, text.data(), text.size());
+    return w + text.size();
+}
+
+// "%04d-%02d-%02d" of the printed year, the month and the day.
+char* write_fixed_date(char* w, const date_parts& p) {
+    w = write_zero_padded(w, uint64_t(printed_year(p)), 4);
+    *w++ = '-';
+    w = write_2(w, p.month);
+    *w++ = '-';
+    return write_2(w, p.day);
+}
+
 void put_fixed_date(std::string& out, const date_parts& p) {
-    put_int(out, printed_year(p), 4, true);
-    out += '-';
-    put_2(out, p.month);
-    out += '-';
-    put_2(out, p.day);
+    char text[datetime_text_size];
+    out.append(text, size_t(write_fixed_date(text, p) - text));
 }
 
 // The date in the order of the DATE_FORMAT setting, the first and second field each followed by
-// its separator text. Returns false, having printed the fixed year-month-day form, while the
-// setting's positions are not a permutation of 1, 2 and 3.
-bool put_ordered_date(std::string& out, const date_parts& p, const datef_t* f) {
-    if (!f) {
-        put_fixed_date(out, p);
-        return false;
-    }
-    int64_t value[3] = {};
+// its separator text. Sets ordered false, having written the fixed year-month-day form, while
+// the setting's positions are not a permutation of 1, 2 and 3.
+char* write_ordered_date(char* w, const date_parts& p, const datef_t* f, bool& ordered) {
+    ordered = false;
+    if (!f) return write_fixed_date(w, p);
+    uint64_t value[3] = {};
     int width[3] = {};
     bool seen[3] = {};
     const int32_t pos[3] = {f->year_pos, f->month_pos, f->day_pos};
-    const int64_t field[3] = {printed_year(p), p.month, p.day};
+    const uint64_t field[3] = {uint64_t(printed_year(p)), p.month, p.day};
     for (int i = 0; i < 3; ++i) {
-        if (pos[i] < 1 || pos[i] > 3 || seen[pos[i] - 1]) {
-            put_fixed_date(out, p);
-            return false;
-        }
+        if (pos[i] < 1 || pos[i] > 3 || seen[pos[i] - 1]) return write_fixed_date(w, p);
         seen[pos[i] - 1] = true;
         value[pos[i] - 1] = field[i];
         width[pos[i] - 1] = i == 0 ? 4 : 2;
     }
-    put_int(out, value[0], width[0], true);
-    out += text_or_empty(f->datef_p1, datef_text_size);
-    put_int(out, value[1], width[1], true);
-    out += text_or_empty(f->datef_p2, datef_text_size);
-    put_int(out, value[2], width[2], true);
-    return true;
+    ordered = true;
+    w = write_zero_padded(w, value[0], width[0]);
+    w = write_text(w, text_or_empty(f->datef_p1, datef_text_size));
+    w = write_zero_padded(w, value[1], width[1]);
+    w = write_text(w, text_or_empty(f->datef_p2, datef_text_size));
+    return write_zero_padded(w, value[2], width[2]);
 }
 
 // "%02d:%02d:%02d.%03d" of a millisecond of the day (0-86399999).
-void put_time_of_day(std::string& out, int32_t t) {
-    put_2(out, t / 3600000);
-    out += ':';
-    put_2(out, t / 1000 % 3600 / 60);
-    out += ':';
-    put_2(out, t / 1000 % 60);
-    out += '.';
-    put_int(out, t % 1000, 3, true);
+char* write_time_of_day(char* w, int32_t t) {
+    auto u = uint32_t(t);
+    w = write_2(w, u / 3600000);
+    *w++ = ':';
+    w = write_2(w, u / 60000 % 60);
+    *w++ = ':';
+    w = write_2(w, u / 1000 % 60);
+    *w++ = '.';
+    return write_zero_padded(w, u % 1000, 3);
 }
 
 // TIME: the fields as truncating division gives them, so a negative count prints its signs
@@ -167,15 +231,18 @@ void put_time(std::string& out, int32_t t) {
 
 // The console's date and time of DATE (with_time false), DATETIME and DATETIME WITH TIME ZONE.
 void put_console_datetime(std::string& out, const date_parts& p, const datef_t* f, bool with_time) {
-    bool ordered = put_ordered_date(out, p, f);
+    char text[datetime_text_size];
+    bool ordered = false;
+    char* w = write_ordered_date(text, p, f, ordered);
     if (with_time) {
-        if (ordered) out += text_or_empty(f->datef_p3, datef_text_size);
-        out += ' ';
-        put_time_of_day(out, p.ms_of_day);
+        if (ordered) w = write_text(w, text_or_empty(f->datef_p3, datef_text_size));
+        *w++ = ' ';
+        w = write_time_of_day(w, p.ms_of_day);
     }
-    out += ' ';
-    out += era_word(p);
-    out += ' ';
+    *w++ = ' ';
+    w = write_text(w, era_word(p));
+    *w++ = ' ';
+    out.append(text, size_t(w - text));
 }
 
 // Milliseconds of local time from UTC microseconds and a zone offset in minutes: the sum is
@@ -313,8 +380,10 @@ void put_doubles(std::string& out, char tag, const char* data, int count, char e
         put_printf(out, "%c(%18.16e,%18.16e,%18.16e,%18.16e)%c", tag, d[0], d[1], d[2], d[3], end);
 }
 
-spool_form put_console_value(std::string& out, int type, const char* data, int len,
-                             const render_settings& s) {
+// Inlined into render_value, its one caller, which runs once per value of every listed row.
+[[gnu::always_inline]] inline spool_form put_console_value(std::string& out, int type,
+                                                           const char* data, int len,
+                                                           const render_settings& s) {
     switch (type) {
         case 33:
             out += "<BINARY> ";
@@ -436,21 +505,15 @@ void put_export_text(std::string& out, std::string_view text) {
     }
 }
 
-}  // namespace
-
-date_parts ms_to_date(int64_t ms) {
-    // Floor division: the millisecond of the day is never negative. Every 64-bit count lies
-    // within about 292 million years of 1970, which a 32-bit year holds, so no value is clamped.
-    int64_t days = ms / ms_per_day;
-    int64_t rest = ms % ms_per_day;
-    if (rest < 0) {
-        rest += ms_per_day;
-        --days;
-    }
-    date_parts p;
+// The date of a day counted from 1970-01-01, its millisecond left 0. The rows of a listing
+// mostly hold dates of few days: the last day's date is kept (per thread) and given again.
+date_parts date_of_day(int64_t days) {
+    thread_local int64_t last_days = INT64_MIN;
+    thread_local date_parts last{};
+    if (days == last_days) return last;
+    date_parts p{};
     int64_t weekday = (days + 4) % 7;  // 1970-01-01 was a Thursday
     p.weekday = static_cast<uint8_t>(weekday < 0 ? weekday + 7 : weekday);
-    p.ms_of_day = static_cast<int32_t>(rest);
 
     // Days since 0000-03-01 in 400-year cycles; a year counted from March puts the leap day
     // last, so the month follows from the day of the year by one linear formula.
@@ -465,6 +528,24 @@ date_parts ms_to_date(int64_t ms) {
     p.day = static_cast<uint8_t>(day_of_year - (153 * march_month + 2) / 5 + 1);
     p.month = static_cast<uint8_t>(march_month < 10 ? march_month + 3 : march_month - 9);
     p.year = static_cast<int32_t>(year_of_cycle + cycle * 400 + (p.month <= 2 ? 1 : 0));
+    last_days = days;
+    last = p;
+    return p;
+}
+
+}  // namespace
+
+date_parts ms_to_date(int64_t ms) {
+    // Floor division: the millisecond of the day is never negative. Every 64-bit count lies
+    // within about 292 million years of 1970, which a 32-bit year holds, so no value is clamped.
+    int64_t days = ms / ms_per_day;
+    int64_t rest = ms % ms_per_day;
+    if (rest < 0) {
+        rest += ms_per_day;
+        --days;
+    }
+    date_parts p = date_of_day(days);
+    p.ms_of_day = static_cast<int32_t>(rest);
     return p;
 }
 
@@ -554,11 +635,12 @@ void render_export_value(int type, const char* data, int len, std::string& out) 
             break;
         case 13: {
             date_parts p = ms_to_date(read_at<int64_t>(data, 0));
-            put_fixed_date(out, p);
-            out += ' ';
-            put_time_of_day(out, p.ms_of_day);
-            out += ' ';
-            out += era_word(p);
+            char text[datetime_text_size];
+            char* w = write_fixed_date(text, p);
+            *w++ = ' ';
+            w = write_time_of_day(w, p.ms_of_day);
+            *w++ = ' ';
+            out.append(text, size_t(write_text(w, era_word(p)) - text));
             break;
         }
         case 30:

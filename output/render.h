@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "shell/console_state.h"
+#include "state/console_state.h"
 
 // A calendar date of the proleptic Gregorian calendar with astronomical years (0 = 1 BC).
 struct date_parts {

@@ -19,7 +19,7 @@
 
 namespace {
 
-inline constexpr size_t out_buf_size = 65536;
+inline constexpr size_t out_buf_size = con_out_buf_size;
 
 std::mutex out_mutex;
 char out_buf[out_buf_size];

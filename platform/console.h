@@ -12,6 +12,10 @@
 // are never interleaved with another call's.
 void con_printf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
+// The writer's buffer. A con_write larger than this goes out at once, in one write and without
+// a copy (after what the buffer holds).
+inline constexpr size_t con_out_buf_size = 65536;
+
 // Appends n bytes as they are.
 void con_write(const void* data, size_t n);
 

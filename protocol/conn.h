@@ -38,7 +38,6 @@ struct db_conn {
     int32_t secure = 0;  // 1 = own cipher or TLS requested
     int32_t tls = 0;     // 1 = the channel is TLS
     ssl_st* tls_handle = nullptr;
-    int32_t defer_rows = 0;            // always 0: rows are read inside the execute call
     int32_t auto_commit = 0;           // 1 = on, as sent at login
     uint32_t server_exponent[8] = {};  // own cipher: the server's public key, as received
     uint32_t server_modulus[8] = {};

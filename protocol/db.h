@@ -9,7 +9,8 @@ struct db_conn;  // one open, logged-in connection; created by db_connect, freed
 // Opens a TCP connection to host:port, secures it as asked and logs in.
 // mode: "ssl"/"SSL" selects the own cipher, "tls"/"TLS" selects TLS; read only when secure is 1.
 // encryptor, char_set, time_zone and iso_level may be null (left out of the login text);
-// lock_timeout is sent only when above 0.
+// lock_timeout is sent only when above 0. defer_rows changes nothing: the callers pass 0, and
+// rows are always read inside the execute call.
 // Returns the new connection, or null when anything fails. Prints only the TLS set-up messages
 // and the refusal of a login text too long for the login buffer; other failures are silent.
 db_conn* db_connect(const char* mode, const char* host, uint16_t port, const char* database,

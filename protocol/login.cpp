@@ -174,7 +174,7 @@ int db_build_login_text(char* auth_str, int cap, const char* database, const cha
 db_conn* db_connect(const char* mode, const char* host, uint16_t port, const char* database,
                     const char* user, const char* password, const char* encryptor,
                     const char* char_set, const char* time_zone, const char* iso_level,
-                    int32_t lock_timeout, int32_t auto_commit, int32_t secure, int32_t defer_rows) {
+                    int32_t lock_timeout, int32_t auto_commit, int32_t secure, int32_t) {
     // The login text is checked before anything goes on the wire: a text that does not fit the
     // login buffer is refused, never cut or overrun.
     const bool own_cipher = secure && is_mode(mode, "ssl", "SSL");
@@ -193,7 +193,6 @@ db_conn* db_connect(const char* mode, const char* host, uint16_t port, const cha
 
     conn_ptr c(new db_conn);
     c->sock = sock;
-    c->defer_rows = defer_rows;
     c->auto_commit = auto_commit ? 1 : 0;
 
     int verdict = -1;

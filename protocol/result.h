@@ -113,7 +113,6 @@ struct db_result {
     int32_t deleted = 0;
     unsigned char insert_key[insert_key_size] = {};
     int32_t insert_key_len = 0;
-    int32_t stop = 0;   // stop request; stays 0, every result is complete when handed out
     int32_t level = 0;  // 0 none, 1 warning, 2 error, 3 fatal
     int32_t error_code = 0;
     bool cut_short = false;  // the connection was lost while rows streamed

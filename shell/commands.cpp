@@ -3,8 +3,6 @@
 // script_files.cpp, DESC and IMP in desc.cpp), and the one-character commands '$', '#' and c/.
 #include "shell/commands.h"
 
-#include <strings.h>
-
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -18,16 +16,17 @@
 #include "platform/console.h"
 #include "platform/system.h"
 #include "protocol/db.h"
-#include "shell/console_state.h"
 #include "shell/desc.h"
 #include "shell/keywords.h"
 #include "shell/script_files.h"
 #include "shell/settings.h"
+#include "state/console_state.h"
+#include "text/scan.h"
 
 namespace {
 
 inline constexpr size_t spool_path_size = 1600;
-inline constexpr size_t cmd_buff_size = 200;
+inline constexpr size_t set_user_cmd_size = 200;  // the statement text of '$'
 inline constexpr size_t replace_piece_max = 1999;
 const char edit_file[] = "edit.txt";
 
@@ -71,14 +70,9 @@ command_result command_help(command_line&) {
 // With report, a failed open or write is reported by the spool writer (spooling is then off);
 // without, a file that cannot be opened returns false and the caller says what it means.
 bool spool_line(const char* mode, std::string_view keyword, const char* word, bool report) {
-    FILE* f = std::fopen(g_console.spool_path, mode);
-    if (!f) {
-        if (report) spool_write_failed();
-        return false;
-    }
-    std::fprintf(f, "\r\nSQL> %.*s %s\r\n", int(keyword.size()), keyword.data(), word);
-    spool_close(f);
-    return true;
+    spool_write w(mode, report);
+    w.print("\r\nSQL> %.*s %s\r\n", int(keyword.size()), keyword.data(), word);
+    return bool(w);
 }
 
 command_result command_spool(command_line& cl) {
@@ -145,14 +139,14 @@ command_result command_login(command_line&) {
 command_result command_loader(command_line& cl) {
     cl.line[cl.raw] = '\t';
     cl.line[cl.raw + 1] = '\0';
-    db_result* r = execute_statement(g_console.conn, "SELECT * FROM DUAL", g_console.auto_commit);
+    db_result* r = execute_statement("SELECT * FROM DUAL");
     if (!r) {
         note_failure();
         if (!statement_dropped()) reconnect_and_replay();
         return command_result::done;
     }
     db_result_free(r);
-    if (strncasecmp(cl.keyword.data(), "TABLDR", 6) == 0 &&
+    if (starts_with_nocase(cl.keyword, "TABLDR") &&
         !run_load_command(g_console.conn, cl.line + cl.lead))
         note_failure();
     return command_result::done;
@@ -167,19 +161,17 @@ command_result command_use(command_line& cl) {
     while (end > name && end[-1] == ';')
         --end;
     *end = '\0';
-    int64_t start = plat_clock_ms();
-    db_result* r = execute_statement(s.conn, cl.line, s.auto_commit);
-    int64_t stop = plat_clock_ms();
-    if (!r) {
+    timed_result t = execute_timed(cl.line);
+    if (!t.result) {
         if (!statement_dropped()) reconnect_and_replay();
         return command_result::done;
     }
-    if (db_result_ok(r) == 1 || db_result_msg_level(r) == db_level_warning) {
+    if (db_result_ok(t.result) == 1 || db_result_msg_level(t.result) == db_level_warning) {
         con_printf(" db_name %s \n", name);
         use_database = name;
         s.database = use_database.c_str();
     }
-    report_outcome(r, start, stop);
+    report_outcome(t.result, t.start_ms, t.end_ms);
     return command_result::done;
 }
 
@@ -233,13 +225,13 @@ command_result command_set_user(command_line& cl) {
     const char* name = cl.rest;
     while (*name == ' ')
         ++name;
-    char cmd_buff[cmd_buff_size];
+    char cmd_buff[set_user_cmd_size];
     int n = std::snprintf(cmd_buff, sizeof cmd_buff, "Set session authorization '%s';", name);
     if (n < 0 || size_t(n) >= sizeof cmd_buff) {
         con_printf("The user name is too long.\r\n");
         return command_result::done;
     }
-    db_result* r = execute_statement(g_console.conn, cmd_buff, g_console.auto_commit);
+    db_result* r = execute_statement(cmd_buff);
     if (!r) {
         note_failure();
         if (!statement_dropped()) reconnect_and_replay();
@@ -343,9 +335,7 @@ const client_command sign_commands[] = {
 
 const client_command* find_in(std::span<const client_command> table, std::string_view keyword) {
     for (const client_command& c : table) {
-        size_t n = std::strlen(c.word);
-        bool match = c.prefix ? keyword.size() >= n : keyword.size() == n;
-        if (match && strncasecmp(keyword.data(), c.word, n) == 0) return &c;
+        if (c.prefix ? starts_with_nocase(keyword, c.word) : same_word(keyword, c.word)) return &c;
     }
     return nullptr;
 }

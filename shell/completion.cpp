@@ -15,8 +15,8 @@
 
 #include "platform/system.h"
 #include "protocol/db.h"
-#include "shell/console_state.h"
 #include "shell/keywords.h"
+#include "state/console_state.h"
 
 namespace {
 

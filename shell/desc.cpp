@@ -11,12 +11,12 @@
 #include "platform/console.h"
 #include "platform/system.h"
 #include "protocol/db.h"
-#include "shell/console_state.h"
+#include "state/console_state.h"
 
 namespace {
 
-inline constexpr size_t obj_name_size = 256;  // an identifier holds at most 255 characters
-inline constexpr size_t cmd_buff_size = 2000;
+inline constexpr size_t obj_name_size = 256;   // an identifier holds at most 255 characters
+inline constexpr size_t desc_cmd_size = 2000;  // the statement texts of DESC and IMP
 inline constexpr size_t imp_arg_max = 49;
 
 bool is_letter(char c) {
@@ -161,18 +161,15 @@ command_result command_desc(command_line& cl) {
         con_printf("%s", parsed.message.c_str());
         return command_result::done;
     }
-    char cmd_buff[cmd_buff_size];
+    char cmd_buff[desc_cmd_size];
     int n = std::snprintf(cmd_buff, sizeof cmd_buff, "select * from %s limit 0", text);
     if (n < 0 || size_t(n) >= sizeof cmd_buff) {
         con_printf("The table name is too long.\r\n");
         return command_result::done;
     }
     s.desc_pos = parsed.last_part_len;
-    int64_t start = plat_clock_ms();
-    db_result* r = parsed.both_quoted ? execute_statement(s.conn, cmd_buff, s.auto_commit)
-                                      : execute_unwrapped(s.conn, cmd_buff);
-    int64_t stop = plat_clock_ms();
-    report_outcome(r, start, stop);
+    run_and_report(cmd_buff,
+                   parsed.both_quoted ? statement_road::wrapped : statement_road::unwrapped);
     return command_result::done;
 }
 
@@ -208,7 +205,7 @@ command_result command_imp(command_line& cl) {
     }
     std::fclose(f);
 
-    char cmd_buff[cmd_buff_size];
+    char cmd_buff[desc_cmd_size];
     if (has_schema)
         std::snprintf(cmd_buff, sizeof cmd_buff,
                       "select count(*) from sys_tables where db_id=current_db_id and "
@@ -220,7 +217,7 @@ command_result command_imp(command_line& cl) {
                       "select count(*) from sys_tables where db_id=current_db_id and "
                       "upper(table_name)=upper('%s') and schema_id=current_schemaid",
                       table.c_str());
-    db_result* r = execute_statement(s.conn, cmd_buff, s.auto_commit);
+    db_result* r = execute_statement(cmd_buff);
     if (!r) {
         note_failure();
         if (!statement_dropped()) reconnect_and_replay();

@@ -19,5 +19,13 @@ struct desc_parse_result {
 // trailing ';' allowed).
 desc_parse_result desc_parse(std::string_view after_desc);
 
+// DESC [schema.]table: a name that desc_parse refuses is answered with its message and nothing
+// is sent; a good one becomes "select * from NAME limit 0", whose result is shown as a table
+// description. A line with nothing after DESC returns command_result::statement (it goes to the
+// server as it stands); otherwise command_result::done. Console thread only.
 command_result command_desc(command_line& cl);
+// IMP table datafile: checks that the data file can be opened and that the server knows the
+// table (a count in sys_tables), then loads the file with the loader's command
+// (run_load_command). Each failed check prints its message and loads nothing; a lost reply
+// reconnects. Returns command_result::done. Console thread only.
 command_result command_imp(command_line& cl);

@@ -14,9 +14,9 @@
 #include "platform/console.h"
 #include "platform/system.h"
 #include "shell/commands.h"
-#include "shell/console_state.h"
 #include "shell/statement_assembly.h"
 #include "shell/terminal_lines.h"
+#include "state/console_state.h"
 
 namespace {
 

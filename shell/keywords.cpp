@@ -1,8 +1,6 @@
 // Keyword tables and the CREATE header recognition of the statement loop.
 #include "shell/keywords.h"
 
-#include <strings.h>
-
 const char* const multiline_keywords[multiline_keyword_count] = {
     "CREATE",  "ALTER",   "DROP",   "SELECT",  "UPDATE", "INSERT", "DELETE",
     "EXPLAIN", "VACUUM",  "BACKUP", "RESTORE", "EXPORT", "IMPORT", "BEGIN",
@@ -25,10 +23,6 @@ bool is_block_type(std::string_view w) {
 }
 
 }  // namespace
-
-bool same_word(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
 
 bool is_unsupported_keyword(std::string_view word) {
     for (const char* k : unsupported_keywords)

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "text/scan.h"
+
 inline constexpr int multiline_keyword_count = 20;
 inline constexpr int unsupported_keyword_count = 11;
 
@@ -16,9 +18,6 @@ bool is_unsupported_keyword(std::string_view word);
 
 // The index of word in the multi-line table (ignoring case), or -1.
 int multiline_keyword_index(std::string_view word);
-
-// Case-insensitive whole-word comparison.
-bool same_word(std::string_view a, std::string_view b);
 
 // Recognition of the words after CREATE, carried across lines.
 struct create_header {

@@ -5,8 +5,8 @@
 
 #include "platform/console.h"
 #include "platform/system.h"
-#include "shell/console_state.h"
 #include "shell/startup.h"
+#include "state/console_state.h"
 
 namespace {
 

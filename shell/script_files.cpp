@@ -19,8 +19,9 @@
 #include "platform/files.h"
 #include "platform/system.h"
 #include "protocol/db.h"
-#include "shell/console_state.h"
 #include "shell/input_loop.h"
+#include "state/console_state.h"
+#include "text/scan.h"
 
 namespace {
 
@@ -43,19 +44,6 @@ const char no_end[] =
 
 void progress(long block) {
     con_printf("正在操作第%ld块数据\n", block + 1);
-}
-
-// The position just after the last ';' outside single quotes, or npos.
-size_t after_last_unquoted_semicolon(std::string_view text) {
-    bool quoted = false;
-    size_t last = std::string::npos;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\'')
-            quoted = !quoted;
-        else if (text[i] == ';' && !quoted)
-            last = i + 1;
-    }
-    return last;
 }
 
 // The script file being run: its path for messages, and the offset in it of the next byte to be
@@ -84,9 +72,8 @@ bool stops_at_zero_byte(const script_file& sf, std::string_view text, int64_t or
 // is a failure of the command; with ON_ERROR_STOP its message is shown, naming the file, and the
 // console ends with status 3.
 void run_unreported(const script_file& sf, const std::string& text, bool through_wrapper) {
-    db_result* r = through_wrapper
-                       ? execute_statement(g_console.conn, text.c_str(), g_console.auto_commit)
-                       : db_execute(g_console.conn, text.c_str());
+    db_result* r = through_wrapper ? execute_statement(text.c_str())
+                                   : db_execute(g_console.conn, text.c_str());
     if (!r || (db_result_ok(r) != 1 && db_result_msg_level(r) != db_level_warning)) {
         note_failure();
         if (g_console.on_error_stop) {
@@ -174,7 +161,7 @@ bool read_block(script_file& sf, std::string& block) {
 // Cuts text after its last unquoted ';' and moves the file back to just after it. False when
 // the text holds no such ';' (a statement longer than a block).
 bool cut_at_statement_end(script_file& sf, std::string& text, size_t read_len) {
-    size_t cut = after_last_unquoted_semicolon(text);
+    size_t cut = after_last_unquoted(text, ';');
     if (cut == std::string::npos) return false;
     step_back(sf, read_len - cut);
     text.resize(cut);
@@ -232,7 +219,7 @@ void execfile_large(script_file& sf) {
             // taken whole it would end inside the marked text that goes on in the next block,
             // which would then start out of step (its quotes too) and lose that text and more.
             if (!has_end || complete) {
-                size_t cut = after_last_unquoted_semicolon(body);
+                size_t cut = after_last_unquoted(body, ';');
                 if (cut != std::string::npos) {
                     if (complete) step_back(sf, body.size() - cut);
                     wrapped.resize(11 + cut);
@@ -353,22 +340,6 @@ command_result command_script_files(command_line& cl, bool second_form) {
         run_file(file, second_form);
     return command_result::done;
 }
-
-}  // namespace
-
-size_t find_unquoted(std::string_view text, std::string_view marker) {
-    bool quoted = false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\'') {
-            quoted = !quoted;
-            continue;
-        }
-        if (!quoted && text.compare(i, marker.size(), marker) == 0) return i;
-    }
-    return std::string_view::npos;
-}
-
-namespace {
 
 // Lists dir once per command: a folder reached again through a link is not listed again (a
 // link to a parent folder would otherwise list the tree without end).

@@ -10,9 +10,6 @@
 command_result command_execfile(command_line& cl);
 command_result command_execfile2(command_line& cl);
 
-// The first place where marker occurs outside single-quoted text, or npos.
-size_t find_unquoted(std::string_view text, std::string_view marker);
-
 // Appends every file below dir, depth first: a subdirectory is walked where the listing meets it.
 // Entries come in the order the file system lists them.
 void list_directory(const std::string& dir, std::vector<std::string>& files);

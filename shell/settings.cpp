@@ -9,8 +9,8 @@
 #include "output/execute.h"
 #include "platform/console.h"
 #include "platform/system.h"
-#include "shell/console_state.h"
 #include "shell/keywords.h"
+#include "state/console_state.h"
 
 namespace {
 
@@ -54,10 +54,7 @@ scanner scan_after(const command_line& cl) {
 
 // Runs the whole line on the server and reports it like any statement.
 void send_line_to_server(const command_line& cl) {
-    int64_t start = plat_clock_ms();
-    db_result* r = execute_statement(g_console.conn, cl.line, g_console.auto_commit);
-    int64_t end = plat_clock_ms();
-    report_outcome(r, start, end);
+    run_and_report(cl.line);
 }
 
 // A number of at most max_digits digits; the word stops at the first character that is not a
@@ -277,11 +274,7 @@ command_result command_show(command_line& cl) {
     } else if (same_word(option, "ON_ERROR_STOP")) {
         con_printf(g_console.on_error_stop ? "on_error_stop on\r\n" : "on_error_stop off\r\n");
     } else if (same_word(option, "TABLES")) {
-        int64_t start = plat_clock_ms();
-        db_result* r = execute_statement(g_console.conn, "select table_name from dba_tables",
-                                         g_console.auto_commit);
-        int64_t end = plat_clock_ms();
-        report_outcome(r, start, end);
+        run_and_report("select table_name from dba_tables");
     } else {
         send_line_to_server(cl);
     }

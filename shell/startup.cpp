@@ -11,8 +11,8 @@
 #include "platform/console.h"
 #include "platform/system.h"
 #include "protocol/db.h"
-#include "shell/console_state.h"
 #include "shell/input_loop.h"
+#include "state/console_state.h"
 
 namespace {
 

@@ -58,13 +58,8 @@ void append_line(statement_assembly& a, buffer b, std::string_view line) {
 // A ':' outside quotes in a PREPARE is a parameter the console cannot supply: the statement is
 // refused.
 bool prepare_has_parameters(const statement_assembly& a, buffer b) {
-    if (!same_word(a.keyword, "PREPARE")) return false;
-    bool quoted = false;
-    for (char c : buffer_text(b)) {
-        if (c == '\'') quoted = !quoted;
-        if (c == ':' && !quoted) return true;
-    }
-    return false;
+    return same_word(a.keyword, "PREPARE") &&
+           find_unquoted(buffer_text(b), ":") != std::string_view::npos;
 }
 
 const char prepare_refused[] = "控制台暂时不支持带参数的prepare语句\n";

@@ -9,8 +9,8 @@
 #include <string_view>
 
 #include "shell/commands.h"
-#include "shell/console_state.h"
 #include "shell/keywords.h"
+#include "state/console_state.h"
 
 // The three counts taken of every line.
 struct line_counts {

@@ -8,7 +8,7 @@
 
 #include "platform/line_editor.h"
 #include "shell/completion.h"
-#include "shell/console_state.h"
+#include "state/console_state.h"
 
 namespace {
 

@@ -18,6 +18,11 @@ std::string ok_line(const char* what) {
     return std::string("\r\n") + what + "Use time:N ms.     \r\n";
 }
 
+// The first size() bytes of out, to compare with what they should be.
+std::string head_of(const std::string& out, const std::string& expected) {
+    return out.substr(0, expected.size());
+}
+
 // Opens a transaction holding one insert into a new table t; true once the prompt is back.
 bool open_transaction(console_session& term) {
     term.type("create table t(a int);\nset auto_commit off\ninsert into t values(1);\n");
@@ -41,8 +46,8 @@ TEST_F(console_e2e, single_line_statements_run_at_the_end_of_their_line) {
     EXPECT_EQ(std::vector<std::string>(sent.end() - 5, sent.end()),
               (std::vector<std::string>{"commit;", "grant select on t to u;", "LOADX;", "withdraw;",
                                         "/x;"}));
-    EXPECT_EQ(out.substr(0, prompt.size() + 33),
-              prompt + ok_line("Execute successful.").substr(0, 33));
+    const std::string committed = prompt + ok_line("Execute successful.") + prompt;
+    EXPECT_EQ(head_of(out, committed), committed);
     EXPECT_EQ(out.substr(out.size() - 2 * prompt.size()), prompt + prompt) << "@ does nothing";
 }
 
@@ -53,12 +58,13 @@ TEST_F(console_e2e, multi_line_statements_wait_for_a_semicolon) {
     EXPECT_EQ(
         std::vector<std::string>(sent.end() - 4, sent.end()),
         (std::vector<std::string>{"select 1;", "select *\nfrom dual;", "Select 2;", "select;"}));
-    EXPECT_EQ(out.substr(0, prompt.size() + 5), prompt + "2    ");
+    EXPECT_EQ(head_of(out, prompt + "2    "), prompt + "2    ") << "the first line waits";
 }
 
 TEST_F(console_e2e, blocks_run_only_with_the_slash_line) {
     std::string out = session("begin\nnull;\n\nend;\n/\n");
-    EXPECT_EQ(out.substr(0, prompt.size() + 20), prompt + "2    3    4    5    ");
+    const std::string waits = prompt + "2    3    4    5    ";
+    EXPECT_EQ(head_of(out, waits), waits) << "every line up to the slash waits";
     EXPECT_EQ(received().back(), "begin\nnull;\n\nend;");
 }
 
@@ -85,7 +91,8 @@ TEST_F(console_e2e, a_blank_line_drops_the_statement_and_slash_runs_it_again) {
     std::string out = session("select *\n\n/\nclbuff\n/\n");
     EXPECT_EQ(received().back(), "select *;");
     EXPECT_NE(out.find(prompt + "nothing in the buffer\r\n" + prompt), std::string::npos) << out;
-    EXPECT_EQ(out.substr(0, 2 * prompt.size() + 5), prompt + "2    " + prompt);
+    const std::string dropped = prompt + "2    " + prompt;
+    EXPECT_EQ(head_of(out, dropped), dropped) << "the blank line ends the statement silently";
 }
 
 TEST_F(console_e2e, refused_lines_print_their_messages_and_send_nothing) {

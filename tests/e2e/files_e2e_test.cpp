@@ -295,6 +295,6 @@ TEST_F(files_e2e, export_fetches_5000_rows_at_a_time_and_reports_progress) {
         << out;
     EXPECT_EQ(progress_lines(out), 1) << out;
     std::string c = read_file(file("c.txt"));
-    EXPECT_EQ(c.substr(0, 9), "1|\r\n2|\r\n3");
+    EXPECT_TRUE(c.starts_with("1|\r\n2|\r\n3|\r\n")) << c.substr(0, 100);
     EXPECT_EQ(c.substr(c.size() - 11), "\r\n100000|\r\n");
 }

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "shell/commands.h"
-#include "shell/console_state.h"
+#include "state/console_state.h"
 
 // Puts text into line_buff as read_console_line would leave it (cut at a newline or a zero byte,
 // at most line_buff_size - 1 characters) and describes it as the loop does: raw and trimmed

@@ -15,7 +15,7 @@
 #include "output/execute.h"
 #include "platform/console.h"
 #include "platform/system.h"
-#include "shell/console_state.h"
+#include "state/console_state.h"
 
 // Thrown by the exit hook: the console asked to end with this status.
 struct console_exit {

@@ -19,7 +19,7 @@
 #include "platform/system.h"
 #include "protocol/conn.h"
 #include "protocol/db.h"
-#include "shell/console_state.h"
+#include "state/console_state.h"
 #include "tests/protocol/socket_pair.h"
 
 // Puts the console record in a listing state once per process: headings with their types, no

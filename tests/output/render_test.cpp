@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <random>
@@ -223,6 +226,36 @@ TEST(render_value, follows_every_date_order_with_its_separators_in_both_eras) {
     EXPECT_EQ(render(10, le(int32_t{0}), &dmy).console, "01/01/1970 AD ");
     EXPECT_EQ(render(14, le(int64_t{1500000}, int16_t{-60}), &dmy).console,
               "31/12/1969 23:00:01.500 AD -01:00 ");
+}
+
+// Integers and the plain interval counts as printf prints them ("%d", "%10d", "%09lld.%06lld"),
+// over random values of every magnitude and both signs, the extremes included.
+TEST(render_value, writes_integers_and_counts_as_printf_prints_them) {
+    std::mt19937_64 gen(15);
+    std::vector<int64_t> values = {INT64_MIN, INT64_MAX, INT32_MIN, INT32_MAX, 0,   -1,  1,
+                                   9,         10,        -10,       99,        100, -100};
+    for (int i = 0; i < 50000; ++i)
+        values.push_back(static_cast<int64_t>(gen()) >> (gen() % 64));
+    char want[64];
+    for (int64_t v : values) {
+        SCOPED_TRACE(v);
+        auto v32 = static_cast<int32_t>(v);
+        auto lv = static_cast<long long>(v);
+        std::snprintf(want, sizeof want, "%lld ", lv);
+        ASSERT_EQ(render(6, le(v)).console, want);
+        std::snprintf(want, sizeof want, "%d ", v32);
+        ASSERT_EQ(render(5, le(v32)).console, want);
+        ASSERT_EQ(render(18, le(v32)).console, want);
+        std::snprintf(want, sizeof want, "%10d ", v32);
+        ASSERT_EQ(render(15, le(v32)).console, want);
+        std::snprintf(want, sizeof want, "%d ", int{static_cast<int16_t>(v)});
+        ASSERT_EQ(render(4, le(static_cast<int16_t>(v))).console, want);
+        // The microsecond count: seconds and microseconds, the sign kept below one second.
+        unsigned long long a = v < 0 ? 0 - static_cast<unsigned long long>(v) : uint64_t(v);
+        std::snprintf(want, sizeof want, "%s%0*llu.%06llu|", v < 0 ? "-" : "", v < 0 ? 8 : 9,
+                      a / 1000000, a % 1000000);
+        ASSERT_EQ(exported(27, le(v)), want);
+    }
 }
 
 TEST(render_value, splits_intervals_and_keeps_the_sign_below_one_unit) {
@@ -468,6 +501,131 @@ TEST(ms_to_date, round_trips_over_the_whole_range) {
         ASSERT_EQ(day, floor_div(ms, day_ms)) << ms;
         ASSERT_EQ(p.ms_of_day, ms - day * day_ms) << ms;
         ASSERT_EQ(p.weekday, ((day + 4) % 7 + 7) % 7) << ms;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The date and time as printf prints its fields, for comparison with the renderer's own digit
+// writing: the console form (with a date format or none) and the export field.
+std::string printf_datetime(int64_t ms, const datef_t* f, bool with_time, bool console) {
+    date_parts p = ms_to_date(ms);
+    long long year = p.year >= 1 ? p.year : 1 - static_cast<long long>(p.year);
+    char buf[512];
+    std::string out;
+    auto text = [](const char* s) { return std::string(s, strnlen(s, datef_text_size)); };
+    bool ordered = false;
+    if (f && console) {
+        const int32_t pos[3] = {f->year_pos, f->month_pos, f->day_pos};
+        std::string field[3];
+        bool seen[3] = {};
+        ordered = true;
+        for (int i = 0; i < 3; ++i) {
+            if (pos[i] < 1 || pos[i] > 3 || seen[pos[i] - 1]) {
+                ordered = false;
+                break;
+            }
+            seen[pos[i] - 1] = true;
+            if (i == 0)
+                std::snprintf(buf, sizeof buf, "%04lld", year);
+            else
+                std::snprintf(buf, sizeof buf, "%02d", i == 1 ? p.month : p.day);
+            field[pos[i] - 1] = buf;
+        }
+        if (ordered) out = field[0] + text(f->datef_p1) + field[1] + text(f->datef_p2) + field[2];
+    }
+    if (!ordered) {
+        std::snprintf(buf, sizeof buf, "%04lld-%02d-%02d", year, p.month, p.day);
+        out = buf;
+    }
+    if (with_time) {
+        if (ordered) out += text(f->datef_p3);
+        int t = p.ms_of_day;
+        std::snprintf(buf, sizeof buf, " %02d:%02d:%02d.%03d", t / 3600000, t / 60000 % 60,
+                      t / 1000 % 60, t % 1000);
+        out += buf;
+    }
+    out += p.year >= 1 ? " AD" : " BC";
+    out += console ? ' ' : '|';
+    return out;
+}
+
+// Instants over the whole range, near our era, near the day and year ends, and around the years
+// whose printed form grows a fifth digit, in both eras.
+std::vector<int64_t> sample_instants(std::mt19937_64& gen, int count) {
+    const int64_t edges[] = {days_from_civil({10000, 1, 1}), days_from_civil({-9999, 1, 1}),
+                             days_from_civil({-9998, 1, 1}), days_from_civil({1, 1, 1}),
+                             days_from_civil({0, 1, 1}),     0};
+    std::vector<int64_t> out = {INT64_MIN, INT64_MAX, 0, -1, 1};
+    for (int i = 0; i < count; ++i) {
+        auto ms = static_cast<int64_t>(gen());
+        switch (i % 4) {
+            case 0:
+                break;
+            case 1:
+                ms >>= 20;
+                break;
+            case 2:
+                ms = edges[gen() % std::size(edges)] * day_ms + (ms >> 30);
+                break;
+            default:
+                ms = (ms >> 40) * day_ms + (gen() % 2 ? 0 : day_ms - 1);
+                break;
+        }
+        out.push_back(ms);
+    }
+    return out;
+}
+
+TEST(render_value, writes_dates_and_times_as_printf_prints_their_fields) {
+    std::mt19937_64 gen(20261209);
+    std::vector<datef_t> formats(8);
+    formats[0] = datef_t{};
+    formats[1] = {3, 2, 1, "/", "/", ","};
+    formats[2] = {1, 1, 3, "/", "/", "!"};
+    // The longest texts a format holds, also without a closing zero byte.
+    formats[3] = {2, 3, 1, "", "", ""};
+    std::memset(formats[3].datef_p1, 'a', datef_text_size);
+    std::memset(formats[3].datef_p2, 'b', datef_text_size);
+    std::memset(formats[3].datef_p3, 'c', datef_text_size);
+    for (size_t i = 4; i < formats.size(); ++i) {
+        int32_t order[3] = {1, 2, 3};
+        std::shuffle(order, order + 3, gen);
+        formats[i] = {order[0], order[1], order[2], "-", ". ", " T"};
+    }
+    for (int64_t ms : sample_instants(gen, 100000)) {
+        SCOPED_TRACE(ms);
+        const datef_t* f = &formats[gen() % formats.size()];
+        int64_t day = floor_div(ms, day_ms);
+        ASSERT_EQ(render(13, le(ms), f).console, printf_datetime(ms, f, true, true));
+        ASSERT_EQ(exported(13, le(ms)), printf_datetime(ms, nullptr, true, false));
+        if (day >= INT32_MIN && day <= INT32_MAX) {
+            auto d = static_cast<int32_t>(day);
+            ASSERT_EQ(render(10, le(d), f).console, printf_datetime(day * day_ms, f, false, true));
+            ASSERT_EQ(render(10, le(d), nullptr).console,
+                      printf_datetime(day * day_ms, nullptr, false, true));
+            ASSERT_EQ(exported(10, le(d)), printf_datetime(day * day_ms, nullptr, false, false));
+        }
+    }
+}
+
+// The calendar keeps the last day's date: asked again for that day, or for another day and
+// then back, it gives each instant its own date and millisecond.
+TEST(ms_to_date, gives_each_instant_its_date_when_days_repeat_and_alternate) {
+    std::mt19937_64 gen(7);
+    std::vector<int64_t> instants = sample_instants(gen, 20000);
+    for (size_t i = 0; i < instants.size(); ++i) {
+        int64_t ms = instants[i];
+        int64_t again = ms - (ms % day_ms) / 2;  // the same day, an earlier millisecond
+        for (int64_t v : {ms, again, instants[(i * 7) % instants.size()], ms}) {
+            date_parts p = ms_to_date(v);
+            int64_t day = days_from_civil({p.year, p.month, p.day});
+            ASSERT_EQ(day, floor_div(v, day_ms)) << v;
+            ASSERT_EQ(p.ms_of_day, v - day * day_ms) << v;
+            ASSERT_EQ(p.weekday, ((day + 4) % 7 + 7) % 7) << v;
+        }
     }
 }
 

@@ -1,4 +1,4 @@
-// DESC name checking, and the unquoted-marker search and folder listing of script files.
+// DESC name checking, and the folder listing of script files.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -57,13 +57,6 @@ TEST(desc_parse, text_after_the_name_gives_the_usage_form_of_the_name) {
     EXPECT_EQ(message_of(" \"s\".t x"), spaced);
     EXPECT_EQ(message_of(" s.t x"), spaced);
     EXPECT_EQ(message_of(" s.\"t\" x"), spaced_crlf);
-}
-
-TEST(find_unquoted, skips_markers_inside_single_quotes) {
-    EXPECT_EQ(find_unquoted("a EXECEND b", "EXECEND"), 2u);
-    EXPECT_EQ(find_unquoted("'EXECEND' EXECEND", "EXECEND"), 10u);
-    EXPECT_EQ(find_unquoted("'it''s EXECEND'", "EXECEND"), std::string_view::npos);
-    EXPECT_EQ(find_unquoted("EXECEN", "EXECEND"), std::string_view::npos);
 }
 
 TEST(list_directory, lists_depth_first_and_each_folder_once_through_links) {

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "platform/console.h"
-#include "shell/console_state.h"
 #include "shell/input_loop.h"
+#include "state/console_state.h"
 #include "tests/support/fed_input.h"
 
 namespace {

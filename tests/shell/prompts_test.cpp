@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "platform/system.h"
-#include "shell/console_state.h"
 #include "shell/startup.h"
+#include "state/console_state.h"
 
 TEST(is_ipv4_text, accepts_dotted_digits_whatever_the_group_count) {
     for (const char* ok :

@@ -53,7 +53,6 @@ struct console_state {
     bool desc_mode;                      // the statement's result is shown as a table description
     bool show_time;                      // the prompt shows the time of day
     bool sput_head;                      // headings also go to spool and export files
-    FILE* spool_file;                    // the spool file while it is open for one write
     db_conn* conn;                       // the console's connection; null while logged out
     std::atomic<db_conn*> monitor_conn;  // written by the debug monitor thread only
     std::atomic<bool> monitor_running;   // set by the console thread, cleared by the monitor
@@ -62,7 +61,9 @@ struct console_state {
     const char* user;
     const char* password;
     const char* encryptor;               // optional; null when not given
-    std::atomic<bool> monitor_stop;      // set by the console thread, read by the monitor
+    std::atomic<bool> monitor_stop;      // set by the console thread ('#' again), cleared by
+                                         // the console thread as it starts a monitor and by the
+                                         // monitor thread as it ends
     std::atomic<bool> cancel_requested;  // set by the control handler, cleared by the listing
     int32_t max_idle_time;               // the server's idle limit in seconds
     char line_buff[line_buff_size + 2];  // the input line just read (+ the loader's tab and 0)

@@ -1,6 +1,6 @@
 // Start-up state of the console record and the control handler that lets the user cancel a
 // listing.
-#include "shell/console_state.h"
+#include "state/console_state.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -26,7 +26,6 @@ void console_state_reset(console_state& s) {
     s.desc_mode = false;
     s.show_time = false;
     s.sput_head = false;
-    s.spool_file = nullptr;
     s.conn = nullptr;
     s.monitor_conn = nullptr;
     s.monitor_running = false;
