@@ -175,6 +175,7 @@ bool ready_to_send(db_conn*& conn) {
 
 // The start of every road that sends a statement: what a missing reply will refer to.
 void begin_statement(const char* text, bool auto_commit) {
+    plat_wait_was_cancelled();  // a cancel belongs to the statement it stopped
     exec.last_statement = text;
     exec.last_sent = false;
     exec.last_auto_commit = auto_commit;
@@ -356,6 +357,15 @@ bool statement_dropped() {
 }
 
 void report_outcome(db_result* r, int64_t start_ms, int64_t end_ms) {
+    if (!r && plat_wait_was_cancelled()) {
+        // Ctrl+C while the reply was awaited: the connection is closed; the statement is not
+        // run again, and the next one reconnects (replaying the open transaction).
+        exec.retry_pending = false;
+        g_console.line_count = 0;
+        note_failure();
+        con_printf("Cancelled: the statement was sent and the server may still have run it.\r\n");
+        return;
+    }
     if (!r) {
         if (statement_dropped()) return;
         con_printf("Net disconnect,reconnect.\r\n\r\n");

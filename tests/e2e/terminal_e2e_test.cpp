@@ -2,6 +2,7 @@
 // pseudo-terminal, each line typed at its own prompt.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -104,4 +105,30 @@ TEST_F(terminal_e2e, lines_are_edited_recalled_completed_and_interrupted) {
         << "three lines, one entry";
     for (const std::string& e : entries)
         EXPECT_EQ(e.find("password"), std::string::npos) << e;
+}
+
+class terminal_hold_e2e : public norvlite_test {
+protected:
+    void SetUp() override { start({"--hold-on", "slowquery"}); }
+};
+
+TEST_F(terminal_hold_e2e, ctrl_c_while_a_reply_is_awaited_cancels_it_and_the_console_goes_on) {
+    auto term = start_norvsql_pty(login());
+    ASSERT_NE(term, nullptr);
+    ASSERT_TRUE(term->expect("SQL> "));
+    term->type("select 'slowquery' as s;\r");
+    ASSERT_TRUE(term->expect("as s;"));
+    usleep(300000);  // the reply is held: the console waits for it
+    term->type("\x03");
+    ASSERT_TRUE(
+        term->expect("Cancelled: the statement was sent and the server may still have run it.\r"));
+    ASSERT_TRUE(term->expect("SQL> "));
+    term->type("select 3 as c;\r");
+    ASSERT_TRUE(term->expect("3 |")) << "the next statement reconnects and runs";
+    ASSERT_TRUE(term->expect("SQL> "));
+    term->type("exit\r");
+    EXPECT_EQ(term->finish(), 0);
+    auto sent = received();
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), "select 'slowquery' as s;"), 1)
+        << "a cancelled statement is not run again";
 }
