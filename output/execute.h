@@ -113,6 +113,16 @@ bool reconnect_server();
 // The number of statements waiting to be replayed on a new connection.
 int replay_list_size();
 
+// ---- failures (ON_ERROR_STOP) -------------------------------------------------------------
+
+// Marks that the statement or client command being carried out failed: an Error or Fatal reply,
+// a connection that could not be had or restored, an outcome left unknown, a file marker or a
+// load that failed. The statement loop takes the mark after every line.
+void note_failure();
+
+// Whether a failure was marked since the last call; clears the mark.
+bool take_failure();
+
 // Whether a statement's text makes data changes / ends the transaction, by its first word
 // after leading blanks, tabs and line ends (case-insensitive prefixes).
 bool is_data_changing(std::string_view text);

@@ -183,6 +183,28 @@ int plat_take_signal() {
     return pending_signal.exchange(0);
 }
 
+namespace {
+bool cancel_waits = false;
+bool wait_cancelled = false;
+}  // namespace
+
+void plat_set_cancel_waits(bool on) {
+    cancel_waits = on;
+}
+
+bool plat_take_cancel() {
+    if (!cancel_waits || !on_console_thread() || pending_signal.load() != SIGINT) return false;
+    plat_take_signal();
+    wait_cancelled = true;
+    return true;
+}
+
+bool plat_wait_was_cancelled() {
+    bool was = wait_cancelled;
+    wait_cancelled = false;
+    return was;
+}
+
 void plat_end_on_signal() {
     if (!on_console_thread()) return;
     int sig = pending_signal.load();

@@ -104,6 +104,7 @@ command_result command_spool(command_line& cl) {
     std::memcpy(s.spool_path, s.spool_name, n);
     if (!spool_line("w", cl.keyword, s.spool_path, false)) {
         s.spool_on = false;
+        note_failure();
         con_printf("ERROR：指定文件的路径不正确！");
     } else {
         s.spool_on = s.spool_path != nullptr;  // off when the first write already failed
@@ -140,12 +141,14 @@ command_result command_loader(command_line& cl) {
     cl.line[cl.raw + 1] = '\0';
     db_result* r = execute_statement("SELECT * FROM DUAL");
     if (!r) {
+        note_failure();
         if (!statement_dropped()) reconnect_and_replay();
         return command_result::done;
     }
     db_result_free(r);
-    if (starts_with_nocase(cl.keyword, "TABLDR"))
-        run_load_command(g_console.conn, cl.line + cl.lead);
+    if (starts_with_nocase(cl.keyword, "TABLDR") &&
+        !run_load_command(g_console.conn, cl.line + cl.lead))
+        note_failure();
     return command_result::done;
 }
 
@@ -230,14 +233,17 @@ command_result command_set_user(command_line& cl) {
     }
     db_result* r = execute_statement(cmd_buff);
     if (!r) {
+        note_failure();
         if (!statement_dropped()) reconnect_and_replay();
         return command_result::done;
     }
-    if (db_result_ok(r))
+    if (db_result_ok(r)) {
         con_printf("Set session authorization ok. current session user is %s\r\n\r\n", name);
-    else
+    } else {
+        note_failure();
         con_printf("ERROR:(%d) %s.\r\n\r\n", db_result_error_code(r),
                    db_result_message(r) ? db_result_message(r) : "");
+    }
     db_result_free(r);
     return command_result::done;
 }
