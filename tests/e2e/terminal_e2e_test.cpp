@@ -76,6 +76,10 @@ TEST_F(terminal_e2e, lines_are_edited_recalled_completed_and_interrupted) {
     // (The editor redraws what a Tab inserts: what the line ran shows what was completed.)
     ASSERT_TRUE(line("sho\tpages\t\r", "pagesize 10\r"));
     ASSERT_TRUE(line("select a from \t;\r", "7 |"));
+    // A new connection asks again, even where the closed one's memory is reused.
+    ASSERT_TRUE(line("create table zq(b int);\r", "Execute successful."));
+    ASSERT_TRUE(line("reconnect\r", "Connect ok."));
+    ASSERT_TRUE(line("insert into z\t values(5);\r", "Total 1 records effected."));
     ASSERT_TRUE(line("execfile files/al\t\r", "Current file is files/alpha.sql"));
     ASSERT_TRUE(term->expect("SQL> "));
     // Ctrl+C drops the line, and a statement of several lines, without ending the console.
@@ -92,7 +96,7 @@ TEST_F(terminal_e2e, lines_are_edited_recalled_completed_and_interrupted) {
     EXPECT_EQ(std::count(sent.begin(), sent.end(), "create table w(a int);"), 2)
         << "the entry Ctrl-R found ran again";
     EXPECT_EQ(std::count(sent.begin(), sent.end(), "select a\nfrom w;"), 0);
-    EXPECT_EQ(std::count(sent.begin(), sent.end(), "select table_name from dba_tables"), 1);
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), "select table_name from dba_tables"), 2);
     struct stat st {};
     ASSERT_EQ(stat(hist.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
