@@ -114,25 +114,43 @@ TEST_F(terminal_e2e, lines_are_edited_recalled_completed_and_interrupted) {
 class terminal_hold_e2e : public norvlite_test {
 protected:
     void SetUp() override { start({"--hold-on", "slowquery"}); }
+    // A held reply cancelled with Ctrl+C; the next statement reconnects and runs.
+    void cancel_a_held_reply(const std::string& mode, const std::string& cwd = "") {
+        auto term = start_norvsql_pty(login(mode), cwd);
+        ASSERT_NE(term, nullptr);
+        ASSERT_TRUE(term->expect("SQL> "));
+        term->type("select 'slowquery' as s;\r");
+        ASSERT_TRUE(term->expect("as s;"));
+        usleep(300000);  // the reply is held: the console waits for it
+        term->type("\x03");
+        ASSERT_TRUE(term->expect(
+            "Cancelled: the statement was sent and the server may still have run it.\r"));
+        ASSERT_TRUE(term->expect("SQL> "));
+        term->type("select 3 as c;\r");
+        ASSERT_TRUE(term->expect("3 |")) << "the next statement reconnects and runs";
+        ASSERT_TRUE(term->expect("SQL> "));
+        term->type("exit\r");
+        EXPECT_EQ(term->finish(), 0);
+        auto sent = received();
+        EXPECT_EQ(std::count(sent.begin(), sent.end(), "select 'slowquery' as s;"), 1)
+            << "a cancelled statement is not run again";
+    }
 };
 
 TEST_F(terminal_hold_e2e, ctrl_c_while_a_reply_is_awaited_cancels_it_and_the_console_goes_on) {
-    auto term = start_norvsql_pty(login());
-    ASSERT_NE(term, nullptr);
-    ASSERT_TRUE(term->expect("SQL> "));
-    term->type("select 'slowquery' as s;\r");
-    ASSERT_TRUE(term->expect("as s;"));
-    usleep(300000);  // the reply is held: the console waits for it
-    term->type("\x03");
-    ASSERT_TRUE(
-        term->expect("Cancelled: the statement was sent and the server may still have run it.\r"));
-    ASSERT_TRUE(term->expect("SQL> "));
-    term->type("select 3 as c;\r");
-    ASSERT_TRUE(term->expect("3 |")) << "the next statement reconnects and runs";
-    ASSERT_TRUE(term->expect("SQL> "));
-    term->type("exit\r");
-    EXPECT_EQ(term->finish(), 0);
-    auto sent = received();
-    EXPECT_EQ(std::count(sent.begin(), sent.end(), "select 'slowquery' as s;"), 1)
-        << "a cancelled statement is not run again";
+    cancel_a_held_reply("NSSL");
+}
+
+class terminal_hold_tls_e2e : public terminal_hold_e2e {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(test_certs().empty()) << "scripts/gen-certs failed";
+        start({"--hold-on", "slowquery", "--certs", test_certs()});
+    }
+};
+
+TEST_F(terminal_hold_tls_e2e, ctrl_c_cancels_a_reply_awaited_on_tls) {
+    temp_dir cwd;
+    ASSERT_TRUE(install_client_certs(test_certs(), cwd.path, "driver"));
+    cancel_a_held_reply("tls", cwd.path);
 }
