@@ -114,13 +114,16 @@ TEST_F(terminal_e2e, lines_are_edited_recalled_completed_and_interrupted) {
 class terminal_hold_e2e : public norvlite_test {
 protected:
     void SetUp() override { start({"--hold-on", "slowquery"}); }
-    // A held reply cancelled with Ctrl+C; the next statement reconnects and runs.
-    void cancel_a_held_reply(const std::string& mode, const std::string& cwd = "") {
+    // A held reply cancelled with Ctrl+C; the next statement reconnects and runs. line holds
+    // the held text; held is the statement the server received for it.
+    void cancel_a_held_reply(const std::string& mode, const std::string& cwd = "",
+                             const std::string& line = "select 'slowquery' as s;",
+                             const std::string& held = "select 'slowquery' as s;") {
         auto term = start_norvsql_pty(login(mode), cwd);
         ASSERT_NE(term, nullptr);
         ASSERT_TRUE(term->expect("SQL> "));
-        term->type("select 'slowquery' as s;\r");
-        ASSERT_TRUE(term->expect("as s;"));
+        term->type(line + "\r");
+        ASSERT_TRUE(term->expect(line));
         usleep(300000);  // the reply is held: the console waits for it
         term->type("\x03");
         ASSERT_TRUE(term->expect(
@@ -132,13 +135,19 @@ protected:
         term->type("exit\r");
         EXPECT_EQ(term->finish(), 0);
         auto sent = received();
-        EXPECT_EQ(std::count(sent.begin(), sent.end(), "select 'slowquery' as s;"), 1)
+        EXPECT_EQ(std::count(sent.begin(), sent.end(), held), 1)
             << "a cancelled statement is not run again";
     }
 };
 
 TEST_F(terminal_hold_e2e, ctrl_c_while_a_reply_is_awaited_cancels_it_and_the_console_goes_on) {
     cancel_a_held_reply("NSSL");
+}
+
+TEST_F(terminal_hold_e2e, ctrl_c_cancels_an_export_fetch_like_a_statement) {
+    temp_dir cwd;
+    cancel_a_held_reply("NSSL", cwd.path, "select 'slowquery' as s >$ out.txt;",
+                        "declare printf_cur1 cursor for select 'slowquery' as s ");
 }
 
 class terminal_hold_tls_e2e : public terminal_hold_e2e {
