@@ -150,6 +150,20 @@ TEST_F(terminal_hold_e2e, ctrl_c_cancels_an_export_fetch_like_a_statement) {
                         "declare printf_cur1 cursor for select 'slowquery' as s ");
 }
 
+class terminal_load_hold_e2e : public terminal_hold_e2e {
+protected:
+    void SetUp() override { start({"--load-delay-ms", "2000"}); }
+};
+
+TEST_F(terminal_load_hold_e2e, ctrl_c_cancels_the_wait_for_a_loads_replies) {
+    temp_dir cwd;
+    write_file(cwd.path + "/d.txt", "1\n2\n");
+    run_console("create table t(a int);\n");
+    cancel_a_held_reply("NSSL", cwd.path, "tabldr table=t datafile=d.txt ft='|' rt=X'0a'",
+                        "LOAD TABLE t         FROM STREAM RECORDS DELIMITED BY NEWLINE FIELDS "
+                        "TERMINATED BY '|'  PARALLEL 1,1 ;");
+}
+
 class terminal_hold_tls_e2e : public terminal_hold_e2e {
 protected:
     void SetUp() override {
