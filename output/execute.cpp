@@ -331,6 +331,7 @@ void run_and_report(const char* text, statement_road road) {
 }
 
 bool connection_ready_to_send() {
+    plat_wait_was_cancelled();  // a cancel belongs to the statement it stopped
     exec.dropped = false;
     db_conn* conn = g_console.conn;
     return ready_to_send(conn);
@@ -377,16 +378,20 @@ bool statement_dropped() {
     return dropped;
 }
 
+bool report_cancel() {
+    if (!plat_wait_was_cancelled()) return false;
+    exec.retry_pending = false;
+    g_console.line_count = 0;
+    note_failure();
+    con_printf("Cancelled: the statement was sent and the server may still have run it.\r\n");
+    return true;
+}
+
 void report_outcome(db_result* r, int64_t start_ms, int64_t end_ms) {
-    if (!r && plat_wait_was_cancelled()) {
-        // Ctrl+C while the reply was awaited: the connection is closed; the statement is not
-        // run again, and the next one reconnects (replaying the open transaction).
-        exec.retry_pending = false;
-        g_console.line_count = 0;
-        note_failure();
-        con_printf("Cancelled: the statement was sent and the server may still have run it.\r\n");
-        return;
-    }
+    // Ctrl+C while the reply was awaited: the connection is closed; the statement is not run
+    // again, and the next one reconnects (replaying the open transaction). A statement that was
+    // never sent was not cancelled (a Ctrl+C may have stopped its reconnect).
+    if (!r && !exec.dropped && report_cancel()) return;
     if (!r) {
         if (statement_dropped()) return;
         con_printf("Net disconnect,reconnect.\r\n\r\n");

@@ -102,6 +102,13 @@ bool statement_dropped();
 // committed) is not retried, and the console says that its outcome is unknown.
 void report_outcome(db_result* r, int64_t start_ms, int64_t end_ms);
 
+// When Ctrl+C cancelled the wait for the last statement's reply (a statement, a client command's
+// own statement, an export's cursor statement, a file marker's statement, a load): marks the
+// failure, prints "Cancelled: the statement was sent and the server may still have run it." and
+// returns true. The statement is then neither retried nor replayed, and the closed connection is
+// left to the next statement, which reconnects and replays the open transaction. Otherwise false.
+bool report_cancel();
+
 // Reconnects without marking a statement for retry (RECONNECT, and client commands whose own
 // statement got no reply): reconnect, replay, "reconnected...".
 void reconnect_and_replay();

@@ -52,7 +52,7 @@ struct stmt_deleter {
 // was sent has been reported already.
 void connection_lost() {
     note_failure();
-    if (statement_dropped()) return;
+    if (statement_dropped() || report_cancel()) return;
     con_printf("Net disconnect,reconnect.\r\n\r\n");
     reconnect_and_replay();
 }
@@ -128,6 +128,7 @@ void run_with_parameter_files(const char* text, const char* list) {
     if (!r) {
         // A file that changed kept the statement from the server: nothing of it ran.
         if (changed_param >= 0) return connection_lost();
+        if (report_cancel()) return;
         return parameter_statement_lost(g_console.auto_commit);
     }
     parameter_statement_sent(g_console.auto_commit);
@@ -247,6 +248,7 @@ void export_cut_off(follow_on why, long long count, buffered_file& out) {
     out.flush();
     note_failure();
     if (why == follow_on::lost) {
+        if (report_cancel()) return;
         con_printf("\r\nExport stopped: the connection was lost after %lld records.\r\n", count);
         connection_lost();
     } else {

@@ -75,7 +75,9 @@ void plat_set_cancel_waits(bool on);
 // the exchange); false otherwise.
 bool plat_take_cancel();
 
-// Whether a wait was cancelled since the last call; clears the mark.
+// Whether a wait was cancelled since the last call; clears the mark. Until then the cancel is
+// in progress: a second Ctrl+C within a second of the first ends the console at once (exit
+// status 130), as a second signal does before the first was acted on.
 bool plat_wait_was_cancelled();
 
 // On the console thread, when a signal is pending: flushes the console output, restores the

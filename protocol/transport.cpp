@@ -197,6 +197,10 @@ int db_conn_secure(const db_conn* conn) {
     return conn ? conn->secure : 0;
 }
 
+uint64_t db_conn_serial(const db_conn* conn) {
+    return conn ? conn->serial : 0;
+}
+
 int db_idle_check(db_conn* c) {
     if (!c || c->sock == closed_socket) return db_idle_closed;
     if (c->recv_pos < c->recv_len) return db_idle_stray;

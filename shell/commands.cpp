@@ -142,12 +142,13 @@ command_result command_loader(command_line& cl) {
     db_result* r = execute_statement("SELECT * FROM DUAL");
     if (!r) {
         note_failure();
-        if (!statement_dropped()) reconnect_and_replay();
+        if (!statement_dropped() && !report_cancel()) reconnect_and_replay();
         return command_result::done;
     }
     db_result_free(r);
+    // A load whose wait Ctrl+C cancelled says so after its failure (report_cancel marks it).
     if (starts_with_nocase(cl.keyword, "TABLDR") &&
-        !run_load_command(g_console.conn, cl.line + cl.lead))
+        !run_load_command(g_console.conn, cl.line + cl.lead) && !report_cancel())
         note_failure();
     return command_result::done;
 }
@@ -163,7 +164,7 @@ command_result command_use(command_line& cl) {
     *end = '\0';
     timed_result t = execute_timed(cl.line);
     if (!t.result) {
-        if (!statement_dropped()) reconnect_and_replay();
+        if (!statement_dropped() && !report_cancel()) reconnect_and_replay();
         return command_result::done;
     }
     if (db_result_ok(t.result) == 1 || db_result_msg_level(t.result) == db_level_warning) {
@@ -234,7 +235,7 @@ command_result command_set_user(command_line& cl) {
     db_result* r = execute_statement(cmd_buff);
     if (!r) {
         note_failure();
-        if (!statement_dropped()) reconnect_and_replay();
+        if (!statement_dropped() && !report_cancel()) reconnect_and_replay();
         return command_result::done;
     }
     if (db_result_ok(r)) {

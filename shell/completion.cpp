@@ -64,9 +64,10 @@ void add_words(std::string_view word, std::span<const char* const> words,
         if (starts_with_any_case(w, word)) choices.push_back(in_typed_case(word, w));
 }
 
-// The table names of the connection, asked once per connection.
+// The table names of the connection, asked once per connection (known by its serial: a new
+// connection may sit where the old one was).
 struct table_cache {
-    const db_conn* conn = nullptr;
+    uint64_t conn = 0;
     bool asked = false;
     std::vector<std::string> names;
 };
@@ -74,8 +75,8 @@ table_cache tables;
 
 const std::vector<std::string>& table_names() {
     db_conn* conn = g_console.conn;
-    if (tables.conn == conn && tables.asked) return tables.names;
-    tables = table_cache{conn, true, {}};
+    if (tables.conn == db_conn_serial(conn) && tables.asked) return tables.names;
+    tables = table_cache{db_conn_serial(conn), true, {}};
     if (!conn) return tables.names;
     // A connection the server has closed for idling, or one holding stray bytes, is left to the
     // next statement's own check.

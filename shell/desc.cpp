@@ -220,7 +220,7 @@ command_result command_imp(command_line& cl) {
     db_result* r = execute_statement(cmd_buff);
     if (!r) {
         note_failure();
-        if (!statement_dropped()) reconnect_and_replay();
+        if (!statement_dropped() && !report_cancel()) reconnect_and_replay();
         return command_result::done;
     }
     long long count = first_count(r);

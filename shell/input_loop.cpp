@@ -108,6 +108,7 @@ void run_statement_loop() {
             a = statement_assembly{};
             s.desc_mode = false;
         }
+        plat_wait_was_cancelled();  // a cancel has ended by the time the prompt shows
         int raw = prompt_and_read(editing, statement_start, next_line);
         if (raw == terminal_interrupted) {
             // Ctrl+C at the prompt drops the statement being entered, as a blank line does.

@@ -76,6 +76,10 @@ TEST_F(terminal_e2e, lines_are_edited_recalled_completed_and_interrupted) {
     // (The editor redraws what a Tab inserts: what the line ran shows what was completed.)
     ASSERT_TRUE(line("sho\tpages\t\r", "pagesize 10\r"));
     ASSERT_TRUE(line("select a from \t;\r", "7 |"));
+    // A new connection asks again, even where the closed one's memory is reused.
+    ASSERT_TRUE(line("create table zq(b int);\r", "Execute successful."));
+    ASSERT_TRUE(line("reconnect\r", "Connect ok."));
+    ASSERT_TRUE(line("insert into z\t values(5);\r", "Total 1 records effected."));
     ASSERT_TRUE(line("execfile files/al\t\r", "Current file is files/alpha.sql"));
     ASSERT_TRUE(term->expect("SQL> "));
     // Ctrl+C drops the line, and a statement of several lines, without ending the console.
@@ -92,7 +96,7 @@ TEST_F(terminal_e2e, lines_are_edited_recalled_completed_and_interrupted) {
     EXPECT_EQ(std::count(sent.begin(), sent.end(), "create table w(a int);"), 2)
         << "the entry Ctrl-R found ran again";
     EXPECT_EQ(std::count(sent.begin(), sent.end(), "select a\nfrom w;"), 0);
-    EXPECT_EQ(std::count(sent.begin(), sent.end(), "select table_name from dba_tables"), 1);
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), "select table_name from dba_tables"), 2);
     struct stat st {};
     ASSERT_EQ(stat(hist.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
@@ -110,25 +114,66 @@ TEST_F(terminal_e2e, lines_are_edited_recalled_completed_and_interrupted) {
 class terminal_hold_e2e : public norvlite_test {
 protected:
     void SetUp() override { start({"--hold-on", "slowquery"}); }
+    // A held reply cancelled with Ctrl+C; the next statement reconnects and runs. line holds
+    // the held text; held is the statement the server received for it.
+    void cancel_a_held_reply(const std::string& mode, const std::string& cwd = "",
+                             const std::string& line = "select 'slowquery' as s;",
+                             const std::string& held = "select 'slowquery' as s;") {
+        auto term = start_norvsql_pty(login(mode), cwd);
+        ASSERT_NE(term, nullptr);
+        ASSERT_TRUE(term->expect("SQL> "));
+        term->type(line + "\r");
+        ASSERT_TRUE(term->expect(line));
+        usleep(300000);  // the reply is held: the console waits for it
+        term->type("\x03");
+        ASSERT_TRUE(term->expect(
+            "Cancelled: the statement was sent and the server may still have run it.\r"));
+        ASSERT_TRUE(term->expect("SQL> "));
+        term->type("select 3 as c;\r");
+        ASSERT_TRUE(term->expect("3 |")) << "the next statement reconnects and runs";
+        ASSERT_TRUE(term->expect("SQL> "));
+        term->type("exit\r");
+        EXPECT_EQ(term->finish(), 0);
+        auto sent = received();
+        EXPECT_EQ(std::count(sent.begin(), sent.end(), held), 1)
+            << "a cancelled statement is not run again";
+    }
 };
 
 TEST_F(terminal_hold_e2e, ctrl_c_while_a_reply_is_awaited_cancels_it_and_the_console_goes_on) {
-    auto term = start_norvsql_pty(login());
-    ASSERT_NE(term, nullptr);
-    ASSERT_TRUE(term->expect("SQL> "));
-    term->type("select 'slowquery' as s;\r");
-    ASSERT_TRUE(term->expect("as s;"));
-    usleep(300000);  // the reply is held: the console waits for it
-    term->type("\x03");
-    ASSERT_TRUE(
-        term->expect("Cancelled: the statement was sent and the server may still have run it.\r"));
-    ASSERT_TRUE(term->expect("SQL> "));
-    term->type("select 3 as c;\r");
-    ASSERT_TRUE(term->expect("3 |")) << "the next statement reconnects and runs";
-    ASSERT_TRUE(term->expect("SQL> "));
-    term->type("exit\r");
-    EXPECT_EQ(term->finish(), 0);
-    auto sent = received();
-    EXPECT_EQ(std::count(sent.begin(), sent.end(), "select 'slowquery' as s;"), 1)
-        << "a cancelled statement is not run again";
+    cancel_a_held_reply("NSSL");
+}
+
+TEST_F(terminal_hold_e2e, ctrl_c_cancels_an_export_fetch_like_a_statement) {
+    temp_dir cwd;
+    cancel_a_held_reply("NSSL", cwd.path, "select 'slowquery' as s >$ out.txt;",
+                        "declare printf_cur1 cursor for select 'slowquery' as s ");
+}
+
+class terminal_load_hold_e2e : public terminal_hold_e2e {
+protected:
+    void SetUp() override { start({"--load-delay-ms", "2000"}); }
+};
+
+TEST_F(terminal_load_hold_e2e, ctrl_c_cancels_the_wait_for_a_loads_replies) {
+    temp_dir cwd;
+    write_file(cwd.path + "/d.txt", "1\n2\n");
+    run_console("create table t(a int);\n");
+    cancel_a_held_reply("NSSL", cwd.path, "tabldr table=t datafile=d.txt ft='|' rt=X'0a'",
+                        "LOAD TABLE t         FROM STREAM RECORDS DELIMITED BY NEWLINE FIELDS "
+                        "TERMINATED BY '|'  PARALLEL 1,1 ;");
+}
+
+class terminal_hold_tls_e2e : public terminal_hold_e2e {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(test_certs().empty()) << "scripts/gen-certs failed";
+        start({"--hold-on", "slowquery", "--certs", test_certs()});
+    }
+};
+
+TEST_F(terminal_hold_tls_e2e, ctrl_c_cancels_a_reply_awaited_on_tls) {
+    temp_dir cwd;
+    ASSERT_TRUE(install_client_certs(test_certs(), cwd.path, "driver"));
+    cancel_a_held_reply("tls", cwd.path);
 }
