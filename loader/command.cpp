@@ -106,15 +106,21 @@ std::string build_load_statement(const load_request& r) {
     return sql;
 }
 
-void run_load_command(db_conn* conn, char* text) {
+bool run_load_command(db_conn* conn, char* text) {
     load_request r = parse_load_arguments(text + 6);
-    if (!r.table) return con_printf("Loss table name\r\n\r\n");
-    if (!r.datafile) return con_printf("Loss data file path\r\n");
-    if (!r.ft) return con_printf("Loss field separator\r\n");
-    if (!r.rt) return con_printf("Loss row separator\r\n");
+    const char* missing = !r.table      ? "Loss table name\r\n\r\n"
+                          : !r.datafile ? "Loss data file path\r\n"
+                          : !r.ft       ? "Loss field separator\r\n"
+                          : !r.rt       ? "Loss row separator\r\n"
+                                        : nullptr;
+    if (missing) {
+        con_printf("%s", missing);
+        return false;
+    }
     int64_t start = plat_clock_ms();
     bool ok = load_table_stream(conn, r);
     con_printf(ok ? "\r\nLoad table %s Sucessed\r\n\r\n" : "\r\nLoad table %s failed\r\n\r\n",
                r.table);
     con_printf("Use time:%d ms.     \r\n", int(plat_clock_ms() - start));
+    return ok;
 }

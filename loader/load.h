@@ -44,5 +44,6 @@ std::string build_load_statement(const load_request& r);
 bool load_table_stream(db_conn* conn, const load_request& r);
 
 // The whole TABLDR command after the connection probe: text starts at the command word.
-// Prints the checks' messages, the outcome and the elapsed time.
-void run_load_command(db_conn* conn, char* text);
+// Prints the checks' messages, the outcome and the elapsed time. Returns false when a check
+// refused the command or the load failed.
+bool run_load_command(db_conn* conn, char* text);

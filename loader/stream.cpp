@@ -304,9 +304,14 @@ bool load_table_stream(db_conn* conn, const load_request& r) {
     });
     // The reader is waited for (or stopped, when the connection failed) before the files it
     // writes to are closed.
+    // At a terminal a Ctrl+C cancels the wait for the server's last replies: the connection is
+    // shut down, which ends the reader.
     if (!sent) db_shutdown(conn);
     while (st.receiving) {
-        plat_end_on_signal();
+        if (plat_take_cancel())
+            db_shutdown(conn);
+        else
+            plat_end_on_signal();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     reader.join();

@@ -72,6 +72,8 @@ bool replay() {
     return true;
 }
 
+bool failure_marked = false;
+
 const char* level_format(int level) {
     switch (level) {
         case db_level_warning:
@@ -140,6 +142,7 @@ void reconnect_replay_retry() {
 // The reply of a statement that went out is lost and the statement is not sent again: nothing of
 // the open transaction is replayed either. Reconnects and says that the outcome is unknown.
 void outcome_unknown() {
+    note_failure();
     exec.replay_list.clear();
     exec.replay_broken = false;
     g_console.line_count = 0;
@@ -172,6 +175,7 @@ bool ready_to_send(db_conn*& conn) {
 
 // The start of every road that sends a statement: what a missing reply will refer to.
 void begin_statement(const char* text, bool auto_commit) {
+    plat_wait_was_cancelled();  // a cancel belongs to the statement it stopped
     exec.last_statement = text;
     exec.last_sent = false;
     exec.last_auto_commit = auto_commit;
@@ -246,6 +250,7 @@ bool reconnect_server() {
         db_connect(g_console.ssl_mode, g_console.host, static_cast<uint16_t>(g_console.port),
                    g_console.database, g_console.user, g_console.password, g_console.encryptor,
                    "GBK", nullptr, nullptr, 0, g_console.auto_commit ? 1 : 0, secure ? 1 : 0, 0);
+    if (!g_console.conn) note_failure();
     if (secure)
         con_printf(g_console.conn ? "SSL Connect ok.\r\n" : "SSL Connect failed.\r\n");
     else
@@ -326,6 +331,7 @@ void run_and_report(const char* text, statement_road road) {
 }
 
 bool connection_ready_to_send() {
+    plat_wait_was_cancelled();  // a cancel belongs to the statement it stopped
     exec.dropped = false;
     db_conn* conn = g_console.conn;
     return ready_to_send(conn);
@@ -336,6 +342,7 @@ void parameter_statement_sent(bool auto_commit) {
 }
 
 void parameter_statement_lost(bool auto_commit) {
+    note_failure();
     con_printf("Net disconnect,reconnect.\r\n\r\n");
     g_console.line_count = 0;
     if (auto_commit) {
@@ -355,13 +362,36 @@ void parameter_statement_lost(bool auto_commit) {
     con_printf(not_run_again);
 }
 
+void note_failure() {
+    failure_marked = true;
+}
+
+bool take_failure() {
+    bool marked = failure_marked;
+    failure_marked = false;
+    return marked;
+}
+
 bool statement_dropped() {
     bool dropped = exec.dropped;
     exec.dropped = false;
     return dropped;
 }
 
+bool report_cancel() {
+    if (!plat_wait_was_cancelled()) return false;
+    exec.retry_pending = false;
+    g_console.line_count = 0;
+    note_failure();
+    con_printf("Cancelled: the statement was sent and the server may still have run it.\r\n");
+    return true;
+}
+
 void report_outcome(db_result* r, int64_t start_ms, int64_t end_ms) {
+    // Ctrl+C while the reply was awaited: the connection is closed; the statement is not run
+    // again, and the next one reconnects (replaying the open transaction). A statement that was
+    // never sent was not cancelled (a Ctrl+C may have stopped its reconnect).
+    if (!r && !exec.dropped && report_cancel()) return;
     if (!r) {
         if (statement_dropped()) return;
         con_printf("Net disconnect,reconnect.\r\n\r\n");
@@ -402,6 +432,7 @@ void report_outcome(db_result* r, int64_t start_ms, int64_t end_ms) {
         if (g_console.show_use_time)
             con_printf("Use time:%d ms.     \r\n", static_cast<int>(end_ms - start_ms));
     }
+    if (db_result_ok(r) != 1 && level != db_level_warning) note_failure();
     if (const char* fmt = level_format(level)) {
         const char* message = db_result_message(r);
         con_printf(fmt, message ? message : "");

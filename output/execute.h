@@ -102,6 +102,13 @@ bool statement_dropped();
 // committed) is not retried, and the console says that its outcome is unknown.
 void report_outcome(db_result* r, int64_t start_ms, int64_t end_ms);
 
+// When Ctrl+C cancelled the wait for the last statement's reply (a statement, a client command's
+// own statement, an export's cursor statement, a file marker's statement, a load): marks the
+// failure, prints "Cancelled: the statement was sent and the server may still have run it." and
+// returns true. The statement is then neither retried nor replayed, and the closed connection is
+// left to the next statement, which reconnects and replays the open transaction. Otherwise false.
+bool report_cancel();
+
 // Reconnects without marking a statement for retry (RECONNECT, and client commands whose own
 // statement got no reply): reconnect, replay, "reconnected...".
 void reconnect_and_replay();
@@ -112,6 +119,16 @@ bool reconnect_server();
 
 // The number of statements waiting to be replayed on a new connection.
 int replay_list_size();
+
+// ---- failures (ON_ERROR_STOP) -------------------------------------------------------------
+
+// Marks that the statement or client command being carried out failed: an Error or Fatal reply,
+// a connection that could not be had or restored, an outcome left unknown, a file marker or a
+// load that failed. The statement loop takes the mark after every line.
+void note_failure();
+
+// Whether a failure was marked since the last call; clears the mark.
+bool take_failure();
 
 // Whether a statement's text makes data changes / ends the transaction, by its first word
 // after leading blanks, tabs and line ends (case-insensitive prefixes).

@@ -46,7 +46,8 @@ struct stmt_deleter {
 // again, as its files may have changed meanwhile. A statement that found no connection before it
 // was sent has been reported already.
 void connection_lost() {
-    if (statement_dropped()) return;
+    note_failure();
+    if (statement_dropped() || report_cancel()) return;
     con_printf("Net disconnect,reconnect.\r\n\r\n");
     reconnect_and_replay();
 }
@@ -65,12 +66,14 @@ void run_with_parameter_files(const char* text, const char* list) {
         p += std::strspn(p, " \t");
         size_t len = std::strcspn(p, " ");
         if (len >= obj_filename_size) {
+            note_failure();
             con_printf("File name too long: at most %zu characters\r\n", obj_filename_size - 1);
             g_console.line_count = 0;
             return;
         }
         // A parameter that cannot be bound would leave the statement short of it.
         if (index >= db_stmt_max_params) {
+            note_failure();
             con_printf("Too many parameter files: at most %d\r\n", db_stmt_max_params);
             g_console.line_count = 0;
             return;
@@ -90,6 +93,7 @@ void run_with_parameter_files(const char* text, const char* list) {
             got = db_file_bind::ok;
         }
         if (got != db_file_bind::ok) {
+            note_failure();
             con_printf(got == db_file_bind::too_large ? "File %s is too large for a parameter.\r\n"
                                                       : "Open file %s failed.\r\n",
                        name.c_str());
@@ -101,6 +105,7 @@ void run_with_parameter_files(const char* text, const char* list) {
     }
     // Bytes that answer nothing must not be taken for this statement's reply.
     if (!connection_ready_to_send()) {
+        note_failure();
         g_console.line_count = 0;
         return;
     }
@@ -111,17 +116,21 @@ void run_with_parameter_files(const char* text, const char* list) {
     g_console.line_count = 0;
     const int changed_param = r ? -1 : db_stmt_changed_param(stmt.get());
     if (changed_param >= 0) {
+        note_failure();
         con_printf("File %s changed while it was sent: the statement was not run.\r\n",
                    names[size_t(changed_param)].c_str());
     }
     if (!r) {
         // A file that changed kept the statement from the server: nothing of it ran.
         if (changed_param >= 0) return connection_lost();
+        if (report_cancel()) return;
         return parameter_statement_lost(g_console.auto_commit);
     }
     parameter_statement_sent(g_console.auto_commit);
-    if (db_result_ok(r.get()) == 0)
+    if (db_result_ok(r.get()) == 0) {
+        note_failure();
         con_printf("Error:%s\r\n", db_result_message(r.get()) ? db_result_message(r.get()) : "");
+    }
 }
 
 // Writes data to fd through a buffer of flush_at bytes; in text mode every LF is written as
@@ -163,12 +172,14 @@ void run_to_file(const char* text, const char* name, bool text_mode) {
     con_printf(text_mode ? "\r\nUse time:%d ms.      \r\n" : "Use time:%d ms.      \r\n", elapsed);
     g_console.line_count = 0;
     if (db_result_ok(r.get()) == 0) {
+        note_failure();
         con_printf("Error:%s\r\n", db_result_message(r.get()) ? db_result_message(r.get()) : "");
         return;
     }
     // The file is emptied first: older, longer contents must not trail after the new ones.
     int fd = create_for_writing(name);
     if (fd < 0) {
+        note_failure();
         con_printf("Open file %s failed.\r\n", name);
         return;
     }
@@ -180,10 +191,12 @@ void run_to_file(const char* text, const char* name, bool text_mode) {
     }
     out.flush();
     if (out.failed) {
+        note_failure();
         con_printf("\r\nWriting %s failed: the file holds only part of the result.\r\n", name);
         return;
     }
     if (db_result_cut_short(r.get())) {
+        note_failure();
         con_printf("\r\nConnection lost after %d records: the result is incomplete.\r\n",
                    db_result_row_count(r.get()));
         return;
@@ -199,6 +212,7 @@ bool cursor_step(const std::string& sql, bool& lost) {
         return false;
     }
     if (const char* message = db_result_message(r.get())) {
+        note_failure();
         con_printf("%s", message);
         return false;
     }
@@ -219,7 +233,9 @@ void export_heading(db_result* batch, std::string& line) {
 // idle limit, bytes that answer nothing), which replaces it.
 void export_cut_off(follow_on why, long long count, buffered_file& out) {
     out.flush();
+    note_failure();
     if (why == follow_on::lost) {
+        if (report_cancel()) return;
         con_printf("\r\nExport stopped: the connection was lost after %lld records.\r\n", count);
         connection_lost();
     } else {
@@ -239,6 +255,7 @@ void export_cut_off(follow_on why, long long count, buffered_file& out) {
 void run_export(const char* text, const char* name) {
     int fd = create_for_writing(name, false);
     if (fd < 0) {
+        note_failure();
         con_printf("ERROR:文件操作异常或指定盘符无操作权限！\\r\n");
         return;
     }
@@ -306,6 +323,7 @@ void run_export(const char* text, const char* name) {
         }
         if (failed) {
             if (++failures == export_fetch_attempts) {
+                note_failure();
                 con_printf(
                     "\r\nExport stopped after %d failed fetches: the file holds %lld "
                     "records.\r\n",
@@ -331,6 +349,7 @@ void run_export(const char* text, const char* name) {
     const bool fd_closed = close_file(closer.fd);
     closer.fd = -1;
     if (out.failed || !fd_closed) {
+        note_failure();
         con_printf("\r\nWriting %s failed after %lld records: the file is incomplete.\r\n", name,
                    count);
     } else if (!stopped) {

@@ -70,6 +70,20 @@ int plat_pending_signal();
 // signal a meaning of its own instead of ending the console.
 int plat_take_signal();
 
+// While on (the console at a terminal turns it on), a Ctrl+C during a wait for a server's reply
+// cancels that wait instead of ending the console. Console thread only.
+void plat_set_cancel_waits(bool on);
+
+// For a wait for a reply that a signal woke: with cancel_waits on and SIGINT pending on the
+// console thread, takes the signal, remembers the cancel and returns true (the caller abandons
+// the exchange); false otherwise.
+bool plat_take_cancel();
+
+// Whether a wait was cancelled since the last call; clears the mark. Until then the cancel is
+// in progress: a second Ctrl+C within a second of the first ends the console at once (exit
+// status 130), as a second signal does before the first was acted on.
+bool plat_wait_was_cancelled();
+
 // On the console thread, when a signal is pending: flushes the console output, restores the
 // terminal and exits with 128 + the signal. Returns otherwise (and always on other threads).
 void plat_end_on_signal();

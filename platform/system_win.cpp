@@ -158,6 +158,18 @@ int plat_take_signal() {
     return pending_signal.exchange(0);
 }
 
+// The console host's line mode reads the lines on Windows, and a Ctrl+C during a wait for a
+// reply ends the console there as before: no wait is cancelled.
+void plat_set_cancel_waits(bool) {}
+
+bool plat_take_cancel() {
+    return false;
+}
+
+bool plat_wait_was_cancelled() {
+    return false;
+}
+
 void plat_end_on_signal() {
     if (!on_console_thread()) return;
     int sig = pending_signal.load();

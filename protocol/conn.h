@@ -34,6 +34,7 @@ struct db_conn {
     std::optional<std::string> encryptor;
     std::optional<std::string> iso_level;
     int32_t lock_timeout = 0;  // 0 = not sent
+    uint64_t serial = 0;       // this connection's number, never given to another (db_conn_serial)
     int sock = closed_socket;
     int32_t secure = 0;  // 1 = own cipher or TLS requested
     int32_t tls = 0;     // 1 = the channel is TLS

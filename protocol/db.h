@@ -24,6 +24,10 @@ int db_disconnect(db_conn* conn);
 // 1 when the connection was opened with encryption requested (own cipher or TLS).
 int db_conn_secure(const db_conn* conn);
 
+// A number that no other connection of this process has had or will have (a new connection may
+// be allocated where a closed one was, so its address tells nothing); 0 for a null connection.
+uint64_t db_conn_serial(const db_conn* conn);
+
 // What a connection holds between two statements, looked at without blocking, before the next
 // one is sent: nothing (db_idle_clean); the server's close, a reset, or no open socket at all
 // (db_idle_closed, also for a null connection); or bytes that answer no statement

@@ -1,5 +1,6 @@
 // Connect and log in: the socket, the channel (clear or TLS), the login text and the server's
 // one-letter verdict. db_connect is the only way a connection comes into being.
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -223,5 +224,7 @@ db_conn* db_connect(const char* mode, const char* host, uint16_t port, const cha
     c->lock_timeout = lock_timeout;
     c->server_addr = addr;
     c->server_port = port;
+    static std::atomic<uint64_t> serials{0};
+    c->serial = ++serials;
     return c.release();
 }

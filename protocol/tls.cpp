@@ -77,20 +77,23 @@ ssl_st* tls_client_connect(int sock) {
 }
 
 // On the console thread a signal that ends the console ends it while the TLS object waits for
-// the server (or when it interrupted a blocking call), not as a lost connection.
+// the server (or when it interrupted a blocking call), not as a lost connection. At a terminal a
+// Ctrl+C abandons the wait instead: the call fails, and the exchange with it.
 int tls_write(ssl_st* ssl, const void* data, int n) {
     int r = SSL_write(ssl, data, n);
-    if (r <= 0) plat_end_on_signal();
+    if (r <= 0 && !plat_take_cancel()) plat_end_on_signal();
     return r;
 }
 
 int tls_read(ssl_st* ssl, void* buf, int n) {
     if (SSL_pending(ssl) == 0) {
-        while (plat_wait_fd(SSL_get_fd(ssl), plat_wait_in, -1) == plat_woken)
+        while (plat_wait_fd(SSL_get_fd(ssl), plat_wait_in, -1) == plat_woken) {
+            if (plat_take_cancel()) return -1;
             plat_end_on_signal();
+        }
     }
     int r = SSL_read(ssl, buf, n);
-    if (r <= 0) plat_end_on_signal();
+    if (r <= 0 && !plat_take_cancel()) plat_end_on_signal();
     return r;
 }
 
@@ -121,10 +124,13 @@ namespace {
 
 // Waits until the socket is ready for what the TLS object asked for. A short time-out lets the
 // caller look again: the other thread may have moved the TLS object on meanwhile.
-// On the console thread a signal that ends the console ends it here.
+// On the console thread a signal that ends the console ends it here; a Ctrl+C that cancels the
+// wait returns false (the caller's call fails).
 bool wait_for(int sock, int ssl_error) {
     int events = ssl_error == SSL_ERROR_WANT_WRITE ? plat_wait_out : plat_wait_in;
-    if (plat_wait_fd(sock, events, 50) == plat_woken) plat_end_on_signal();
+    if (plat_wait_fd(sock, events, 50) != plat_woken) return true;
+    if (plat_take_cancel()) return false;
+    plat_end_on_signal();
     return true;
 }
 

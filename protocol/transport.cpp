@@ -14,15 +14,19 @@ namespace {
 // Waits until the socket has bytes. On the console thread a signal that ends the console (a
 // Ctrl+C, SIGTERM or SIGHUP while the server holds its reply) ends it here, with what was
 // printed flushed; the other threads wait for the socket alone.
+// At a terminal a Ctrl+C abandons the wait instead: the exchange fails (and the connection
+// closes with it).
 void wait_readable(int sock) {
-    while (plat_wait_fd(sock, plat_wait_in, -1) == plat_woken)
+    while (plat_wait_fd(sock, plat_wait_in, -1) == plat_woken) {
+        if (plat_take_cancel()) db_fail();
         plat_end_on_signal();
+    }
 }
 
 // A send or receive failed: a signal that interrupted it ends the console; anything else is
 // the exchange's error escape.
 [[noreturn]] void io_failed() {
-    plat_end_on_signal();
+    if (!plat_take_cancel()) plat_end_on_signal();
     db_fail();
 }
 
@@ -141,6 +145,10 @@ int db_disconnect(db_conn* conn) {
 
 int db_conn_secure(const db_conn* conn) {
     return conn ? conn->secure : 0;
+}
+
+uint64_t db_conn_serial(const db_conn* conn) {
+    return conn ? conn->serial : 0;
 }
 
 int db_idle_check(db_conn* c) {

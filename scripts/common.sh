@@ -27,7 +27,7 @@ need_packages() {
     fi
 }
 
-build_packages=(g++ cmake ninja-build libssl-dev libsqlite3-dev libgtest-dev openssl)
+build_packages=(g++ cmake ninja-build libssl-dev libsqlite3-dev libgtest-dev libedit-dev openssl)
 
 # Configures and builds into the given directory with the extra CMake arguments.
 build_tree() {

@@ -200,6 +200,7 @@ command_result command_imp(command_line& cl) {
     FILE* f = std::fopen(filepath.c_str(), "rb");
     if (!f) {
         con_printf("Open file %s failed!\r\n", filepath.c_str());
+        note_failure();
         return command_result::done;
     }
     std::fclose(f);
@@ -218,13 +219,15 @@ command_result command_imp(command_line& cl) {
                       table.c_str());
     db_result* r = execute_statement(cmd_buff);
     if (!r) {
-        if (!statement_dropped()) reconnect_and_replay();
+        note_failure();
+        if (!statement_dropped() && !report_cancel()) reconnect_and_replay();
         return command_result::done;
     }
     long long count = first_count(r);
     db_result_free(r);
     if (count == 0) {
         con_printf("There something wrong!Unable to identify the table!\r\n");
+        note_failure();
         return command_result::done;
     }
     if (has_schema)
@@ -237,6 +240,6 @@ command_result command_imp(command_line& cl) {
                       "sqlldr table=%s datafile=%s ft='|' rt=X'0a' log = ./load.log "
                       "errlog=./loaderr.log",
                       table.c_str(), filepath.c_str());
-    run_load_command(s.conn, cmd_buff);
+    if (!run_load_command(s.conn, cmd_buff)) note_failure();
     return command_result::done;
 }

@@ -3,8 +3,10 @@
 // a message and drop the statement. Complete statements go to run_statement.
 #include "shell/input_loop.h"
 
+#include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <string>
 #include <string_view>
 
 #include "output/execute.h"
@@ -13,17 +15,37 @@
 #include "platform/system.h"
 #include "shell/commands.h"
 #include "shell/statement_assembly.h"
+#include "shell/terminal_lines.h"
 #include "state/console_state.h"
 
 namespace {
 
-void print_statement_prompt() {
-    if (g_console.show_time) {
-        const plat_time_of_day now = plat_local_time_of_day();
-        con_printf("\r\n%02d:%02d:%02d  SQL>", now.hour, now.minute, now.second);
+// The prompt at the start of a statement, without the line end before it.
+std::string statement_prompt() {
+    if (!g_console.show_time) return "SQL> ";
+    const plat_time_of_day now = plat_local_time_of_day();
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d  SQL>", now.hour, now.minute, now.second);
+    return text;
+}
+
+// Shows the prompt and reads the next line into line_buff (read_console_line's returns, and
+// terminal_interrupted). At a terminal the line editor shows the prompt; the "\r\n" before a
+// statement's prompt is printed first, so that the editor redraws only its own line.
+int prompt_and_read(bool editing, bool statement_start, int next_line) {
+    console_state& s = g_console;
+    std::string prompt;
+    if (statement_start) {
+        con_printf("\r\n");
+        prompt = statement_prompt();
     } else {
-        con_printf("\r\nSQL> ");
+        char number[16];
+        std::snprintf(number, sizeof number, "%-4d ", next_line);
+        prompt = number;
     }
+    if (editing) return read_terminal_line(s.line_buff, prompt.c_str());
+    con_write(prompt.data(), prompt.size());
+    return read_console_line(s.line_buff);
 }
 
 // Carries out a step on the line in line_buff; returns the step that decided the line's fate (a
@@ -74,30 +96,44 @@ void run_statement_loop() {
     console_state& s = g_console;
     statement_assembly a;
     int next_line = 0;  // the continuation number shown while a statement waits for more
+    const bool editing = terminal_editing();
+    plat_set_cancel_waits(editing);
     s.line_count = 0;
     for (;;) {
-        if (s.line_count != 0) {
-            con_printf("%-4d ", next_line);
-        } else {
+        const bool statement_start = s.line_count == 0;
+        if (statement_start) {
             a = statement_assembly{};
             s.desc_mode = false;
-            print_statement_prompt();
         }
-        int raw = read_console_line(s.line_buff);
+        plat_wait_was_cancelled();  // a cancel has ended by the time the prompt shows
+        int raw = prompt_and_read(editing, statement_start, next_line);
+        if (raw == terminal_interrupted) {
+            // Ctrl+C at the prompt drops the statement being entered, as a blank line does.
+            terminal_statement_dropped();
+            s.line_count = 0;
+            continue;
+        }
         if (raw < 0) plat_exit(0);
         if (raw >= line_buff_size) {
             con_printf("over max linesize");
+            if (editing) terminal_statement_dropped();
             s.line_count = 0;
             continue;
         }
         ++s.line_count;
         s.line_buff[raw] = '\0';
         std::string_view line(s.line_buff, size_t(raw));
+        if (editing) terminal_line_taken(line, false);
         assembly_step step = carry_out(a, step_line(a, s.sql_buff, line), line);
+        // A failure ends a scripted run at once: nothing after it is sent.
+        if (take_failure() && s.on_error_stop) plat_exit(on_error_stop_status);
         if (step.ends()) s.line_count = 0;
+        // A statement over (or ended early by what it ran) is one history entry.
+        if (editing && s.line_count == 0) terminal_line_taken({}, true);
         next_line = step.continuation;
         if (s.login_requested) {
             s.login_requested = false;
+            if (editing) terminal_statement_dropped();
             return;
         }
     }

@@ -7,6 +7,9 @@
 // in text mode delivers lines. Returns the characters stored, or -1 at end of input.
 int read_console_line(char* line_buff);
 
+// The exit status after a failure while ON_ERROR_STOP is ON.
+inline constexpr int on_error_stop_status = 3;
+
 // Runs the statement loop until LOGIN returns control to the login cycle; EXIT and the end of
 // standard input end the process with status 0.
 void run_statement_loop();

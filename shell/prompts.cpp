@@ -14,11 +14,15 @@ namespace {
 // login cycle refuses. End of input ends the console.
 const char* read_word_into(char* buf, int cap) {
     int n = con_read_word(buf, cap);
-    if (n == con_eof) plat_exit(0);
+    if (n == con_eof) end_of_input();
     return buf;
 }
 
 }  // namespace
+
+void end_of_input() {
+    plat_exit(g_console.logged_in ? 0 : 2);
+}
 
 bool is_ipv4_text(std::string_view text) {
     if (text.empty() || text.size() > 16) return false;
@@ -99,7 +103,7 @@ void prompt_password() {
         int key = 0;
         while (!e.done) {
             key = con_getch();
-            if (key == con_eof) plat_exit(0);
+            if (key == con_eof) end_of_input();
             if (key == con_interrupted) continue;
             const char* echo = password_key(e, key);
             if (*echo) con_printf("%s", echo);
@@ -108,7 +112,7 @@ void prompt_password() {
         // statement, or a value of the next login): they are dropped up to the Enter.
         while (key != 13) {
             key = con_getch();
-            if (key == con_eof) plat_exit(0);
+            if (key == con_eof) end_of_input();
         }
     }
     std::memcpy(g_console.password_input, e.text, sizeof e.text);

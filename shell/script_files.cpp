@@ -17,6 +17,7 @@
 #include "platform/files.h"
 #include "platform/system.h"
 #include "protocol/db.h"
+#include "shell/input_loop.h"
 #include "state/console_state.h"
 #include "text/scan.h"
 
@@ -65,10 +66,21 @@ bool stops_at_zero_byte(const script_file& sf, std::string_view text, int64_t or
     return true;
 }
 
-// Sends a statement text that the console does not report.
-void run_unreported(const std::string& text, bool through_wrapper) {
+// Sends a statement text of the file that the console does not report. A statement that fails
+// is a failure of the command; with ON_ERROR_STOP its message is shown, naming the file, and the
+// console ends with status 3.
+void run_unreported(const script_file& sf, const std::string& text, bool through_wrapper) {
     db_result* r = through_wrapper ? execute_statement(text.c_str())
                                    : db_execute(g_console.conn, text.c_str());
+    if (!r || (db_result_ok(r) != 1 && db_result_msg_level(r) != db_level_warning)) {
+        note_failure();
+        if (g_console.on_error_stop) {
+            const char* message = r ? db_result_message(r) : "the connection was lost";
+            con_printf("Error in %s: %s\r\n", sf.path.c_str(), message ? message : "");
+            db_result_free(r);
+            plat_exit(on_error_stop_status);
+        }
+    }
     db_result_free(r);
 }
 
@@ -122,7 +134,7 @@ void execfile_small(script_file& sf) {
             if (stops_at_zero_byte(sf, statement, origin + int64_t(begin))) return;
             if (full_read) con_printf("%s", statement.c_str());
             con_printf("\n");
-            run_unreported(statement, true);
+            run_unreported(sf, statement, true);
             // The rest starts at the marker's second letter.
             text.erase(0, begin + e + 1);
             origin += int64_t(begin + e + 1);
@@ -165,7 +177,7 @@ bool run_marked_texts(script_file& sf, std::string_view wrapped, size_t b, int64
         std::string_view text = wrapped.substr(start, e);
         if (text.find_first_not_of(" \t\r\n") != std::string_view::npos) {
             if (stops_at_zero_byte(sf, text, origin + int64_t(start))) return false;
-            run_unreported(std::string(text), false);
+            run_unreported(sf, std::string(text), false);
         }
         if (e == std::string_view::npos) return true;
         // The rest starts at the marker's second letter, as in the small-file path.
@@ -247,7 +259,7 @@ void execfile2_small(script_file& sf) {
     text.resize(last + 1);
     if (stops_at_zero_byte(sf, text, 0)) return;
     con_printf("%s\n", text.c_str());
-    run_unreported(text, false);
+    run_unreported(sf, text, false);
 }
 
 // EXECFILE2, a file of 2 MB or more: blocks cut after their last unquoted ';'.
@@ -269,7 +281,7 @@ void execfile2_large(script_file& sf) {
             if (stops_at_zero_byte(sf, std::string_view(block).substr(skip),
                                    origin + int64_t(skip)))
                 return;
-            run_unreported(block.substr(skip), false);
+            run_unreported(sf, block.substr(skip), false);
         }
         if (!complete || std::feof(sf.f)) return;
         int next = std::fgetc(sf.f);
@@ -285,6 +297,7 @@ void run_file(const std::string& path, bool second_form) {
     file_ptr f = open_regular_file(path.c_str(), file_size);
     if (!f) {
         con_printf("the file_path is not a file \r\n");
+        note_failure();
         return;
     }
     script_file sf{path, f.get()};

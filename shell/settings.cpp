@@ -137,6 +137,8 @@ const switch_option switch_options[] = {
      "SHOW_TIME OFF\r\n", "SHOW_TIME must be ON or OFF\r\n"},
     {"SHOW_USE_TIME", &console_state::show_use_time, "SHOW_USE_TIME must be ON or OFF\r\n",
      "SHOW_USE_TIME ON\r\n", "SHOW_USE_TIME OFF\r\n", "SHOW_USE_TIME must be ON or OFF\r\n"},
+    {"ON_ERROR_STOP", &console_state::on_error_stop, "ON_ERROR_STOP must be ON or OFF\r\n",
+     "ON_ERROR_STOP ON\r\n", "ON_ERROR_STOP OFF\r\n", "ON_ERROR_STOP must be ON or OFF\r\n"},
 };
 
 void set_switch(const switch_option& opt, scanner& sc) {
@@ -270,6 +272,8 @@ command_result command_show(command_line& cl) {
         con_printf(g_console.heading ? "heading on\r\n" : "heading off\r\n");
     } else if (same_word(option, "SHOW_TYPE")) {
         con_printf(g_console.show_type ? "show_type on\r\n" : "show_type off\r\n");
+    } else if (same_word(option, "ON_ERROR_STOP")) {
+        con_printf(g_console.on_error_stop ? "on_error_stop on\r\n" : "on_error_stop off\r\n");
     } else if (same_word(option, "TABLES")) {
         run_and_report("select table_name from dba_tables");
     } else {
@@ -328,6 +332,9 @@ command_result command_reset(command_line& cl) {
     } else if (same_word(option, "SHOW_TYPE")) {
         g_console.show_type = false;
         con_printf("show_type off\r\n");
+    } else if (same_word(option, "ON_ERROR_STOP")) {
+        g_console.on_error_stop = false;
+        con_printf("on_error_stop off\r\n");
     } else {
         send_line_to_server(cl);
     }

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "output/execute.h"
 #include "platform/console.h"
@@ -84,8 +85,43 @@ void login_cycle() {
         con_printf("\r\nConnect to %s:%d %s %s \r\n", g_console.host, g_console.port,
                    g_console.database, g_console.user);
         con_printf("Connect ok.\r\n");
+        g_console.logged_in = true;
         idle_tracking_start();
         return;
+    }
+}
+
+const char usage_text[] =
+    "Usage: norvsql MODE ADDRESS PORT DATABASE USER PASSWORD [ENCRYPTOR]\n"
+    "       norvsql                  (asks for every value, the password without echo)\n"
+    "       norvsql --help | -h | --version\n"
+    "\n"
+    "MODE    tls or TLS: TLS with a client certificate; ssl or SSL: the console's own cipher\n"
+    "        channel; any other word (by convention NSSL): a clear connection.\n"
+    "ADDRESS a dotted IPv4 address.\n"
+    "\n"
+    "TLS and the own cipher read these files under security/ in the working directory:\n"
+    "ca.crt (the CA that signed the server), ca.crl (its revocation list), driver.crt and\n"
+    "driver.key (the console's certificate and key).\n"
+    "\n"
+    "Exit status: 0 after EXIT or the end of input, 2 when input ended before any login\n"
+    "succeeded, 3 when ON_ERROR_STOP is ON and a statement or command failed.\n"
+    "\n"
+    "Type HELP at the prompt for the console's commands.\n";
+
+const char version_text[] = "norvsql V1.2.1\n";
+
+// --help, -h and --version given alone print their text and end the console.
+void answer_lone_option(int argc, char** argv) {
+    if (argc != 2) return;
+    std::string_view a = argv[1];
+    if (a == "--help" || a == "-h") {
+        con_write(usage_text, sizeof usage_text - 1);
+        plat_exit(0);
+    }
+    if (a == "--version") {
+        con_write(version_text, sizeof version_text - 1);
+        plat_exit(0);
     }
 }
 
@@ -93,6 +129,7 @@ void login_cycle() {
 
 int console_main(int argc, char** argv) {
     plat_init();
+    answer_lone_option(argc, argv);
     plat_handle_signals();
     console_state_reset(g_console);
     store_arguments(argc, argv);

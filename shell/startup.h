@@ -25,7 +25,11 @@ struct password_entry {
 // Applies one key; returns what to echo ("*", "\b \b" or "").
 const char* password_key(password_entry& e, int key);
 
-// The prompts of the login cycle. Each ends the console (status 0) at end of input.
+// Ends the console at the end of standard input: status 0 once a login has succeeded in this
+// run, 2 before (the connection could not be made).
+[[noreturn]] void end_of_input();
+
+// The prompts of the login cycle. Each ends the console at end of input (end_of_input).
 void prompt_host_port();
 void prompt_database();
 void prompt_user();

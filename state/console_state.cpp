@@ -2,6 +2,9 @@
 // listing.
 #include "state/console_state.h"
 
+#include <cstdlib>
+#include <cstring>
+
 #include "platform/system.h"
 
 console_state g_console;
@@ -40,6 +43,9 @@ void console_state_reset(console_state& s) {
     s.string_size = 32;
     s.number_size = 12;
     s.desc_pos = 0;
+    const char* stop = std::getenv("NORVSQL_ON_ERROR_STOP");
+    s.on_error_stop = stop && std::strcmp(stop, "1") == 0;
+    s.logged_in = false;
     s.host_input[0] = s.database_input[0] = s.user_input[0] = s.password_input[0] = '\0';
 }
 

@@ -69,6 +69,8 @@ struct console_state {
     int32_t string_size;   // STR_SIZE setting
     int32_t number_size;   // NUM_SIZE setting
     int desc_pos;          // length of the last name part of a DESC argument
+    bool on_error_stop;    // ON_ERROR_STOP: the first failure ends the console (status 3)
+    bool logged_in;        // a login has succeeded in this run: end of input then ends with 0
 
     // The prompts' own buffers for values not given on the command line.
     char host_input[host_input_size];

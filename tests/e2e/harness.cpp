@@ -230,6 +230,8 @@ std::unique_ptr<console_session> start_norvsql_pty(const std::vector<std::string
     if (pid < 0) return nullptr;
     if (pid == 0) {
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+        // The line editor keeps no history file unless the test names one.
+        setenv("NORVSQL_HISTORY", "", 0);
         execv(program.c_str(), argv.data());
         _exit(127);
     }

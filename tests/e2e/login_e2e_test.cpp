@@ -72,17 +72,17 @@ TEST_F(login_e2e, a_host_name_or_bad_port_gives_url_set_error_and_the_prompts) {
                       std::vector<std::string>{"NSSL", "127.0.0.1", "x", "d", "u", "p"},
                       std::vector<std::string>{"NSSL", "127.0.0.1", "70000", "d", "u", "p"}}) {
         run_result r = run_norvsql(args, "");
-        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.status, 2) << "input ended before any login succeeded";
         EXPECT_EQ(r.out, banner + "URL set error \r\n" + banner + "Please input server URL:");
     }
 }
 
-TEST_F(login_e2e, end_of_input_at_any_prompt_ends_with_status_0) {
+TEST_F(login_e2e, end_of_input_at_any_prompt_before_a_login_ends_with_status_2) {
     for (const std::string& typed :
          std::vector<std::string>{"", "127.0.0.1\n", "127.0.0.1\n" + port + "\ndemo\nnorv\n",
                                   "127.0.0.1\n" + port + "\ndemo\nnorv\nno"}) {
         run_result r = run_norvsql({}, typed);
-        EXPECT_EQ(r.status, 0) << typed;
+        EXPECT_EQ(r.status, 2) << typed;
         EXPECT_EQ(r.out.find("Connect ok."), std::string::npos);
     }
 }
@@ -122,21 +122,21 @@ TEST_F(tls_login_e2e, a_revoked_certificate_or_wrong_password_restarts_the_cycle
     ASSERT_TRUE(install_client_certs(test_certs(), revoked.path, "revoked"));
     run_result r =
         run_norvsql({"TLS", "127.0.0.1", port, "demo", "norv", "norv"}, "", revoked.path);
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out.find("Connect ok."), std::string::npos);
     EXPECT_NE(r.out.find(banner + "Please input server URL:"), std::string::npos) << r.out;
 
     temp_dir good;
     ASSERT_TRUE(install_client_certs(test_certs(), good.path, "driver"));
     r = run_norvsql({"tls", "127.0.0.1", port, "demo", "norv", "bad"}, "", good.path);
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, banner + banner + "Please input server URL:");
 }
 
 TEST_F(tls_login_e2e, missing_certificate_files_print_their_message) {
     temp_dir empty;
     run_result r = run_norvsql({"tls", "127.0.0.1", port, "demo", "norv", "norv"}, "", empty.path);
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out,
               banner + "Load CA certificate file failed" + banner + "Please input server URL:");
 }

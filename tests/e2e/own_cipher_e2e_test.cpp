@@ -43,6 +43,6 @@ TEST_F(own_cipher_e2e, a_listing_is_the_same_as_over_the_clear_channel) {
 
 TEST_F(own_cipher_e2e, a_wrong_password_restarts_the_login_cycle) {
     run_result r = console("ssl", "wrong", "");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, banner + banner + "Please input server URL:");
 }
