@@ -24,6 +24,9 @@ void second_ctrl_c(bool cancel_seen_first) {
 }  // namespace
 
 TEST(ctrl_c_cancel, a_second_ctrl_c_during_the_cancel_ends_the_console_after_it_does_not) {
+#ifdef _WIN32
+    GTEST_SKIP() << "a Ctrl+C during a reply wait is not cancelled on Windows: it ends the console";
+#endif
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(second_ctrl_c(false), ::testing::ExitedWithCode(128 + SIGINT), "");
     EXPECT_EXIT(second_ctrl_c(true), ::testing::ExitedWithCode(0), "");
