@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/socket.h>
@@ -203,6 +204,10 @@ int srv_run(const srv_options& opts) {
             }
             continue;
         }
+        // A reply's last segment leaves at once instead of waiting for the client to acknowledge
+        // the one before it: a client that reads a cursor batch by batch would wait each time.
+        const int nodelay = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &nodelay, sizeof nodelay);
         start_connection(reg, fd, ++next_id, peer_text(addr), opts);
     }
 
