@@ -3,6 +3,7 @@
 // replay, the outcome report, and reconnect-replay-retry after a lost connection.
 #include "output/execute.h"
 
+#include <cstdarg>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -342,8 +343,7 @@ void parameter_statement_sent(bool auto_commit) {
 }
 
 void parameter_statement_lost(bool auto_commit) {
-    note_failure();
-    con_printf("Net disconnect,reconnect.\r\n\r\n");
+    report_failure("Net disconnect,reconnect.\r\n\r\n");
     g_console.line_count = 0;
     if (auto_commit) {
         exec.last_auto_commit = true;
@@ -372,6 +372,21 @@ bool take_failure() {
     return marked;
 }
 
+void report_failure(const char* fmt, ...) {
+    note_failure();
+    va_list ap;
+    va_start(ap, fmt);
+    con_vprintf(fmt, ap);
+    va_end(ap);
+}
+
+void command_reply_lost(const char* announce) {
+    note_failure();
+    if (statement_dropped() || report_cancel()) return;
+    if (announce) con_printf("%s", announce);
+    reconnect_and_replay();
+}
+
 bool statement_dropped() {
     bool dropped = exec.dropped;
     exec.dropped = false;
@@ -382,8 +397,7 @@ bool report_cancel() {
     if (!plat_wait_was_cancelled()) return false;
     exec.retry_pending = false;
     g_console.line_count = 0;
-    note_failure();
-    con_printf("Cancelled: the statement was sent and the server may still have run it.\r\n");
+    report_failure("Cancelled: the statement was sent and the server may still have run it.\r\n");
     return true;
 }
 

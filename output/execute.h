@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "platform/console.h"
+
 struct db_conn;
 struct db_result;
 
@@ -129,6 +131,14 @@ void note_failure();
 
 // Whether a failure was marked since the last call; clears the mark.
 bool take_failure();
+
+// Prints a failure's message and marks the failure, so that no failure path prints without it.
+void report_failure(const char* fmt, ...) NORV_PRINTF(1, 2);
+
+// A client command's statement got no reply: marks the failure and, unless the statement never
+// went out (said already) or Ctrl+C cancelled its wait (said now), prints announce when given and
+// reconnects, replaying the open transaction. The statement is not run again.
+void command_reply_lost(const char* announce = nullptr);
 
 // Whether a statement's text makes data changes / ends the transaction, by its first word
 // after leading blanks, tabs and line ends (case-insensitive prefixes).

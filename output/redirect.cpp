@@ -46,10 +46,7 @@ struct stmt_deleter {
 // again, as its files may have changed meanwhile. A statement that found no connection before it
 // was sent has been reported already.
 void connection_lost() {
-    note_failure();
-    if (statement_dropped() || report_cancel()) return;
-    con_printf("Net disconnect,reconnect.\r\n\r\n");
-    reconnect_and_replay();
+    command_reply_lost("Net disconnect,reconnect.\r\n\r\n");
 }
 
 // "<%", "<#", "<$": the listed files become the statement's parameters in order.
@@ -66,15 +63,13 @@ void run_with_parameter_files(const char* text, const char* list) {
         p += std::strspn(p, " \t");
         size_t len = std::strcspn(p, " ");
         if (len >= obj_filename_size) {
-            note_failure();
-            con_printf("File name too long: at most %zu characters\r\n", obj_filename_size - 1);
+            report_failure("File name too long: at most %zu characters\r\n", obj_filename_size - 1);
             g_console.line_count = 0;
             return;
         }
         // A parameter that cannot be bound would leave the statement short of it.
         if (index >= db_stmt_max_params) {
-            note_failure();
-            con_printf("Too many parameter files: at most %d\r\n", db_stmt_max_params);
+            report_failure("Too many parameter files: at most %d\r\n", db_stmt_max_params);
             g_console.line_count = 0;
             return;
         }
@@ -93,10 +88,10 @@ void run_with_parameter_files(const char* text, const char* list) {
             got = db_file_bind::ok;
         }
         if (got != db_file_bind::ok) {
-            note_failure();
-            con_printf(got == db_file_bind::too_large ? "File %s is too large for a parameter.\r\n"
-                                                      : "Open file %s failed.\r\n",
-                       name.c_str());
+            report_failure(got == db_file_bind::too_large
+                               ? "File %s is too large for a parameter.\r\n"
+                               : "Open file %s failed.\r\n",
+                           name.c_str());
             g_console.line_count = 0;
             return;
         }
@@ -104,8 +99,7 @@ void run_with_parameter_files(const char* text, const char* list) {
         ++index;
     }
     // Bytes that answer nothing must not be taken for this statement's reply.
-    if (!connection_ready_to_send()) {
-        note_failure();
+    if (!connection_ready_to_send()) {  // the failed reconnect marked the failure
         g_console.line_count = 0;
         return;
     }
@@ -116,9 +110,8 @@ void run_with_parameter_files(const char* text, const char* list) {
     g_console.line_count = 0;
     const int changed_param = r ? -1 : db_stmt_changed_param(stmt.get());
     if (changed_param >= 0) {
-        note_failure();
-        con_printf("File %s changed while it was sent: the statement was not run.\r\n",
-                   names[size_t(changed_param)].c_str());
+        report_failure("File %s changed while it was sent: the statement was not run.\r\n",
+                       names[size_t(changed_param)].c_str());
     }
     if (!r) {
         // A file that changed kept the statement from the server: nothing of it ran.
@@ -128,8 +121,8 @@ void run_with_parameter_files(const char* text, const char* list) {
     }
     parameter_statement_sent(g_console.auto_commit);
     if (db_result_ok(r.get()) == 0) {
-        note_failure();
-        con_printf("Error:%s\r\n", db_result_message(r.get()) ? db_result_message(r.get()) : "");
+        report_failure("Error:%s\r\n",
+                       db_result_message(r.get()) ? db_result_message(r.get()) : "");
     }
 }
 
@@ -172,15 +165,14 @@ void run_to_file(const char* text, const char* name, bool text_mode) {
     con_printf(text_mode ? "\r\nUse time:%d ms.      \r\n" : "Use time:%d ms.      \r\n", elapsed);
     g_console.line_count = 0;
     if (db_result_ok(r.get()) == 0) {
-        note_failure();
-        con_printf("Error:%s\r\n", db_result_message(r.get()) ? db_result_message(r.get()) : "");
+        report_failure("Error:%s\r\n",
+                       db_result_message(r.get()) ? db_result_message(r.get()) : "");
         return;
     }
     // The file is emptied first: older, longer contents must not trail after the new ones.
     int fd = create_for_writing(name);
     if (fd < 0) {
-        note_failure();
-        con_printf("Open file %s failed.\r\n", name);
+        report_failure("Open file %s failed.\r\n", name);
         return;
     }
     fd_closer closer{fd};
@@ -191,14 +183,12 @@ void run_to_file(const char* text, const char* name, bool text_mode) {
     }
     out.flush();
     if (out.failed) {
-        note_failure();
-        con_printf("\r\nWriting %s failed: the file holds only part of the result.\r\n", name);
+        report_failure("\r\nWriting %s failed: the file holds only part of the result.\r\n", name);
         return;
     }
     if (db_result_cut_short(r.get())) {
-        note_failure();
-        con_printf("\r\nConnection lost after %d records: the result is incomplete.\r\n",
-                   db_result_row_count(r.get()));
+        report_failure("\r\nConnection lost after %d records: the result is incomplete.\r\n",
+                       db_result_row_count(r.get()));
         return;
     }
     con_printf("\r\nTotal %d records.\r\n\r\n", db_result_row_count(r.get()));
@@ -212,8 +202,7 @@ bool cursor_step(const std::string& sql, bool& lost) {
         return false;
     }
     if (const char* message = db_result_message(r.get())) {
-        note_failure();
-        con_printf("%s", message);
+        report_failure("%s", message);
         return false;
     }
     return true;
@@ -255,8 +244,7 @@ void export_cut_off(follow_on why, long long count, buffered_file& out) {
 void run_export(const char* text, const char* name) {
     int fd = create_for_writing(name, false);
     if (fd < 0) {
-        note_failure();
-        con_printf("ERROR:文件操作异常或指定盘符无操作权限！\\r\n");
+        report_failure("ERROR:文件操作异常或指定盘符无操作权限！\\r\n");
         return;
     }
     fd_closer closer{fd};
@@ -323,8 +311,7 @@ void run_export(const char* text, const char* name) {
         }
         if (failed) {
             if (++failures == export_fetch_attempts) {
-                note_failure();
-                con_printf(
+                report_failure(
                     "\r\nExport stopped after %d failed fetches: the file holds %lld "
                     "records.\r\n",
                     failures, count);
@@ -349,9 +336,8 @@ void run_export(const char* text, const char* name) {
     const bool fd_closed = close_file(closer.fd);
     closer.fd = -1;
     if (out.failed || !fd_closed) {
-        note_failure();
-        con_printf("\r\nWriting %s failed after %lld records: the file is incomplete.\r\n", name,
-                   count);
+        report_failure("\r\nWriting %s failed after %lld records: the file is incomplete.\r\n",
+                       name, count);
     } else if (!stopped) {
         con_printf("\r\nTotal:%lld record", count);
     }

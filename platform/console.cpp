@@ -269,14 +269,18 @@ int read_terminal_key() {
 }  // namespace
 
 void con_printf(const char* fmt, ...) {
-    std::lock_guard lock(out_mutex);
     va_list ap;
     va_start(ap, fmt);
+    con_vprintf(fmt, ap);
+    va_end(ap);
+}
+
+void con_vprintf(const char* fmt, va_list ap) {
+    std::lock_guard lock(out_mutex);
     va_list again;
     va_copy(again, ap);
     size_t room = out_buf_size - out_len;
     int n = std::vsnprintf(out_buf + out_len, room, fmt, ap);
-    va_end(ap);
     if (n >= 0 && static_cast<size_t>(n) < room) {
         out_len += static_cast<size_t>(n);
     } else if (n >= 0) {

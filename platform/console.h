@@ -3,6 +3,7 @@
 // writer is flushed before the console blocks for input, before a shell command runs and at exit.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <string>
 
@@ -19,6 +20,7 @@
 // Appends printf-style text to the output buffer. Safe to call from any thread; one call's bytes
 // are never interleaved with another call's.
 void con_printf(const char* fmt, ...) NORV_PRINTF(1, 2);
+void con_vprintf(const char* fmt, va_list ap) NORV_PRINTF(1, 0);
 
 // The writer's buffer. A con_write larger than this goes out at once, in one write and without
 // a copy (after what the buffer holds).

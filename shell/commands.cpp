@@ -104,8 +104,7 @@ command_result command_spool(command_line& cl) {
     std::memcpy(s.spool_path, s.spool_name, n);
     if (!spool_line("wb", cl.keyword, s.spool_path, false)) {
         s.spool_on = false;
-        note_failure();
-        con_printf("ERROR：指定文件的路径不正确！");
+        report_failure("ERROR：指定文件的路径不正确！");
     } else {
         s.spool_on = s.spool_path != nullptr;  // off when the first write already failed
     }
@@ -141,8 +140,7 @@ command_result command_loader(command_line& cl) {
     cl.line[cl.raw + 1] = '\0';
     db_result* r = execute_statement("SELECT * FROM DUAL");
     if (!r) {
-        note_failure();
-        if (!statement_dropped() && !report_cancel()) reconnect_and_replay();
+        command_reply_lost();
         return command_result::done;
     }
     db_result_free(r);
@@ -164,7 +162,7 @@ command_result command_use(command_line& cl) {
     *end = '\0';
     timed_result t = execute_timed(cl.line);
     if (!t.result) {
-        if (!statement_dropped() && !report_cancel()) reconnect_and_replay();
+        command_reply_lost();
         return command_result::done;
     }
     if (db_result_ok(t.result) == 1 || db_result_msg_level(t.result) == db_level_warning) {
@@ -234,16 +232,14 @@ command_result command_set_user(command_line& cl) {
     }
     db_result* r = execute_statement(cmd_buff);
     if (!r) {
-        note_failure();
-        if (!statement_dropped() && !report_cancel()) reconnect_and_replay();
+        command_reply_lost();
         return command_result::done;
     }
     if (db_result_ok(r)) {
         con_printf("Set session authorization ok. current session user is %s\r\n\r\n", name);
     } else {
-        note_failure();
-        con_printf("ERROR:(%d) %s.\r\n\r\n", db_result_error_code(r),
-                   db_result_message(r) ? db_result_message(r) : "");
+        report_failure("ERROR:(%d) %s.\r\n\r\n", db_result_error_code(r),
+                       db_result_message(r) ? db_result_message(r) : "");
     }
     db_result_free(r);
     return command_result::done;

@@ -199,8 +199,7 @@ command_result command_imp(command_line& cl) {
     }
     FILE* f = std::fopen(filepath.c_str(), "rb");
     if (!f) {
-        con_printf("Open file %s failed!\r\n", filepath.c_str());
-        note_failure();
+        report_failure("Open file %s failed!\r\n", filepath.c_str());
         return command_result::done;
     }
     std::fclose(f);
@@ -219,15 +218,13 @@ command_result command_imp(command_line& cl) {
                       table.c_str());
     db_result* r = execute_statement(cmd_buff);
     if (!r) {
-        note_failure();
-        if (!statement_dropped() && !report_cancel()) reconnect_and_replay();
+        command_reply_lost();
         return command_result::done;
     }
     long long count = first_count(r);
     db_result_free(r);
     if (count == 0) {
-        con_printf("There something wrong!Unable to identify the table!\r\n");
-        note_failure();
+        report_failure("There something wrong!Unable to identify the table!\r\n");
         return command_result::done;
     }
     if (has_schema)

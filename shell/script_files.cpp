@@ -296,8 +296,7 @@ void run_file(const std::string& path, bool second_form) {
     int64_t file_size = 0;
     file_ptr f = open_regular_file(path.c_str(), file_size);
     if (!f) {
-        con_printf("the file_path is not a file \r\n");
-        note_failure();
+        report_failure("the file_path is not a file \r\n");
         return;
     }
     script_file sf{path, f.get()};

@@ -60,6 +60,17 @@ TEST_F(scripted_e2e, a_failed_statement_of_a_script_file_is_named_with_its_file)
     EXPECT_FALSE(was_sent(sent, "select 9;"));
 }
 
+// Client commands whose statement loses its reply (USE here; the loader check, "$" and IMP take
+// the same road) count as failures: the console reconnects and stops.
+TEST_F(scripted_e2e, on_error_stop_ends_after_a_client_command_lost_its_reply) {
+    server.reset();
+    start({"--drop-on", "use main"});
+    run_result r = run_norvsql(login(), "set on_error_stop on\nuse main;\nselect 5;\n");
+    EXPECT_EQ(r.status, 3) << r.out;
+    EXPECT_NE(r.out.find("Connect ok.\r\n"), std::string::npos) << r.out;
+    EXPECT_FALSE(was_sent(received(), "select 5;"));
+}
+
 TEST_F(scripted_e2e, end_of_input_after_a_login_ends_with_0_also_at_a_later_login_prompt) {
     run_result r = run_norvsql(login(), "login\n127.0.0.1\n");
     EXPECT_EQ(r.status, 0);
