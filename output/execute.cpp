@@ -151,16 +151,12 @@ void outcome_unknown() {
     con_printf(exec.last_auto_commit ? unknown_run : unknown_commit);
 }
 
-// Looks at conn before a statement is sent. A connection that the server has closed, or that
-// holds bytes answering no statement (the server is out of step), is dropped and replaced, with
-// the open transaction replayed; without a connection the console connects first. Returns false
-// when no connection could be had: the console has said that the statement was not run.
-bool ready_to_send(db_conn*& conn) {
-    if (conn) {
-        int state = db_idle_check(conn);
-        if (state == db_idle_clean) return true;
-        con_printf(state == db_idle_stray ? stray_bytes : "Net disconnect,reconnect.\r\n\r\n");
-    }
+// Replaces conn after the look before sending found it closed by the server, or holding bytes
+// that answer no statement (stray), and says which; without a connection the console connects
+// first, silently. The open transaction is replayed on the new connection. Returns false when no
+// connection could be had: the console has said that the statement was not run.
+bool replace_connection(db_conn*& conn, bool stray) {
+    if (conn) con_printf(stray ? stray_bytes : "Net disconnect,reconnect.\r\n\r\n");
     g_console.line_count = 0;
     if (!reconnect_server()) {
         exec.replay_list.clear();
@@ -174,6 +170,14 @@ bool ready_to_send(db_conn*& conn) {
     return true;
 }
 
+// Looks at conn before a statement is sent: a connection that the server has closed, or that
+// holds bytes answering no statement (the server is out of step), is dropped and replaced
+// (replace_connection). Returns false when no connection could be had.
+bool ready_to_send(db_conn*& conn) {
+    const int state = conn ? db_idle_check(conn) : db_idle_closed;
+    return state == db_idle_clean || replace_connection(conn, state == db_idle_stray);
+}
+
 // The start of every road that sends a statement: what a missing reply will refer to.
 void begin_statement(const char* text, bool auto_commit) {
     plat_wait_was_cancelled();  // a cancel belongs to the statement it stopped
@@ -181,6 +185,28 @@ void begin_statement(const char* text, bool auto_commit) {
     exec.last_sent = false;
     exec.last_auto_commit = auto_commit;
     exec.dropped = false;
+}
+
+// The one step before a statement goes out on conn at the time now (plat_time_seconds), shared
+// by the wrapper and the follow-on: it begins the statement (begin_statement) and says whether it
+// may go out now. Not when the server's idle limit has passed since the last statement went out
+// (the server has closed the connection, or may at any moment); not when the connection is gone
+// or holds bytes that answer no statement. follow_on::sent means it may. Prints nothing: the
+// wrapper replaces the connection on a no, the follow-on stops.
+follow_on may_go_out(const char* text, bool auto_commit, db_conn* conn, int64_t now) {
+    begin_statement(text, auto_commit);
+    if (static_cast<double>(now) - g_console.last_activity >= g_console.max_idle_time)
+        return follow_on::idle_passed;
+    const int state = db_idle_check(conn);
+    if (state == db_idle_clean) return follow_on::sent;
+    return state == db_idle_stray ? follow_on::stray : follow_on::lost;
+}
+
+// The statement goes out at now: the idle clock starts again, and a missing reply from here on
+// belongs to a statement the server may have run.
+void going_out(int64_t now) {
+    g_console.last_activity = static_cast<double>(now);
+    exec.last_sent = true;
 }
 
 // What the reply r of the statement last sent (text, under auto_commit) does to the replay list.
@@ -264,19 +290,18 @@ namespace {
 db_result* execute_wrapped(const char* text) {
     db_conn* conn = g_console.conn;
     const bool auto_commit = g_console.auto_commit;
-    int64_t now = plat_time_seconds();
-    begin_statement(text, auto_commit);
-
-    if (static_cast<double>(now) - g_console.last_activity >= g_console.max_idle_time) {
+    const int64_t now = plat_time_seconds();
+    const follow_on look = may_go_out(text, auto_commit, conn, now);
+    if (look == follow_on::idle_passed) {
+        // The connection is not looked at: it is replaced in any case.
         if (!reconnect_server()) return nullptr;
         replay();
         conn = g_console.conn;
-    } else if (!ready_to_send(conn)) {
+    } else if (look != follow_on::sent && !replace_connection(conn, look == follow_on::stray)) {
         exec.dropped = true;
         return nullptr;
     }
-    g_console.last_activity = static_cast<double>(now);
-    exec.last_sent = true;
+    going_out(now);
     db_result* r = db_execute(conn, text);
     keep_replay_list(exec.last_statement, auto_commit, r);
     return r;
@@ -289,8 +314,7 @@ db_result* execute_unwrapped(const char* text) {
         exec.dropped = true;
         return nullptr;
     }
-    g_console.last_activity = static_cast<double>(plat_time_seconds());
-    exec.last_sent = true;
+    going_out(plat_time_seconds());
     return db_execute(conn, text);
 }
 
@@ -302,15 +326,10 @@ db_result* execute_statement(const char* text, statement_road road) {
 
 follow_on execute_send_following(const char* text) {
     db_conn* conn = g_console.conn;
-    const bool auto_commit = g_console.auto_commit;
-    int64_t now = plat_time_seconds();
-    begin_statement(text, auto_commit);
-    if (static_cast<double>(now) - g_console.last_activity >= g_console.max_idle_time)
-        return follow_on::idle_passed;
-    int state = db_idle_check(conn);
-    if (state != db_idle_clean) return state == db_idle_stray ? follow_on::stray : follow_on::lost;
-    g_console.last_activity = static_cast<double>(now);
-    exec.last_sent = true;
+    const int64_t now = plat_time_seconds();
+    const follow_on look = may_go_out(text, g_console.auto_commit, conn, now);
+    if (look != follow_on::sent) return look;
+    going_out(now);
     return db_send_statement(conn, text) ? follow_on::sent : follow_on::lost;
 }
 

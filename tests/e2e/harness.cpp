@@ -241,16 +241,31 @@ std::unique_ptr<console_session> start_norvsql_pty(const std::vector<std::string
 }
 
 std::unique_ptr<console_session> start_norvsql_piped(const std::vector<std::string>& args,
-                                                     const std::string& cwd) {
+                                                     const std::string& cwd,
+                                                     const std::vector<std::string>& env) {
     int in[2], out[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return nullptr;
     auto s = std::make_unique<console_session>();
-    s->pid = spawn_process(command(NORVSQL_BIN, args), in[0], out[1], -1, cwd);
+    s->pid = spawn_process(command(NORVSQL_BIN, args), in[0], out[1], -1, cwd, env);
     close(in[0]);
     close(out[1]);
     s->to_child = in[1];
     s->from_child = out[0];
     return s;
+}
+
+std::string test_clock::env() const {
+    return "NORV_TEST_CLOCK_FILE=" + dir.path + "/clock";
+}
+
+void test_clock::advance_seconds(int seconds) {
+    moved_ms += 1000LL * seconds;
+    // Written aside and renamed over the file, so that the console never reads half of it.
+    const std::string file = dir.path + "/clock";
+    std::ofstream(file + ".new", std::ios::binary) << moved_ms;
+    std::error_code ec;
+    fs::rename(file + ".new", file, ec);
+    EXPECT_FALSE(ec) << "the test clock could not be moved: " << ec.message();
 }
 
 std::string normalise_use_time(const std::string& out) {

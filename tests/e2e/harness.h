@@ -76,8 +76,21 @@ struct console_session {
 
 std::unique_ptr<console_session> start_norvsql_pty(const std::vector<std::string>& args,
                                                    const std::string& cwd = "");
+// env: "NAME=value" entries added to the console's environment (test_clock::env()).
 std::unique_ptr<console_session> start_norvsql_piped(const std::vector<std::string>& args,
-                                                     const std::string& cwd = "");
+                                                     const std::string& cwd = "",
+                                                     const std::vector<std::string>& env = {});
+
+// The test clock of the consoles a test starts with env() (platform/clock.h): their clocks run
+// moved forward by what advance_seconds has added, so that a test lets the server's idle limit
+// pass at once instead of sleeping through it.
+struct test_clock {
+    temp_dir dir;
+    long long moved_ms = 0;
+    std::string env() const;
+    // From now on every clock reading of those consoles is seconds later than it would have been.
+    void advance_seconds(int seconds);
+};
 
 // out with every "Use time:<digits> ms." made "Use time:N ms.".
 std::string normalise_use_time(const std::string& out);

@@ -44,7 +44,7 @@ void kill_and_reap(pid_t pid) {
 }
 
 pid_t spawn_process(const std::vector<std::string>& args, int in_fd, int out_fd, int err_fd,
-                    const std::string& cwd) {
+                    const std::string& cwd, const std::vector<std::string>& env) {
     std::vector<char*> argv;
     for (const std::string& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
@@ -56,6 +56,10 @@ pid_t spawn_process(const std::vector<std::string>& args, int in_fd, int out_fd,
         if (out_fd >= 0) dup2(out_fd, STDOUT_FILENO);
         if (err_fd >= 0) dup2(err_fd, STDERR_FILENO);
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+        for (const std::string& e : env) {
+            const size_t eq = e.find('=');
+            if (eq != std::string::npos) setenv(e.substr(0, eq).c_str(), e.c_str() + eq + 1, 1);
+        }
         execv(argv[0], argv.data());
         _exit(127);
     }

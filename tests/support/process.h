@@ -34,9 +34,10 @@ struct norvlite_server {
 int run_program(const std::vector<std::string>& argv, std::string& output, int timeout_ms);
 
 // Forks and execs argv with the given standard descriptors (-1 keeps the parent's), in cwd when
-// it is not empty. Returns the pid or -1.
+// it is not empty, with the "NAME=value" entries of env added to its environment. Returns the pid
+// or -1.
 pid_t spawn_process(const std::vector<std::string>& argv, int in_fd, int out_fd, int err_fd,
-                    const std::string& cwd = "");
+                    const std::string& cwd = "", const std::vector<std::string>& env = {});
 
 // Waits for pid until the deadline; returns the exit status, 128+signal, or -1 (still running).
 int wait_until(pid_t pid, std::chrono::steady_clock::time_point deadline);
