@@ -219,11 +219,11 @@ int console_session::finish(int timeout_ms) {
 std::unique_ptr<console_session> start_norvsql_pty(const std::vector<std::string>& args,
                                                    const std::string& cwd) {
     auto s = std::make_unique<console_session>();
-    std::string program = NORVSQL_BIN;
+    // Under an emulator the terminal is the emulated platform's console, on this terminal.
+    std::vector<std::string> words = command(NORVSQL_BIN, args);
     std::vector<char*> argv;
-    argv.push_back(program.data());
-    for (const auto& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
+    for (auto& w : words)
+        argv.push_back(w.data());
     argv.push_back(nullptr);
     int master = -1;
     pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
@@ -232,7 +232,7 @@ std::unique_ptr<console_session> start_norvsql_pty(const std::vector<std::string
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
         // The line editor keeps no history file unless the test names one.
         setenv("NORVSQL_HISTORY", "", 0);
-        execv(program.c_str(), argv.data());
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     s->pid = pid;
