@@ -193,13 +193,17 @@ void begin_statement(const char* text, bool auto_commit) {
 // (the server has closed the connection, or may at any moment); not when the connection is gone
 // or holds bytes that answer no statement. follow_on::sent means it may. Prints nothing: the
 // wrapper replaces the connection on a no, the follow-on stops.
-follow_on may_go_out(const char* text, bool auto_commit, db_conn* conn, int64_t now) {
-    begin_statement(text, auto_commit);
+follow_on connection_state(db_conn* conn, int64_t now) {
     if (static_cast<double>(now) - g_console.last_activity >= g_console.max_idle_time)
         return follow_on::idle_passed;
-    const int state = db_idle_check(conn);
+    const int state = conn ? db_idle_check(conn) : db_idle_closed;
     if (state == db_idle_clean) return follow_on::sent;
     return state == db_idle_stray ? follow_on::stray : follow_on::lost;
+}
+
+follow_on may_go_out(const char* text, bool auto_commit, db_conn* conn, int64_t now) {
+    begin_statement(text, auto_commit);
+    return connection_state(conn, now);
 }
 
 // The statement goes out at now: the idle clock starts again, and a missing reply from here on
@@ -495,4 +499,8 @@ void run_statement() {
     text[n + 1] = '\0';
     g_console.line_count = 0;
     run_and_report(text);
+}
+
+follow_on look_before_sending(db_conn* conn) {
+    return connection_state(conn, plat_time_seconds());
 }

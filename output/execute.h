@@ -65,6 +65,12 @@ enum class follow_on {
     stray,        // the connection holds bytes that answer no statement
 };
 
+// Whether a statement may go out on conn now, looked at without sending or changing anything:
+// not when the server's idle limit has passed since the last statement went out, nor when the
+// connection is gone or holds bytes that answer no statement. For a question of the console's
+// own (completion) that leaves every mending to the next statement's road.
+follow_on look_before_sending(db_conn* conn);
+
 // The send half of execute_statement for a statement that belongs to what the connection holds,
 // as a fetch belongs to the cursor it reads: a new connection holds no such cursor, so the
 // statement goes out on conn or not at all. Nothing is reconnected and nothing printed when it

@@ -11,7 +11,7 @@
 #include <span>
 #include <system_error>
 
-#include "platform/system.h"
+#include "output/execute.h"
 #include "protocol/db.h"
 #include "shell/keywords.h"
 #include "state/console_state.h"
@@ -75,12 +75,9 @@ const std::vector<std::string>& table_names() {
     db_conn* conn = g_console.conn;
     if (tables.conn == db_conn_serial(conn) && tables.asked) return tables.names;
     tables = table_cache{db_conn_serial(conn), true, {}};
-    if (!conn) return tables.names;
     // A connection the server has closed for idling, or one holding stray bytes, is left to the
     // next statement's own check.
-    if (double(plat_time_seconds()) - g_console.last_activity >= g_console.max_idle_time)
-        return tables.names;
-    if (db_idle_check(conn) != db_idle_clean) return tables.names;
+    if (look_before_sending(conn) != follow_on::sent) return tables.names;
     db_result* r = db_execute(conn, "select table_name from dba_tables");
     if (!r) return tables.names;
     if (db_result_ok(r) == 1 && db_result_col_count(r) > 0) {
