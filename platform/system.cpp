@@ -15,11 +15,11 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
 #include "platform/console.h"
+#include "platform/system_shared.h"
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -28,9 +28,6 @@
 namespace {
 
 inline constexpr int kept_free_memory = 16 << 20;  // bytes of freed heap kept for reuse
-
-std::atomic<bool (*)(int)> ctrl_handler{nullptr};
-void (*exit_hook)(int) = nullptr;
 
 std::atomic<int> pending_signal{0};
 std::atomic<bool> ending{false};     // the console thread is acting on a signal
@@ -45,7 +42,6 @@ inline constexpr int64_t cancel_window_ms = 1000;
 std::atomic<bool> cancelling{false};
 std::atomic<int64_t> cancel_taken_ms{0};
 
-static_assert(std::atomic<bool (*)(int)>::is_always_lock_free);
 static_assert(std::atomic<int>::is_always_lock_free);
 static_assert(std::atomic<int64_t>::is_always_lock_free);
 
@@ -81,7 +77,7 @@ void wake_console() {
 void on_signal(int sig) {
     const int saved_errno = errno;
     if (sig == SIGINT && in_editor.load()) return;
-    bool (*handler)(int) = ctrl_handler.load();
+    bool (*handler)(int) = plat_installed_ctrl_handler.load();
     if (!(handler && handler(event_of(sig)))) {
         if (ending.load() || pending_signal.load() != 0 ||
             (sig == SIGINT && cancel_in_progress())) {
@@ -147,22 +143,6 @@ void plat_handle_signals() {
 
 int plat_process_id() {
     return int(::getpid());
-}
-
-void plat_exit(int status) {
-    con_flush();
-    con_restore_terminal();
-    std::fflush(nullptr);
-    if (exit_hook) exit_hook(status);
-    std::_Exit(status);
-}
-
-void plat_set_exit_hook(void (*hook)(int status)) {
-    exit_hook = hook;
-}
-
-void plat_set_ctrl_handler(bool (*handler)(int event), bool add) {
-    ctrl_handler = add ? handler : nullptr;
 }
 
 int plat_wait_fd(int fd, int events, int timeout_ms) {

@@ -12,13 +12,13 @@
 #include <windows.h>
 
 #include <atomic>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "platform/console.h"
 #include "platform/sockets.h"
 #include "platform/system.h"
+#include "platform/system_shared.h"
 
 namespace {
 
@@ -26,9 +26,6 @@ namespace {
 inline constexpr int interrupt_number = 2;   // Ctrl+C, Ctrl+Break
 inline constexpr int hangup_number = 1;      // the console window closed
 inline constexpr int terminate_number = 15;  // log-off, shut-down
-
-std::atomic<bool (*)(int)> ctrl_handler{nullptr};
-void (*exit_hook)(int) = nullptr;
 
 std::atomic<int> pending_signal{0};
 std::atomic<bool> ending{false};     // the console thread is acting on an event
@@ -66,7 +63,7 @@ int number_of(int event) {
 BOOL WINAPI on_ctrl(DWORD type) {
     const int event = event_of(type);
     if (event == ctrl_c_event && in_editor.load()) return TRUE;
-    bool (*handler)(int) = ctrl_handler.load();
+    bool (*handler)(int) = plat_installed_ctrl_handler.load();
     if (!(handler && handler(event))) {
         if (ending.load() || pending_signal.load() != 0) {
             // A second event before the console thread has ended for the first (its output
@@ -111,22 +108,6 @@ void plat_handle_signals() {
 
 int plat_process_id() {
     return int(GetCurrentProcessId());
-}
-
-void plat_exit(int status) {
-    con_flush();
-    con_restore_terminal();
-    std::fflush(nullptr);
-    if (exit_hook) exit_hook(status);
-    std::_Exit(status);
-}
-
-void plat_set_exit_hook(void (*hook)(int status)) {
-    exit_hook = hook;
-}
-
-void plat_set_ctrl_handler(bool (*handler)(int event), bool add) {
-    ctrl_handler = add ? handler : nullptr;
 }
 
 int plat_wait_fd(int fd, int events, int timeout_ms) {
