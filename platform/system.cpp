@@ -35,25 +35,14 @@ std::atomic<bool> in_editor{false};  // EDIT's editor runs: a Ctrl+C is the edit
 int wake_pipe[2] = {-1, -1};         // the handler writes [1], the console thread's waits poll [0]
 pthread_t console_thread;
 std::atomic<bool> signals_handled{false};
-// A Ctrl+C that cancelled a wait for a reply, from its take until the console has seen the
-// cancel (plat_wait_was_cancelled): a second Ctrl+C within cancel_window_ms of it ends the
-// console, as a second signal does before the first was acted on.
-inline constexpr int64_t cancel_window_ms = 1000;
-std::atomic<bool> cancelling{false};
-std::atomic<int64_t> cancel_taken_ms{0};
 
 static_assert(std::atomic<int>::is_always_lock_free);
-static_assert(std::atomic<int64_t>::is_always_lock_free);
 
 // The monotonic clock in milliseconds; safe in a signal handler.
 int64_t monotonic_ms() {
     timespec t{};
     clock_gettime(CLOCK_MONOTONIC, &t);
     return int64_t(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
-}
-
-bool cancel_in_progress() {
-    return cancelling.load() && monotonic_ms() - cancel_taken_ms.load() < cancel_window_ms;
 }
 
 int event_of(int sig) {
@@ -80,7 +69,7 @@ void on_signal(int sig) {
     bool (*handler)(int) = plat_installed_ctrl_handler.load();
     if (!(handler && handler(event_of(sig)))) {
         if (ending.load() || pending_signal.load() != 0 ||
-            (sig == SIGINT && cancel_in_progress())) {
+            (sig == SIGINT && plat_cancel_in_progress(monotonic_ms()))) {
             // A second signal before the console thread has ended for the first (its output
             // may be stuck on a reader that does not read), or a second Ctrl+C while the first
             // still cancels a wait: end now.
@@ -179,29 +168,18 @@ int plat_take_signal() {
     return pending_signal.exchange(0);
 }
 
-namespace {
-bool cancel_waits = false;
-bool wait_cancelled = false;
-}  // namespace
-
-void plat_set_cancel_waits(bool on) {
-    cancel_waits = on;
-}
-
 bool plat_take_cancel() {
-    if (!cancel_waits || !on_console_thread() || pending_signal.load() != SIGINT) return false;
-    cancel_taken_ms = monotonic_ms();
-    cancelling = true;
+    if (!plat_cancel_waits_on() || !on_console_thread() || pending_signal.load() != SIGINT)
+        return false;
+    plat_cancel_taken(monotonic_ms());
     plat_take_signal();
-    wait_cancelled = true;
     return true;
 }
 
-bool plat_wait_was_cancelled() {
-    bool was = wait_cancelled;
-    wait_cancelled = false;
-    cancelling = false;
-    return was;
+void plat_deliver_ctrl_event(int event) {
+    ::kill(::getpid(), event == ctrl_c_event       ? SIGINT
+                       : event == ctrl_close_event ? SIGHUP
+                                                   : SIGTERM);
 }
 
 void plat_end_on_signal() {
