@@ -24,6 +24,7 @@
 #include <mutex>
 
 #include "platform/system.h"
+#include "platform/system_shared.h"
 
 namespace {
 
@@ -135,6 +136,10 @@ long read_console_line(HANDLE h, unsigned char* buf, size_t cap) {
 long read_input(unsigned char* buf, size_t cap) {
     HANDLE h = input_handle();
     for (;;) {
+        // The control handler cancels the read while this is set; an event that came before
+        // it was set is seen here.
+        plat_reading_input = true;
+        plat_end_on_signal();
         long r;
         if (is_console(h)) {
             r = read_console_line(h, buf, cap);
@@ -146,6 +151,7 @@ long read_input(unsigned char* buf, size_t cap) {
             else
                 r = GetLastError() == ERROR_OPERATION_ABORTED ? -1 : 0;
         }
+        plat_reading_input = false;
         if (r >= 0) return r;
         // The control handler cancelled the read: an event at a prompt ends the console.
         plat_end_on_signal();
@@ -371,6 +377,14 @@ bool con_input_is_terminal() {
     return is_console(input_handle());
 #else
     return isatty(in_fd) == 1;
+#endif
+}
+
+bool con_at_console_host() {
+#ifdef _WIN32
+    return is_console(input_handle()) && is_console(GetStdHandle(STD_OUTPUT_HANDLE));
+#else
+    return false;
 #endif
 }
 

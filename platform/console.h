@@ -103,6 +103,10 @@ void con_restore_terminal();
 // True when standard input is a terminal.
 bool con_input_is_terminal();
 
+// True on Windows when standard input and output are both consoles: the console host's line
+// mode edits the lines typed there. False on POSIX, where the line editor takes that place.
+bool con_at_console_host();
+
 // ---- screen -------------------------------------------------------------------------------
 
 // Clears the screen when standard output is a terminal; does nothing otherwise.

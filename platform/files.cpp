@@ -11,11 +11,14 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <filesystem>
 #endif
 
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <set>
 
 #ifdef _WIN32
 
@@ -153,6 +156,71 @@ bool folder_identity(const char* path, folder_id& id) {
     return true;
 }
 
+bool path_is_folder(const char* path) {
+    const DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+namespace {
+
+// One folder's entries, as FindFirstFileA and FindNextFileA give them.
+struct folder_listing {
+    HANDLE find = INVALID_HANDLE_VALUE;
+    WIN32_FIND_DATAA found{};
+    bool have = false;           // found holds an entry not yet handed out
+    DWORD found_attributes = 0;  // those of the entry handed out last
+
+    folder_listing() = default;
+    folder_listing(const folder_listing&) = delete;
+    folder_listing& operator=(const folder_listing&) = delete;
+    ~folder_listing() {
+        if (find != INVALID_HANDLE_VALUE) FindClose(find);
+    }
+
+    bool open(const std::string& dir) {
+        find = FindFirstFileA((dir + "/*").c_str(), &found);
+        have = find != INVALID_HANDLE_VALUE;
+        return have || GetLastError() == ERROR_FILE_NOT_FOUND;  // the latter: no entry at all
+    }
+
+    bool next(std::string& name) {
+        while (have) {
+            name = found.cFileName;
+            found_attributes = found.dwFileAttributes;
+            have = FindNextFileA(find, &found) != 0;
+            if (name != "." && name != "..") return true;
+        }
+        return false;
+    }
+
+    // The kind of the entry next() gave last, at path.
+    walk_entry kind(const std::string& path) const {
+        DWORD attributes = found_attributes;
+        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            // A link or junction: what it leads to.
+            HANDLE h =
+                CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+            if (h == INVALID_HANDLE_VALUE) return walk_entry::other;
+            BY_HANDLE_FILE_INFORMATION info{};
+            const bool ok = GetFileInformationByHandle(h, &info) != 0;
+            CloseHandle(h);
+            if (!ok) return walk_entry::other;
+            attributes = info.dwFileAttributes;
+        } else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            // A listing may show as a file what the system cannot describe when asked by name
+            // (Wine lists a FIFO of its host so): that is no regular file.
+            attributes = GetFileAttributesA(path.c_str());
+            if (attributes == INVALID_FILE_ATTRIBUTES) return walk_entry::other;
+        }
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) return walk_entry::folder;
+        if (attributes & FILE_ATTRIBUTE_DEVICE) return walk_entry::other;
+        return walk_entry::file;
+    }
+};
+
+}  // namespace
+
 #else
 
 bool close_file(int fd) {
@@ -253,4 +321,69 @@ bool folder_identity(const char* path, folder_id& id) {
     return true;
 }
 
+bool path_is_folder(const char* path) {
+    struct stat info {};
+    return ::stat(path, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+namespace {
+
+// One folder's entries, as the directory iterator of the C++ library gives them.
+struct folder_listing {
+    std::filesystem::directory_iterator at;
+    bool started = false;
+
+    bool open(const std::string& dir) {
+        std::error_code ec;
+        at = std::filesystem::directory_iterator(dir, ec);
+        return !ec;
+    }
+
+    bool next(std::string& name) {
+        std::error_code ec;
+        if (started) at.increment(ec);
+        started = true;
+        if (ec || at == std::filesystem::directory_iterator()) return false;
+        name = at->path().filename().string();
+        return true;
+    }
+
+    // The kind of the entry next() gave last (links followed).
+    walk_entry kind(const std::string&) const {
+        std::error_code ec;
+        if (at->is_directory(ec)) return walk_entry::folder;
+        if (at->is_regular_file(ec)) return walk_entry::file;
+        return walk_entry::other;
+    }
+};
+
+}  // namespace
+
 #endif
+
+namespace {
+
+void walk_once(const std::string& dir, folder_visitor visit, void* context,
+               std::set<folder_id>& listed) {
+    folder_id id;
+    if (folder_identity(dir.c_str(), id) && !listed.insert(id).second) return;
+    folder_listing listing;
+    if (!listing.open(dir)) {
+        visit(context, walk_entry::unreadable, dir);
+        return;
+    }
+    std::string name;
+    while (listing.next(name)) {
+        const std::string path = dir + "/" + name;
+        const walk_entry kind = listing.kind(path);
+        if (visit(context, kind, path) && kind == walk_entry::folder)
+            walk_once(path, visit, context, listed);
+    }
+}
+
+}  // namespace
+
+void walk_folder(const std::string& dir, folder_visitor visit, void* context) {
+    std::set<folder_id> listed;
+    walk_once(dir, visit, context, listed);
+}

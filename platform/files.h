@@ -70,3 +70,25 @@ struct folder_id {
 
 // The id of the folder at path; false when it cannot be read.
 bool folder_identity(const char* path, folder_id& id);
+
+// True when path names a folder (a link to one counts).
+bool path_is_folder(const char* path);
+
+// What a folder walk meets.
+enum class walk_entry {
+    file,        // a regular file (also through a link)
+    folder,      // a folder (also through a link or junction)
+    other,       // neither: a FIFO, a device, a link that leads nowhere
+    unreadable,  // a folder that cannot be listed
+};
+
+// Told of each entry of a walk with its path; for a folder, returns whether to list it.
+using folder_visitor = bool (*)(void* context, walk_entry kind, const std::string& path);
+
+// Walks the tree under dir depth first: each folder's entries come in the order the file system
+// lists them ("." and ".." left out), each named dir + "/" + its name, and a folder the visitor
+// takes is listed where the walk meets it. A folder reached again, also through a link or
+// junction (its folder_identity, not a name, tells), is passed over without a word, so a link
+// to a parent folder cannot make the walk endless. dir itself is told of only when it cannot be
+// listed (unreadable).
+void walk_folder(const std::string& dir, folder_visitor visit, void* context);

@@ -15,11 +15,11 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
 #include "platform/console.h"
+#include "platform/system_shared.h"
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -29,35 +29,20 @@ namespace {
 
 inline constexpr int kept_free_memory = 16 << 20;  // bytes of freed heap kept for reuse
 
-std::atomic<bool (*)(int)> ctrl_handler{nullptr};
-void (*exit_hook)(int) = nullptr;
-
 std::atomic<int> pending_signal{0};
 std::atomic<bool> ending{false};     // the console thread is acting on a signal
 std::atomic<bool> in_editor{false};  // EDIT's editor runs: a Ctrl+C is the editor's
 int wake_pipe[2] = {-1, -1};         // the handler writes [1], the console thread's waits poll [0]
 pthread_t console_thread;
 std::atomic<bool> signals_handled{false};
-// A Ctrl+C that cancelled a wait for a reply, from its take until the console has seen the
-// cancel (plat_wait_was_cancelled): a second Ctrl+C within cancel_window_ms of it ends the
-// console, as a second signal does before the first was acted on.
-inline constexpr int64_t cancel_window_ms = 1000;
-std::atomic<bool> cancelling{false};
-std::atomic<int64_t> cancel_taken_ms{0};
 
-static_assert(std::atomic<bool (*)(int)>::is_always_lock_free);
 static_assert(std::atomic<int>::is_always_lock_free);
-static_assert(std::atomic<int64_t>::is_always_lock_free);
 
 // The monotonic clock in milliseconds; safe in a signal handler.
 int64_t monotonic_ms() {
     timespec t{};
     clock_gettime(CLOCK_MONOTONIC, &t);
     return int64_t(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
-}
-
-bool cancel_in_progress() {
-    return cancelling.load() && monotonic_ms() - cancel_taken_ms.load() < cancel_window_ms;
 }
 
 int event_of(int sig) {
@@ -81,10 +66,10 @@ void wake_console() {
 void on_signal(int sig) {
     const int saved_errno = errno;
     if (sig == SIGINT && in_editor.load()) return;
-    bool (*handler)(int) = ctrl_handler.load();
+    bool (*handler)(int) = plat_installed_ctrl_handler.load();
     if (!(handler && handler(event_of(sig)))) {
         if (ending.load() || pending_signal.load() != 0 ||
-            (sig == SIGINT && cancel_in_progress())) {
+            (sig == SIGINT && plat_cancel_in_progress(monotonic_ms()))) {
             // A second signal before the console thread has ended for the first (its output
             // may be stuck on a reader that does not read), or a second Ctrl+C while the first
             // still cancels a wait: end now.
@@ -149,22 +134,6 @@ int plat_process_id() {
     return int(::getpid());
 }
 
-void plat_exit(int status) {
-    con_flush();
-    con_restore_terminal();
-    std::fflush(nullptr);
-    if (exit_hook) exit_hook(status);
-    std::_Exit(status);
-}
-
-void plat_set_exit_hook(void (*hook)(int status)) {
-    exit_hook = hook;
-}
-
-void plat_set_ctrl_handler(bool (*handler)(int event), bool add) {
-    ctrl_handler = add ? handler : nullptr;
-}
-
 int plat_wait_fd(int fd, int events, int timeout_ms) {
     if (fd < 0) return plat_ready;  // a closed descriptor: the caller's call fails at once
     const bool watch = on_console_thread() && wake_pipe[0] >= 0;
@@ -199,29 +168,18 @@ int plat_take_signal() {
     return pending_signal.exchange(0);
 }
 
-namespace {
-bool cancel_waits = false;
-bool wait_cancelled = false;
-}  // namespace
-
-void plat_set_cancel_waits(bool on) {
-    cancel_waits = on;
-}
-
 bool plat_take_cancel() {
-    if (!cancel_waits || !on_console_thread() || pending_signal.load() != SIGINT) return false;
-    cancel_taken_ms = monotonic_ms();
-    cancelling = true;
+    if (!plat_cancel_waits_on() || !on_console_thread() || pending_signal.load() != SIGINT)
+        return false;
+    plat_cancel_taken(monotonic_ms());
     plat_take_signal();
-    wait_cancelled = true;
     return true;
 }
 
-bool plat_wait_was_cancelled() {
-    bool was = wait_cancelled;
-    wait_cancelled = false;
-    cancelling = false;
-    return was;
+void plat_deliver_ctrl_event(int event) {
+    ::kill(::getpid(), event == ctrl_c_event       ? SIGINT
+                       : event == ctrl_close_event ? SIGHUP
+                                                   : SIGTERM);
 }
 
 void plat_end_on_signal() {

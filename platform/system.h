@@ -70,8 +70,8 @@ int plat_pending_signal();
 // signal a meaning of its own instead of ending the console.
 int plat_take_signal();
 
-// While on (the console at a terminal turns it on), a Ctrl+C during a wait for a server's reply
-// cancels that wait instead of ending the console. Console thread only.
+// While on (the console at a terminal or a Windows console turns it on), a Ctrl+C during a wait
+// for a server's reply cancels that wait instead of ending the console. Console thread only.
 void plat_set_cancel_waits(bool on);
 
 // For a wait for a reply that a signal woke: with cancel_waits on and SIGINT pending on the
@@ -83,6 +83,10 @@ bool plat_take_cancel();
 // in progress: a second Ctrl+C within a second of the first ends the console at once (exit
 // status 130), as a second signal does before the first was acted on.
 bool plat_wait_was_cancelled();
+
+// Delivers a control event as the system does (tests): on POSIX the matching signal goes to the
+// process; on Windows the console control handler runs on a thread of its own and is waited for.
+void plat_deliver_ctrl_event(int event);
 
 // On the console thread, when a signal is pending: flushes the console output, restores the
 // terminal and exits with 128 + the signal. Returns otherwise (and always on other threads).

@@ -1,9 +1,11 @@
 // Windows implementation of the process services. The console control handler runs on a thread
 // of its own that the system starts for each event: it calls the control handler (a listing's,
 // which sets a flag), or records the event as pending, wakes the console thread's socket waits
-// through a waker and cancels its blocking read of standard input. The console thread then ends
-// the process in order (plat_end_on_signal), with the status the POSIX build gives the
-// matching signal (130 for Ctrl+C), so that scripts see one status on both platforms.
+// through a waker and cancels its blocking read of standard input (that read only: no other
+// call of the console thread is cut short). The console thread then ends the process in order
+// (plat_end_on_signal), with the status the POSIX build gives the matching signal (130 for
+// Ctrl+C), so that scripts see one status on both platforms, or, when the event is a Ctrl+C
+// during a wait for a reply with cancel_waits on, abandons that wait (plat_take_cancel).
 // winsock2.h before windows.h
 #include <winsock2.h>
 
@@ -12,13 +14,14 @@
 #include <windows.h>
 
 #include <atomic>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "platform/console.h"
 #include "platform/sockets.h"
 #include "platform/system.h"
+#include "platform/system_shared.h"
 
 namespace {
 
@@ -26,9 +29,6 @@ namespace {
 inline constexpr int interrupt_number = 2;   // Ctrl+C, Ctrl+Break
 inline constexpr int hangup_number = 1;      // the console window closed
 inline constexpr int terminate_number = 15;  // log-off, shut-down
-
-std::atomic<bool (*)(int)> ctrl_handler{nullptr};
-void (*exit_hook)(int) = nullptr;
 
 std::atomic<int> pending_signal{0};
 std::atomic<bool> ending{false};     // the console thread is acting on an event
@@ -63,21 +63,33 @@ int number_of(int event) {
     }
 }
 
+// Cancels the console thread's blocking read of standard input, when it is in one. A read just
+// starting may not take the cancel yet: it is tried again for a while, in short slices.
+void cancel_input_read() {
+    if (!console_thread) return;
+    for (int tries = 0; tries < 50 && plat_reading_input.load(); ++tries) {
+        if (CancelSynchronousIo(console_thread)) return;
+        Sleep(10);
+    }
+}
+
 BOOL WINAPI on_ctrl(DWORD type) {
     const int event = event_of(type);
     if (event == ctrl_c_event && in_editor.load()) return TRUE;
-    bool (*handler)(int) = ctrl_handler.load();
+    bool (*handler)(int) = plat_installed_ctrl_handler.load();
     if (!(handler && handler(event))) {
-        if (ending.load() || pending_signal.load() != 0) {
+        if (ending.load() || pending_signal.load() != 0 ||
+            (event == ctrl_c_event && plat_cancel_in_progress(int64_t(GetTickCount64())))) {
             // A second event before the console thread has ended for the first (its output
-            // may be stuck on a reader that does not read): end now.
+            // may be stuck on a reader that does not read), or a second Ctrl+C while the first
+            // still cancels a wait: end now.
             con_restore_terminal();
             _exit(128 + number_of(event));
         }
         pending_signal = number_of(event);
     }
     if (wake.wake >= 0) plat_waker_wake(wake);
-    if (console_thread) CancelSynchronousIo(console_thread);
+    cancel_input_read();
     if (event != ctrl_c_event && handler == nullptr) {
         // The system ends the process when this returns: give the console thread the time to
         // end in order first.
@@ -113,22 +125,6 @@ int plat_process_id() {
     return int(GetCurrentProcessId());
 }
 
-void plat_exit(int status) {
-    con_flush();
-    con_restore_terminal();
-    std::fflush(nullptr);
-    if (exit_hook) exit_hook(status);
-    std::_Exit(status);
-}
-
-void plat_set_exit_hook(void (*hook)(int status)) {
-    exit_hook = hook;
-}
-
-void plat_set_ctrl_handler(bool (*handler)(int event), bool add) {
-    ctrl_handler = add ? handler : nullptr;
-}
-
 int plat_wait_fd(int fd, int events, int timeout_ms) {
     if (fd < 0) return plat_ready;  // a closed socket: the caller's call fails at once
     const bool watch = on_console_thread() && wake.watch >= 0;
@@ -138,7 +134,7 @@ int plat_wait_fd(int fd, int events, int timeout_ms) {
                       {static_cast<SOCKET>(wake.watch), POLLRDNORM, 0}};
     if (watch && pending_signal.load()) return plat_woken;
     int r = WSAPoll(p, watch ? 2 : 1, timeout_ms);
-    if (r < 0) return plat_ready;
+    if (r < 0) return watch && pending_signal.load() ? plat_woken : plat_ready;
     if (r == 0) return plat_timed_out;
     if (watch && p[1].revents) {
         // The wake stays readable: take its bytes only once the event has been dealt with.
@@ -158,16 +154,21 @@ int plat_take_signal() {
     return pending_signal.exchange(0);
 }
 
-// The console host's line mode reads the lines on Windows, and a Ctrl+C during a wait for a
-// reply ends the console there as before: no wait is cancelled.
-void plat_set_cancel_waits(bool) {}
-
 bool plat_take_cancel() {
-    return false;
+    if (!plat_cancel_waits_on() || !on_console_thread() ||
+        pending_signal.load() != interrupt_number)
+        return false;
+    plat_cancel_taken(int64_t(GetTickCount64()));
+    plat_take_signal();
+    return true;
 }
 
-bool plat_wait_was_cancelled() {
-    return false;
+void plat_deliver_ctrl_event(int event) {
+    const DWORD type = event == ctrl_c_event        ? CTRL_C_EVENT
+                       : event == ctrl_close_event  ? CTRL_CLOSE_EVENT
+                       : event == ctrl_logoff_event ? CTRL_LOGOFF_EVENT
+                                                    : CTRL_SHUTDOWN_EVENT;
+    std::thread([type] { on_ctrl(type); }).join();
 }
 
 void plat_end_on_signal() {

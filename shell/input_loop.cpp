@@ -97,7 +97,8 @@ void run_statement_loop() {
     statement_assembly a;
     int next_line = 0;  // the continuation number shown while a statement waits for more
     const bool editing = terminal_editing();
-    plat_set_cancel_waits(editing);
+    // At a terminal or a Windows console a Ctrl+C abandons a wait for a reply.
+    plat_set_cancel_waits(editing || con_at_console_host());
     s.line_count = 0;
     for (;;) {
         const bool statement_start = s.line_count == 0;

@@ -5,9 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <memory>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -328,8 +326,7 @@ command_result command_script_files(command_line& cl, bool second_form) {
     while (!path.empty() && std::strchr(" '\"\t;", path.back()))
         path.pop_back();
     std::vector<std::string> files;
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec))
+    if (path_is_folder(path.c_str()))
         list_directory(path, files);
     else
         files.push_back(path);
@@ -338,40 +335,29 @@ command_result command_script_files(command_line& cl, bool second_form) {
     return command_result::done;
 }
 
-// Lists dir once per command: a folder reached again through a link is not listed again (a
-// link to a parent folder would otherwise list the tree without end).
-void list_directory_once(const std::string& dir, std::vector<std::string>& files,
-                         std::set<folder_id>& listed) {
-    folder_id id;
-    if (folder_identity(dir.c_str(), id) && !listed.insert(id).second) return;
-    std::error_code ec;
-    std::filesystem::directory_iterator it(dir, ec);
-    if (ec) {
+// Takes the walk's regular files; tells of the rest as the console always has.
+bool take_listed(void* context, walk_entry kind, const std::string& path) {
+    auto& files = *static_cast<std::vector<std::string>*>(context);
+    if (kind == walk_entry::unreadable) {
         con_printf("Failed to find first file!\n");
-        return;
+        return false;
     }
-    for (const auto& entry : it) {
-        std::string path = dir + "/" + entry.path().filename().string();
-        if (path.size() >= path_file_str_size) {
-            con_printf("the file_path is too long! \r\n");
-            continue;
-        }
-        // Only regular files run: opening a FIFO would wait for a writer without end.
-        std::error_code kind_ec;
-        if (entry.is_directory(kind_ec))
-            list_directory_once(path, files, listed);
-        else if (entry.is_regular_file(kind_ec))
-            files.push_back(path);
-        else
-            con_printf("Skipped %s: not a regular file\r\n", path.c_str());
+    if (path.size() >= path_file_str_size) {
+        con_printf("the file_path is too long! \r\n");
+        return false;
     }
+    // Only regular files run: opening a FIFO would wait for a writer without end.
+    if (kind == walk_entry::file)
+        files.push_back(path);
+    else if (kind == walk_entry::other)
+        con_printf("Skipped %s: not a regular file\r\n", path.c_str());
+    return true;
 }
 
 }  // namespace
 
 void list_directory(const std::string& dir, std::vector<std::string>& files) {
-    std::set<folder_id> listed;
-    list_directory_once(dir, files, listed);
+    walk_folder(dir, take_listed, &files);
 }
 
 command_result command_execfile(command_line& cl) {

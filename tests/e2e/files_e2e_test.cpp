@@ -73,6 +73,8 @@ TEST_F(files_e2e, execfile2_sends_files_of_a_directory_tree) {
     const std::string y = "create table y(a int);\ninsert into y values(1);\n\n";
     write_file(file("tree/sub/y.sql"), y);
     write_file(file("tree/sub/z.txt"), "no semicolon at the end\n");
+    // A link back to the top: the tree is listed once all the same.
+    fs::create_directory_symlink("..", file("tree/sub/up"));
     std::string out = session("execfile2 \"tree\" ;\n");
     auto sent = received();
     EXPECT_EQ(count_of(sent, "x;"), 1);

@@ -1,9 +1,10 @@
 // TABLDR: the argument grammar, the row terminator, the load statement, and the load exchange
 // against a scripted server on a socket pair (the bytes of every batch checked as they arrive).
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <poll.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
+#endif
 
 #include <cstring>
 #include <filesystem>
@@ -41,7 +42,7 @@ std::string read_file(const std::string& path) {
 bool recv_all(int fd, void* buf, size_t n) {
     auto* p = static_cast<char*>(buf);
     while (n > 0) {
-        ssize_t r = recv(fd, p, n, 0);
+        long r = plat_socket_recv(fd, p, n);
         if (r <= 0) return false;
         p += r;
         n -= size_t(r);
@@ -58,7 +59,7 @@ uint32_t recv_be32(int fd) {
 void send_all(int fd, const std::string& s) {
     size_t at = 0;
     while (at < s.size()) {
-        ssize_t w = send(fd, s.data() + at, s.size() - at, MSG_NOSIGNAL);
+        long w = plat_socket_send(fd, s.data() + at, s.size() - at);
         if (w <= 0) return;
         at += size_t(w);
     }
@@ -121,9 +122,14 @@ struct scripted_load {
 class load_stream : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(chdir(dir.path.c_str()), 0) << "logs go to the working directory";
+        std::error_code ec;
+        std::filesystem::current_path(dir.path, ec);
+        ASSERT_FALSE(ec) << "logs go to the working directory";
     }
-    void TearDown() override { chdir(previous.c_str()); }
+    void TearDown() override {
+        std::error_code ec;
+        std::filesystem::current_path(previous, ec);
+    }
 
     std::string write(const std::string& name, const std::string& bytes) {
         std::ofstream(dir.path + "/" + name, std::ios::binary) << bytes;
@@ -319,6 +325,9 @@ TEST_F(load_stream, a_refused_statement_and_bad_terminators_fail_before_any_data
 }
 
 TEST_F(load_stream, a_pipe_as_data_file_sends_its_unterminated_last_record) {
+#ifdef _WIN32
+    GTEST_SKIP() << "no FIFOs on Windows";
+#else
     std::string fifo = dir.path + "/pipe";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     std::thread writer([&] { std::ofstream(fifo, std::ios::binary) << "1|a\n2|b"; });
@@ -327,9 +336,13 @@ TEST_F(load_stream, a_pipe_as_data_file_sends_its_unterminated_last_record) {
     writer.join();
     EXPECT_EQ(server.records, (std::vector<std::string>{"1|a|", "2|b|"}));
     EXPECT_NE(out.find("Load table t Sucessed"), std::string::npos) << out;
+#endif
 }
 
 TEST_F(load_stream, a_read_error_in_the_data_file_fails_the_load) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the file that fails to read is Linux's /proc/self/mem";
+#else
     // Reading this file from its start fails with an I/O error.
     scripted_load server;
     std::string out = load("TABLDR table=t datafile=/proc/self/mem ft='|' rt=X'0a'", server);
@@ -337,6 +350,7 @@ TEST_F(load_stream, a_read_error_in_the_data_file_fails_the_load) {
     EXPECT_NE(out.find("\r\nReading the data file failed after record 0: "), std::string::npos)
         << out;
     EXPECT_NE(out.find("\r\nLoad table t failed\r\n\r\n"), std::string::npos) << out;
+#endif
 }
 
 TEST_F(load_stream, a_broken_answer_to_the_load_statement_closes_the_connection) {
@@ -358,6 +372,9 @@ TEST_F(load_stream, a_broken_answer_to_the_load_statement_closes_the_connection)
 }
 
 TEST_F(load_stream, a_reply_out_of_step_ends_the_load_while_the_server_waits) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the server's wait for the console's shutdown is Linux's POLLRDHUP";
+#else
     std::string data;
     while (data.size() < 20u << 20)
         data += "12345|abcdefgh\n";  // three chunks
@@ -378,7 +395,7 @@ TEST_F(load_stream, a_reply_out_of_step_ends_the_load_while_the_server_waits) {
             send_all(sp.peer, reply);
             pollfd p{sp.peer, POLLRDHUP, 0};
             shut_down = poll(&p, 1, 5000) == 1;
-            shutdown(sp.peer, SHUT_RDWR);  // frees a console that did not give up by itself
+            plat_socket_shutdown(sp.peer);  // frees a console that did not give up by itself
         });
         std::string printed;
         con_set_capture(&printed);
@@ -389,6 +406,7 @@ TEST_F(load_stream, a_reply_out_of_step_ends_the_load_while_the_server_waits) {
         EXPECT_TRUE(shut_down) << reply << ": the console stayed blocked in its send";
         EXPECT_NE(printed.find("\r\nLoad table t failed\r\n\r\n"), std::string::npos) << printed;
     }
+#endif
 }
 
 TEST_F(load_stream, an_empty_file_sends_only_the_end_marker) {

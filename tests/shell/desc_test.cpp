@@ -1,6 +1,7 @@
 // DESC name checking, and the folder listing of script files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -59,16 +60,24 @@ TEST(desc_parse, text_after_the_name_gives_the_usage_form_of_the_name) {
     EXPECT_EQ(message_of(" s.\"t\" x"), spaced_crlf);
 }
 
-TEST(list_directory, lists_depth_first_and_each_folder_once_through_links) {
+TEST(list_directory, lists_every_file_of_the_tree_once_also_through_links_back_up) {
     temp_dir dir;
-    std::filesystem::create_directories(dir.path + "/sub");
-    std::ofstream(dir.path + "/sub/a.sql") << "select 1;";
+    std::filesystem::create_directories(dir.path + "/sub/deeper");
+    for (const char* name : {"/top.sql", "/sub/a.sql", "/sub/deeper/b.sql"})
+        std::ofstream(dir.path + name) << "select 1;";
+    std::vector<std::string> expected{dir.path + "/sub/a.sql", dir.path + "/sub/deeper/b.sql",
+                                      dir.path + "/top.sql"};
+    auto listed = [&] {
+        std::vector<std::string> files;
+        list_directory(dir.path, files);
+        std::sort(files.begin(), files.end());  // each folder's order is the file system's
+        return files;
+    };
+    EXPECT_EQ(listed(), expected);
     // Two links back to the top: followed blindly they would list the tree without end.
     std::error_code ec;
-    std::filesystem::create_directory_symlink("..", dir.path + "/sub/up", ec);
+    std::filesystem::create_directory_symlink("../..", dir.path + "/sub/deeper/up", ec);
     if (ec) GTEST_SKIP() << "no folder links here: " << ec.message();
     std::filesystem::create_directory_symlink("..", dir.path + "/sub/up2");
-    std::vector<std::string> files;
-    list_directory(dir.path, files);
-    EXPECT_EQ(files, std::vector<std::string>{dir.path + "/sub/a.sql"});
+    EXPECT_EQ(listed(), expected);
 }
