@@ -134,6 +134,10 @@ int plat_process_id() {
     return int(::getpid());
 }
 
+bool plat_set_env(const char* name, const char* value) {
+    return ::setenv(name, value, 1) == 0;
+}
+
 int plat_wait_fd(int fd, int events, int timeout_ms) {
     if (fd < 0) return plat_ready;  // a closed descriptor: the caller's call fails at once
     const bool watch = on_console_thread() && wake_pipe[0] >= 0;

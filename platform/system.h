@@ -23,6 +23,10 @@ void plat_handle_signals();
 // The process's id, for names that must differ between processes.
 int plat_process_id();
 
+// Sets the environment variable name to value (replacing it), for this process and the programs
+// it starts (on Windows an empty value removes it); false when it could not be set.
+bool plat_set_env(const char* name, const char* value);
+
 // Flushes the console output, restores the terminal and ends the process at once with the
 // given status.
 [[noreturn]] void plat_exit(int status);

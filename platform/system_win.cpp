@@ -125,6 +125,10 @@ int plat_process_id() {
     return int(GetCurrentProcessId());
 }
 
+bool plat_set_env(const char* name, const char* value) {
+    return _putenv_s(name, value) == 0;
+}
+
 int plat_wait_fd(int fd, int events, int timeout_ms) {
     if (fd < 0) return plat_ready;  // a closed socket: the caller's call fails at once
     const bool watch = on_console_thread() && wake.watch >= 0;

@@ -3,9 +3,6 @@
 // hook, captured output, and a scratch working directory emptied for every input.
 #pragma once
 
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -15,6 +12,7 @@
 #include "output/date_format.h"
 #include "output/execute.h"
 #include "platform/console.h"
+#include "platform/files.h"
 #include "platform/system.h"
 #include "state/console_state.h"
 
@@ -28,22 +26,36 @@ inline void throw_console_exit(int status) {
 }
 
 // Once per process: the exit hook, a private working directory (removed at exit; libFuzzer must
-// be given absolute corpus paths), an editor that changes nothing.
+// be given absolute corpus paths), an editor that changes nothing (a command that ends at once
+// on either platform).
 inline void console_sandbox_init() {
     static bool done = false;
     if (done) return;
     done = true;
     plat_init();
     plat_set_exit_hook(throw_console_exit);
-    std::string dir = (std::filesystem::temp_directory_path() / "norv-fuzz-XXXXXX").string();
-    if (!mkdtemp(dir.data()) || chdir(dir.c_str()) != 0) {
-        std::perror("fuzz scratch directory");
+    std::string dir;
+    if (!make_temp_folder("norv-fuzz-", dir)) {
+        std::fprintf(stderr, "no fuzz scratch directory could be made\n");
         std::abort();
     }
-    setenv("VISUAL", "true", 1);
+    std::error_code cd_error;
+    std::filesystem::current_path(dir, cd_error);
+    if (cd_error) {
+        std::fprintf(stderr, "fuzz scratch directory %s: %s\n", dir.c_str(),
+                     cd_error.message().c_str());
+        std::abort();
+    }
+#ifdef _WIN32
+    plat_set_env("VISUAL", "cmd /c rem");
+#else
+    plat_set_env("VISUAL", "true");
+#endif
     static const std::string scratch = dir;
     std::atexit([] {
+        // Windows removes no folder that is a process's working directory.
         std::error_code ec;
+        std::filesystem::current_path(std::filesystem::temp_directory_path(ec), ec);
         std::filesystem::remove_all(scratch, ec);
     });
 }

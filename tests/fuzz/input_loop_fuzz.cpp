@@ -1,11 +1,6 @@
 // Fuzz target: the statement loop fed arbitrary lines on standard input (through a pipe), on a
 // connection whose peer answers whatever arrives with "K"; reconnects are refused at once. LOGIN
 // returns from the loop; EXIT and the end of input through the hook.
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -15,6 +10,8 @@
 #include <string_view>
 #include <thread>
 
+#include "platform/files.h"
+#include "platform/sockets.h"
 #include "protocol/conn.h"
 #include "shell/input_loop.h"
 #include "tests/fuzz/console_sandbox.h"
@@ -57,30 +54,26 @@ struct answering_peer {
         char buf[65536];
         std::string seen;
         while (!stop) {
-            pollfd p{sp.peer, POLLIN, 0};
-            if (poll(&p, 1, 10) <= 0) continue;
-            ssize_t got = recv(sp.peer, buf, sizeof buf, MSG_DONTWAIT);
-            if (got == 0) return;
+            plat_wait_socket_or_waker(sp.peer, nullptr, 10);
+            long got = plat_socket_recv_now(sp.peer, buf, sizeof buf);
+            if (got == 0 || got == plat_sock_failed) return;
             if (got < 0) continue;
             // The text may be split between two pieces: the tail of the last one is kept.
             seen.append(buf, size_t(got));
             if (contains_word(seen, "from stream")) {
-                shutdown(sp.peer, SHUT_RDWR);
+                plat_socket_shutdown(sp.peer);
                 return;
             }
             if (seen.size() > 16) seen.erase(0, seen.size() - 16);
-            send(sp.peer, "K", 1, MSG_NOSIGNAL);
+            plat_socket_send(sp.peer, "K", 1);
         }
     }
 };
 
 db_conn* answered_connection(const socket_pair& sp) {
     auto* c = new db_conn;
-    c->sock = dup(sp.client);
+    c->sock = plat_socket_dup(sp.client);
     c->auto_commit = 1;
-    const timeval wait{0, 100000};
-    setsockopt(c->sock, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-    setsockopt(c->sock, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
     return c;
 }
 
@@ -92,28 +85,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     console_sandbox_init();
     console_sandbox_reset();
 
-    int fds[2];
-    if (pipe(fds) != 0) return 0;
-    if (!text.empty() && write(fds[1], text.data(), text.size()) < 0) {
-        close(fds[0]);
-        close(fds[1]);
+    int in_read = -1, in_write = -1;
+    if (!open_pipe(in_read, in_write)) return 0;
+    const bool written = write_all(in_write, text.data(), text.size());
+    close_file(in_write);
+    if (!written) {
+        close_file(in_read);
         return 0;
     }
-    close(fds[1]);
     socket_pair sp;
     answering_peer peer{sp};
     g_console.conn = answered_connection(sp);
     {
         console_capture capture;
-        con_set_input(fds[0]);
+        con_set_input(in_read);
         try {
             run_statement_loop();
         } catch (const console_exit&) {
         }
-        con_set_input(STDIN_FILENO);
+        con_set_input(0);  // standard input
     }
     db_disconnect(g_console.conn);
     g_console.conn = nullptr;
-    close(fds[0]);
+    close_file(in_read);
     return 0;
 }

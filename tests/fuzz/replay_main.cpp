@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
     }
     for (const auto& path : all) {
         std::vector<uint8_t> bytes = read_bytes(path);
-        std::fprintf(stderr, "replaying %s (%zu bytes)\n", path.c_str(), bytes.size());
+        std::fprintf(stderr, "replaying %s (%zu bytes)\n", path.string().c_str(), bytes.size());
         // Like libFuzzer, an empty input still comes with a valid pointer.
         static const uint8_t no_bytes = 0;
         LLVMFuzzerTestOneInput(bytes.empty() ? &no_bytes : bytes.data(), bytes.size());

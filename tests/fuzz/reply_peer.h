@@ -3,10 +3,6 @@
 // result that the console's listing makes (every row, every value, the headings).
 #pragma once
 
-#include <fcntl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -16,6 +12,7 @@
 #include "output/execute.h"
 #include "output/grid.h"
 #include "platform/console.h"
+#include "platform/sockets.h"
 #include "platform/system.h"
 #include "protocol/conn.h"
 #include "protocol/db.h"
@@ -36,15 +33,14 @@ inline void reply_fuzz_init() {
 // Writes bytes into the peer end without ever blocking: what the socket buffer cannot take is
 // dropped (the targets keep their inputs far below that).
 inline void peer_write(int fd, const unsigned char* p, size_t n) {
-    int flags = fcntl(fd, F_GETFL);
-    fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    plat_socket_set_nonblocking(fd, true);
     while (n > 0) {
-        ssize_t w = send(fd, p, n, MSG_NOSIGNAL);
+        long w = plat_socket_send(fd, p, n);
         if (w <= 0) break;
         p += w;
         n -= size_t(w);
     }
-    shutdown(fd, SHUT_WR);
+    plat_socket_shutdown_send(fd);
 }
 
 // Reads every value of every row, checking the row layout on the way: each value lies inside the
