@@ -29,21 +29,12 @@ namespace {
 
 inline constexpr int kept_free_memory = 16 << 20;  // bytes of freed heap kept for reuse
 
-std::atomic<int> pending_signal{0};
-std::atomic<bool> ending{false};     // the console thread is acting on a signal
 std::atomic<bool> in_editor{false};  // EDIT's editor runs: a Ctrl+C is the editor's
 int wake_pipe[2] = {-1, -1};         // the handler writes [1], the console thread's waits poll [0]
 pthread_t console_thread;
 std::atomic<bool> signals_handled{false};
 
-static_assert(std::atomic<int>::is_always_lock_free);
-
-// The monotonic clock in milliseconds; safe in a signal handler.
-int64_t monotonic_ms() {
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return int64_t(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
-}
+static_assert(SIGINT == plat_interrupt_number);
 
 int event_of(int sig) {
     switch (sig) {
@@ -68,22 +59,18 @@ void on_signal(int sig) {
     if (sig == SIGINT && in_editor.load()) return;
     bool (*handler)(int) = plat_installed_ctrl_handler.load();
     if (!(handler && handler(event_of(sig)))) {
-        if (ending.load() || pending_signal.load() != 0 ||
-            (sig == SIGINT && plat_cancel_in_progress(monotonic_ms()))) {
+        if (plat_signal_ending.load() || plat_signal_pending.load() != 0 ||
+            (sig == SIGINT && plat_cancel_in_progress(plat_monotonic_ms()))) {
             // A second signal before the console thread has ended for the first (its output
             // may be stuck on a reader that does not read), or a second Ctrl+C while the first
             // still cancels a wait: end now.
             con_restore_terminal();
             _exit(128 + sig);
         }
-        pending_signal = sig;
+        plat_signal_pending = sig;
     }
     wake_console();
     errno = saved_errno;
-}
-
-bool on_console_thread() {
-    return signals_handled.load() && pthread_equal(pthread_self(), console_thread);
 }
 
 void drain_wake_pipe() {
@@ -102,6 +89,16 @@ void set_held(int how) {
 }
 
 }  // namespace
+
+bool plat_on_console_thread() {
+    return signals_handled.load() && pthread_equal(pthread_self(), console_thread);
+}
+
+int64_t plat_monotonic_ms() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return int64_t(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
 
 void plat_init() {
     std::signal(SIGPIPE, SIG_IGN);
@@ -140,12 +137,12 @@ bool plat_set_env(const char* name, const char* value) {
 
 int plat_wait_fd(int fd, int events, int timeout_ms) {
     if (fd < 0) return plat_ready;  // a closed descriptor: the caller's call fails at once
-    const bool watch = on_console_thread() && wake_pipe[0] >= 0;
+    const bool watch = plat_on_console_thread() && wake_pipe[0] >= 0;
     const short poll_events =
         short(((events & plat_wait_in) ? POLLIN : 0) | ((events & plat_wait_out) ? POLLOUT : 0));
     pollfd p[2] = {{fd, poll_events, 0}, {wake_pipe[0], POLLIN, 0}};
     for (;;) {
-        if (watch && pending_signal.load()) return plat_woken;
+        if (watch && plat_signal_pending.load()) return plat_woken;
         int r = ::poll(p, watch ? 2 : 1, timeout_ms);
         if (r < 0 && errno == EINTR) {
             if (watch) {
@@ -164,34 +161,10 @@ int plat_wait_fd(int fd, int events, int timeout_ms) {
     }
 }
 
-int plat_pending_signal() {
-    return pending_signal.load();
-}
-
-int plat_take_signal() {
-    return pending_signal.exchange(0);
-}
-
-bool plat_take_cancel() {
-    if (!plat_cancel_waits_on() || !on_console_thread() || pending_signal.load() != SIGINT)
-        return false;
-    plat_cancel_taken(monotonic_ms());
-    plat_take_signal();
-    return true;
-}
-
 void plat_deliver_ctrl_event(int event) {
     ::kill(::getpid(), event == ctrl_c_event       ? SIGINT
                        : event == ctrl_close_event ? SIGHUP
                                                    : SIGTERM);
-}
-
-void plat_end_on_signal() {
-    if (!on_console_thread()) return;
-    int sig = pending_signal.load();
-    if (sig == 0) return;
-    ending = true;
-    plat_exit(128 + sig);
 }
 
 plat_signals_held::plat_signals_held() {

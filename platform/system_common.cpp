@@ -1,6 +1,6 @@
 // The process services that do not depend on the platform: the exit path and its test hook,
-// the control handler's installation and the bookkeeping of cancelled reply waits (the halves
-// read both from their signal or event handlers).
+// the control handler's installation, the pending signal and the bookkeeping of cancelled reply
+// waits (the halves read them from their signal or event handlers).
 #include <cstdio>
 #include <cstdlib>
 
@@ -10,6 +10,8 @@
 
 std::atomic<bool (*)(int)> plat_installed_ctrl_handler{nullptr};
 std::atomic<bool> plat_reading_input{false};
+std::atomic<int> plat_signal_pending{0};
+std::atomic<bool> plat_signal_ending{false};
 
 namespace {
 
@@ -66,4 +68,29 @@ bool plat_wait_was_cancelled() {
     wait_cancelled = false;
     cancelling = false;
     return was;
+}
+
+int plat_pending_signal() {
+    return plat_signal_pending.load();
+}
+
+int plat_take_signal() {
+    return plat_signal_pending.exchange(0);
+}
+
+bool plat_take_cancel() {
+    if (!plat_cancel_waits_on() || !plat_on_console_thread() ||
+        plat_signal_pending.load() != plat_interrupt_number)
+        return false;
+    plat_cancel_taken(plat_monotonic_ms());
+    plat_take_signal();
+    return true;
+}
+
+void plat_end_on_signal() {
+    if (!plat_on_console_thread()) return;
+    int sig = plat_signal_pending.load();
+    if (sig == 0) return;
+    plat_signal_ending = true;
+    plat_exit(128 + sig);
 }

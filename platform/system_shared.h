@@ -24,3 +24,18 @@ bool plat_cancel_in_progress(int64_t now_ms);
 // True while the console thread blocks in a read of standard input (Windows: the control
 // handler cancels that read, and no other call).
 extern std::atomic<bool> plat_reading_input;
+
+// The signal that waits to end the console (its number: the exit status is 128 + it), or 0: set
+// by the POSIX signal handler or the Windows control handler, taken on the console thread.
+extern std::atomic<int> plat_signal_pending;
+static_assert(std::atomic<int>::is_always_lock_free);
+// The console thread is acting on the pending signal: another one ends the process at once.
+extern std::atomic<bool> plat_signal_ending;
+
+// The number of an interrupt (SIGINT; Ctrl+C and Ctrl+Break stand for it on Windows).
+inline constexpr int plat_interrupt_number = 2;
+
+// Each half: whether this is the console thread (once plat_handle_signals has run), and a
+// steady clock in milliseconds that is safe in signal context.
+bool plat_on_console_thread();
+int64_t plat_monotonic_ms();

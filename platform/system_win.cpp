@@ -26,12 +26,10 @@
 namespace {
 
 // The POSIX signal numbers the events stand for: the exit status is 128 + the number.
-inline constexpr int interrupt_number = 2;   // Ctrl+C, Ctrl+Break
-inline constexpr int hangup_number = 1;      // the console window closed
-inline constexpr int terminate_number = 15;  // log-off, shut-down
+inline constexpr int interrupt_number = plat_interrupt_number;  // Ctrl+C, Ctrl+Break
+inline constexpr int hangup_number = 1;                         // the console window closed
+inline constexpr int terminate_number = 15;                     // log-off, shut-down
 
-std::atomic<int> pending_signal{0};
-std::atomic<bool> ending{false};     // the console thread is acting on an event
 std::atomic<bool> in_editor{false};  // EDIT's editor runs: a Ctrl+C is the editor's
 std::atomic<bool> signals_handled{false};
 DWORD console_thread_id = 0;
@@ -78,15 +76,15 @@ BOOL WINAPI on_ctrl(DWORD type) {
     if (event == ctrl_c_event && in_editor.load()) return TRUE;
     bool (*handler)(int) = plat_installed_ctrl_handler.load();
     if (!(handler && handler(event))) {
-        if (ending.load() || pending_signal.load() != 0 ||
-            (event == ctrl_c_event && plat_cancel_in_progress(int64_t(GetTickCount64())))) {
+        if (plat_signal_ending.load() || plat_signal_pending.load() != 0 ||
+            (event == ctrl_c_event && plat_cancel_in_progress(plat_monotonic_ms()))) {
             // A second event before the console thread has ended for the first (its output
             // may be stuck on a reader that does not read), or a second Ctrl+C while the first
             // still cancels a wait: end now.
             con_restore_terminal();
             _exit(128 + number_of(event));
         }
-        pending_signal = number_of(event);
+        plat_signal_pending = number_of(event);
     }
     if (wake.wake >= 0) plat_waker_wake(wake);
     cancel_input_read();
@@ -98,11 +96,15 @@ BOOL WINAPI on_ctrl(DWORD type) {
     return TRUE;
 }
 
-bool on_console_thread() {
+}  // namespace
+
+bool plat_on_console_thread() {
     return signals_handled.load() && GetCurrentThreadId() == console_thread_id;
 }
 
-}  // namespace
+int64_t plat_monotonic_ms() {
+    return int64_t(GetTickCount64());
+}
 
 void plat_init() {
     // Every byte as it is: the texts carry their own CR LF, and 0x1A ends no input.
@@ -131,14 +133,14 @@ bool plat_set_env(const char* name, const char* value) {
 
 int plat_wait_fd(int fd, int events, int timeout_ms) {
     if (fd < 0) return plat_ready;  // a closed socket: the caller's call fails at once
-    const bool watch = on_console_thread() && wake.watch >= 0;
+    const bool watch = plat_on_console_thread() && wake.watch >= 0;
     const short poll_events = short(((events & plat_wait_in) ? POLLRDNORM : 0) |
                                     ((events & plat_wait_out) ? POLLWRNORM : 0));
     WSAPOLLFD p[2] = {{static_cast<SOCKET>(fd), poll_events, 0},
                       {static_cast<SOCKET>(wake.watch), POLLRDNORM, 0}};
-    if (watch && pending_signal.load()) return plat_woken;
+    if (watch && plat_signal_pending.load()) return plat_woken;
     int r = WSAPoll(p, watch ? 2 : 1, timeout_ms);
-    if (r < 0) return watch && pending_signal.load() ? plat_woken : plat_ready;
+    if (r < 0) return watch && plat_signal_pending.load() ? plat_woken : plat_ready;
     if (r == 0) return plat_timed_out;
     if (watch && p[1].revents) {
         // The wake stays readable: take its bytes only once the event has been dealt with.
@@ -150,37 +152,12 @@ int plat_wait_fd(int fd, int events, int timeout_ms) {
     return plat_ready;
 }
 
-int plat_pending_signal() {
-    return pending_signal.load();
-}
-
-int plat_take_signal() {
-    return pending_signal.exchange(0);
-}
-
-bool plat_take_cancel() {
-    if (!plat_cancel_waits_on() || !on_console_thread() ||
-        pending_signal.load() != interrupt_number)
-        return false;
-    plat_cancel_taken(int64_t(GetTickCount64()));
-    plat_take_signal();
-    return true;
-}
-
 void plat_deliver_ctrl_event(int event) {
     const DWORD type = event == ctrl_c_event        ? CTRL_C_EVENT
                        : event == ctrl_close_event  ? CTRL_CLOSE_EVENT
                        : event == ctrl_logoff_event ? CTRL_LOGOFF_EVENT
                                                     : CTRL_SHUTDOWN_EVENT;
     std::thread([type] { on_ctrl(type); }).join();
-}
-
-void plat_end_on_signal() {
-    if (!on_console_thread()) return;
-    int sig = pending_signal.load();
-    if (sig == 0) return;
-    ending = true;
-    plat_exit(128 + sig);
 }
 
 // The control handler has a thread of its own: no thread needs to keep events away.
